@@ -1,0 +1,2 @@
+list(APPEND ORVALIS_OWN_SOURCES
+    "${PROJECT_SOURCE_DIR}/processor/CorvaneAudioProcessor.cpp")
