@@ -67,8 +67,9 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse, float ceilingToUs
     bool complete = peakRing && blockPeaks && blockPeakPos && delayLines;
     for (int ch = 0; complete && ch < kChannels; ++ch)
     {
-        delayLines[ch].reset (new (std::nothrow) float[static_cast<size_t> (delayCapacity)]());
-        complete = delayLines[ch] != nullptr;
+        auto& line = delayLines[static_cast<size_t> (ch)];
+        line.reset (new (std::nothrow) float[static_cast<size_t> (delayCapacity)]());
+        complete = line != nullptr;
     }
 
     if (! complete)
@@ -201,7 +202,7 @@ int LookaheadLimiter::reset() noexcept
     std::fill_n (blockPeaks.get(), numBlocks, 0.0f);
     std::fill_n (blockPeakPos.get(), numBlocks, 0);
     for (int ch = 0; ch < maxChannels; ++ch)
-        std::fill_n (delayLines[ch].get(), delayCapacity, 0.0f);
+        std::fill_n (delayLine (ch), delayCapacity, 0.0f);
     return kOk;
 }
 
@@ -364,7 +365,7 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
 
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            float* const line = delayLines[ch].get();
+            float* const line = delayLine (ch);
             line[delayWritePos] = channels[ch][i];
             float y = (frac * line[older] + (1.0f - frac) * line[r]) * gain;
             if (y > ceiling)

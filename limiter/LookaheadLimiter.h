@@ -74,6 +74,7 @@ private:
     void releaseBuffers() noexcept;
     int processWithoutDelay (float* const* channels, int numSamples) noexcept;
     void stepGain (float windowPeak) noexcept;
+    float* delayLine (int ch) const noexcept { return delayLines[static_cast<size_t> (ch)].get(); }
 
     // Legend (units and ranges):
     //   lookaheadSamples     N, samples; >= 1 after every accepted setter, 0 only after a refused
