@@ -249,6 +249,27 @@ TEST (ProcessorBlocks, BypassPassesFourChannelsUndelayedAndFreezesTheMeters)
     EXPECT_EQ (meters (*p), meters (*twin));
 }
 
+TEST (ProcessorBlocks, MidiPassesAndTooFewChannelsGiveSilence)
+{
+    auto p = createProcessor();
+    p->prepareToPlay (48000.0, 64);
+
+    juce::AudioBuffer<float> buffer (4, 64);
+    fillNoise (buffer, 2, 0.5f);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (1, 60, 0.5f), 3);
+    p->processBlock (buffer, midi);
+    ASSERT_EQ (midi.getNumEvents(), 1);
+    EXPECT_EQ ((*midi.begin()).samplePosition, 3);
+    EXPECT_TRUE ((*midi.begin()).getMessage().isNoteOn());
+
+    // Only a host ignoring the four-channel layout would do this: no crash, no unlimited audio.
+    juce::AudioBuffer<float> stereo (2, 64);
+    fillNoise (stereo, 3, 4.0f);
+    process (*p, stereo);
+    EXPECT_EQ (stereo.getMagnitude (0, 64), 0.0f);
+}
+
 namespace
 {
 // A host layout with two outputs more than the plug-in offers, to see the extra ones cleared.
