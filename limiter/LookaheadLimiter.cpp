@@ -206,6 +206,85 @@ int LookaheadLimiter::reset() noexcept
     return kOk;
 }
 
+float LookaheadLimiter::pushWindowPeak (float v) noexcept
+{
+    const int window = lookaheadSamples + 1;
+    const int b = blockLength;
+    const int m = numBlocks;
+    float* const ring = peakRing.get();
+    float* const peaks = blockPeaks.get();
+    int* const peakPos = blockPeakPos.get();
+
+    ring[ringPos] = v;
+
+    if (peakPos[blockIndex] == ringPos)
+    {
+        // The entry just overwritten held this block's peak: find the block's new peak.
+        currentBlockPeak = ring[blockStart];
+        peakPos[blockIndex] = blockStart;
+        for (int j = 1; j < b; ++j)
+        {
+            if (ring[blockStart + j] > currentBlockPeak)
+            {
+                currentBlockPeak = ring[blockStart + j];
+                peakPos[blockIndex] = blockStart + j;
+            }
+        }
+    }
+    else if (v > currentBlockPeak)
+    {
+        currentBlockPeak = v;
+        peakPos[blockIndex] = ringPos;
+    }
+
+    const float windowPeak =
+        currentBlockPeak > otherBlocksPeak ? currentBlockPeak : otherBlocksPeak;
+
+    ++blockFill;
+    ++ringPos;
+
+    if (blockFill >= b || ringPos >= window)
+    {
+        blockFill = 0;
+        const int k = blockIndex;
+        peaks[k] = currentBlockPeak;
+        const float p = peaks[k];
+        blockIndex = k + 1 >= m ? 0 : k + 1;
+        // The next block's entries stay in the window until overwritten, so it starts from
+        // the peak it had on the previous pass.
+        currentBlockPeak = peaks[blockIndex];
+        peaks[blockIndex] = 0.0f;
+
+        if (otherBlocksPeakBlock == k || otherBlocksPeakBlock == blockIndex)
+        {
+            otherBlocksPeak = 0.0f;
+            for (int j = 0; j < m; ++j)
+            {
+                if (peaks[j] > otherBlocksPeak)
+                {
+                    otherBlocksPeak = peaks[j];
+                    otherBlocksPeakBlock = j;
+                }
+            }
+        }
+        else if (p > otherBlocksPeak)
+        {
+            otherBlocksPeak = p;
+            otherBlocksPeakBlock = k;
+        }
+
+        blockStart += b;
+    }
+
+    if (ringPos >= window)
+    {
+        ringPos = 0;
+        blockStart = 0;
+    }
+
+    return windowPeak;
+}
+
 inline void LookaheadLimiter::stepGain (float windowPeak) noexcept
 {
     const float target = windowPeak > ceiling ? ceiling / windowPeak : 1.0f;
@@ -259,12 +338,6 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
         return processWithoutDelay (channels, numSamples);
 
     const int n = lookaheadSamples;
-    const int window = n + 1;
-    const int b = blockLength;
-    const int m = numBlocks;
-    float* const ring = peakRing.get();
-    float* const peaks = blockPeaks.get();
-    int* const peakPos = blockPeakPos.get();
     const float nAsFloat = static_cast<float> (n);
     float sum = 0.0f;
 
@@ -278,72 +351,7 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
             if (! (v > a))
                 v = a;
         }
-        ring[ringPos] = v;
-
-        if (peakPos[blockIndex] == ringPos)
-        {
-            // The entry just overwritten held this block's peak: find the block's new peak.
-            currentBlockPeak = ring[blockStart];
-            peakPos[blockIndex] = blockStart;
-            for (int j = 1; j < b; ++j)
-            {
-                if (ring[blockStart + j] > currentBlockPeak)
-                {
-                    currentBlockPeak = ring[blockStart + j];
-                    peakPos[blockIndex] = blockStart + j;
-                }
-            }
-        }
-        else if (v > currentBlockPeak)
-        {
-            currentBlockPeak = v;
-            peakPos[blockIndex] = ringPos;
-        }
-
-        const float windowPeak = currentBlockPeak > otherBlocksPeak ? currentBlockPeak : otherBlocksPeak;
-
-        ++blockFill;
-        ++ringPos;
-
-        if (blockFill >= b || ringPos >= window)
-        {
-            blockFill = 0;
-            const int k = blockIndex;
-            peaks[k] = currentBlockPeak;
-            const float p = peaks[k];
-            blockIndex = k + 1 >= m ? 0 : k + 1;
-            // The next block's entries stay in the window until overwritten, so it starts from
-            // the peak it had on the previous pass.
-            currentBlockPeak = peaks[blockIndex];
-            peaks[blockIndex] = 0.0f;
-
-            if (otherBlocksPeakBlock == k || otherBlocksPeakBlock == blockIndex)
-            {
-                otherBlocksPeak = 0.0f;
-                for (int j = 0; j < m; ++j)
-                {
-                    if (peaks[j] > otherBlocksPeak)
-                    {
-                        otherBlocksPeak = peaks[j];
-                        otherBlocksPeakBlock = j;
-                    }
-                }
-            }
-            else if (p > otherBlocksPeak)
-            {
-                otherBlocksPeak = p;
-                otherBlocksPeakBlock = k;
-            }
-
-            blockStart += b;
-        }
-
-        if (ringPos >= window)
-        {
-            ringPos = 0;
-            blockStart = 0;
-        }
-
+        const float windowPeak = pushWindowPeak (v);
         stepGain (windowPeak);
 
         // Delay and output

@@ -69,10 +69,13 @@ public:
     bool isAllocated() const noexcept { return peakRing != nullptr; }
 
 private:
+    friend struct LookaheadLimiterTestAccess;
+
     void computeBlockLayout() noexcept;
     void clearPeakDetector() noexcept;
     void releaseBuffers() noexcept;
     int processWithoutDelay (float* const* channels, int numSamples) noexcept;
+    float pushWindowPeak (float v) noexcept;
     void stepGain (float windowPeak) noexcept;
     float* delayLine (int ch) const noexcept { return delayLines[static_cast<size_t> (ch)].get(); }
 
@@ -126,6 +129,6 @@ private:
     float settleCoeff = 0.0f;
     std::atomic<float> gainReadout { 1.0f }; // read by the window while audio runs
 
-    int peakRingSize = 0;  // B * M of the largest look-ahead: the allocation
+    int peakRingSize = 0; // B * M of the largest look-ahead: the allocation
     int maxNumBlocks = 0;
 };
