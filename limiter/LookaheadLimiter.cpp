@@ -34,6 +34,13 @@ int truncateToInt (float value) noexcept
     return static_cast<int> (value);
 }
 
+// A NaN or infinite input sample would stick in the peak detector (every comparison with NaN is
+// false) and spread through the interpolation (0 * inf); it is limited as silence instead.
+inline float finiteOrZero (float x) noexcept
+{
+    return std::isfinite (x) ? x : 0.0f;
+}
+
 int samplesFor (int rate, float ms) noexcept
 {
     return truncateToInt (static_cast<float> (rate) * ms / 1000.0f);
@@ -406,7 +413,7 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
         float v = ceiling;
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            const float a = std::abs (channels[ch][i]);
+            const float a = std::abs (finiteOrZero (channels[ch][i]));
             if (! (v > a))
                 v = a;
         }
@@ -430,7 +437,7 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
 
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            lines[delayWritePos * kChannels + ch] = channels[ch][i];
+            lines[delayWritePos * kChannels + ch] = finiteOrZero (channels[ch][i]);
             float y =
                 (frac * lines[older * kChannels + ch] + (1.0f - frac) * lines[r * kChannels + ch])
                 * state.gain;
@@ -468,6 +475,8 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
     const float limit = ceiling;
     const __m128 upper = _mm_set1_ps (limit);
     const __m128 lower = _mm_set1_ps (-limit);
+    const __m128 signMask = _mm_set1_ps (-0.0f);
+    const __m128 largestFinite = _mm_set1_ps (std::numeric_limits<float>::max());
     int writePos = delayWritePos;
     float delay = smoothedDelay;
     WindowState window = loadWindowState();
@@ -475,12 +484,18 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
 
     for (int i = 0; i < numSamples; ++i)
     {
-        const float s0 = x0[i], s1 = x1[i], s2 = x2[i], s3 = x3[i];
-        float v = limit;
-        v = v > std::abs (s0) ? v : std::abs (s0);
-        v = v > std::abs (s1) ? v : std::abs (s1);
-        v = v > std::abs (s2) ? v : std::abs (s2);
-        v = v > std::abs (s3) ? v : std::abs (s3);
+        // Non-finite samples count as 0. Once all four are finite, the order of the maximum
+        // no longer matters, and max_ss (ceiling, m) is the scalar "ceiling unless smaller".
+        __m128 frame = _mm_set_ps (x3[i], x2[i], x1[i], x0[i]);
+        __m128 magnitude = _mm_andnot_ps (signMask, frame);
+        const __m128 finite = _mm_cmple_ps (magnitude, largestFinite);
+        frame = _mm_and_ps (frame, finite);
+        magnitude = _mm_and_ps (magnitude, finite);
+        magnitude =
+            _mm_max_ps (magnitude, _mm_shuffle_ps (magnitude, magnitude, _MM_SHUFFLE (2, 3, 0, 1)));
+        magnitude =
+            _mm_max_ps (magnitude, _mm_shuffle_ps (magnitude, magnitude, _MM_SHUFFLE (1, 0, 3, 2)));
+        const float v = _mm_cvtss_f32 (_mm_max_ss (_mm_set_ss (limit), magnitude));
         stepGain (state, pushWindowPeak (window, v));
 
         if (++writePos >= capacity)
@@ -505,7 +520,7 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
             r += capacity;
         const int older = r == 0 ? capacity - 1 : r - 1;
 
-        _mm_storeu_ps (lines + writePos * kChannels, _mm_set_ps (s3, s2, s1, s0));
+        _mm_storeu_ps (lines + writePos * kChannels, frame);
         const __m128 mixed = _mm_add_ps (
             _mm_mul_ps (_mm_set1_ps (frac), _mm_loadu_ps (lines + older * kChannels)),
             _mm_mul_ps (_mm_set1_ps (1.0f - frac), _mm_loadu_ps (lines + r * kChannels)));
@@ -589,7 +604,7 @@ int LookaheadLimiter::processWithoutDelay (float* const* channels, int numSample
         float v = ceiling;
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            const float a = std::abs (channels[ch][i]);
+            const float a = std::abs (finiteOrZero (channels[ch][i]));
             if (! (v > a))
                 v = a;
         }
@@ -598,7 +613,7 @@ int LookaheadLimiter::processWithoutDelay (float* const* channels, int numSample
 
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            float y = channels[ch][i] * state.gain;
+            float y = finiteOrZero (channels[ch][i]) * state.gain;
             if (y > ceiling)
                 y = ceiling;
             if (y < -ceiling)

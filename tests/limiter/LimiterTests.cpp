@@ -700,6 +700,8 @@ TEST (LimiterPaths, VectorisedAndPlainLoopsAgreeBitForBit)
                     c[ch][i] = (ch % 2 == 0) ? 0.3f : -0.3f; // outputs that cancel
                 else if (kind == 2)
                     c[ch][i] = unit (rng) < 0.5f ? -0.0f : 0.0f; // signed zeros
+                else if (kind == 3 && unit (rng) < 0.01f)
+                    c[ch][i] = unit (rng) < 0.5f ? NAN : -INFINITY;
                 else
                     c[ch][i] = x;
             }
@@ -746,4 +748,53 @@ TEST (LimiterPaths, VectorisedAndPlainLoopsAgreeBitForBit)
                 break;
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Non-finite input
+
+TEST (LimiterNonFinite, NanAndInfinityAreLimitedAsSilenceOnEveryChannel)
+{
+    for (size_t badChannel = 0; badChannel < kChannels; ++badChannel)
+    {
+        for (float bad : { NAN, INFINITY, -INFINITY })
+        {
+            auto limiter = makeLimiter (48000, 1.0f, 20.0f, 1.0f);
+            auto twin = makeLimiter (48000, 1.0f, 20.0f, 1.0f);
+            Channels c = bursts (12000, 51u, 4.0f);
+            Channels asSilence = c;
+            for (size_t i = 3000; i < 3200; ++i)
+            {
+                c[badChannel][i] = bad;
+                asSilence[badChannel][i] = 0.0f;
+            }
+            run (*limiter, c, 256);
+            run (*twin, asSilence, 256);
+
+            EXPECT_TRUE (bitIdentical (c, asSilence))
+                << "channel " << badChannel << " value " << bad;
+            for (auto& ch : c)
+                for (float y : ch)
+                    ASSERT_TRUE (std::isfinite (y));
+            // The loud audio after the burst is limited to the ceiling again.
+            EXPECT_LE (peakOf (c, 3300), 1.0f);
+            EXPECT_GT (peakOf (c, 3300), 0.9f);
+            EXPECT_TRUE (std::isfinite (limiter->getGainReductionDb()));
+        }
+    }
+}
+
+TEST (LimiterNonFinite, UndelayedStateTreatsThemAsSilenceToo)
+{
+    auto limiter = makeLimiter (48000, 1.0f, 20.0f, 1.0f);
+    limiter->setLookaheadMs (0.01f);
+    ASSERT_EQ (limiter->setSampleRate (44100), LookaheadLimiter::kRefused);
+    Channels c = silence (64);
+    c[0][3] = NAN;
+    c[1][5] = INFINITY;
+    c[2][7] = 0.5f;
+    run (*limiter, c, 64);
+    EXPECT_EQ (c[0][3], 0.0f);
+    EXPECT_EQ (c[1][5], 0.0f);
+    EXPECT_EQ (c[2][7], 0.5f);
 }
