@@ -482,11 +482,11 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
     WindowState window = loadWindowState();
     GainState state { gain, attackTarget, settleWeight };
 
-    for (int i = 0; i < numSamples; ++i)
+    // One frame of the four channels in, one frame out.
+    auto step = [&] (__m128 frame) noexcept
     {
         // Non-finite samples count as 0. Once all four are finite, the order of the maximum
         // no longer matters, and max_ss (ceiling, m) is the scalar "ceiling unless smaller".
-        __m128 frame = _mm_set_ps (x3[i], x2[i], x1[i], x0[i]);
         __m128 magnitude = _mm_andnot_ps (signMask, frame);
         const __m128 finite = _mm_cmple_ps (magnitude, largestFinite);
         frame = _mm_and_ps (frame, finite);
@@ -525,9 +525,30 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
             _mm_mul_ps (_mm_set1_ps (frac), _mm_loadu_ps (lines + older * kChannels)),
             _mm_mul_ps (_mm_set1_ps (1.0f - frac), _mm_loadu_ps (lines + r * kChannels)));
         // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
-        const __m128 y =
-            _mm_max_ps (lower, _mm_min_ps (upper, _mm_mul_ps (mixed, _mm_set1_ps (state.gain))));
+        return _mm_max_ps (lower, _mm_min_ps (upper, _mm_mul_ps (mixed, _mm_set1_ps (state.gain))));
+    };
 
+    // Four frames at a time: the channels are read and written as vectors and transposed.
+    int i = 0;
+    for (; i + 4 <= numSamples; i += 4)
+    {
+        __m128 f0 = _mm_loadu_ps (x0 + i), f1 = _mm_loadu_ps (x1 + i);
+        __m128 f2 = _mm_loadu_ps (x2 + i), f3 = _mm_loadu_ps (x3 + i);
+        _MM_TRANSPOSE4_PS (f0, f1, f2, f3);
+        __m128 y0 = step (f0);
+        __m128 y1 = step (f1);
+        __m128 y2 = step (f2);
+        __m128 y3 = step (f3);
+        _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+        _mm_storeu_ps (x0 + i, y0);
+        _mm_storeu_ps (x1 + i, y1);
+        _mm_storeu_ps (x2 + i, y2);
+        _mm_storeu_ps (x3 + i, y3);
+    }
+
+    for (; i < numSamples; ++i)
+    {
+        const __m128 y = step (_mm_set_ps (x3[i], x2[i], x1[i], x0[i]));
         x0[i] = _mm_cvtss_f32 (y);
         x1[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (1, 1, 1, 1)));
         x2[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (2, 2, 2, 2)));
