@@ -49,16 +49,19 @@ int RenderSession::prepare()
     processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
     processor.prepareToPlay (sampleRate, blockSize);
 
-    // A fresh processor glides its input gain up from 0 dB; run silence until it has arrived (and,
-    // whatever the block size, a block has begun close enough to snap it), then start clean.
-    const int primingBlocks = (primingFrames + blockSize - 1) / blockSize + 1;
-    for (int b = 0; b < primingBlocks; ++b)
+    // Start settled (see primingFrames), then prepare again, which clears the limiter. The same
+    // number of frames for every block size keeps the sample-counted settling independent of it,
+    // and whatever the block size, some block begins after the gain glide has come close enough
+    // to snap to its target.
+    for (int done = 0; done < primingFrames;)
     {
+        const int numFrames = std::min (blockSize, primingFrames - done);
         for (auto& channel : channelData)
             std::fill (channel.begin(), channel.end(), 0.0f);
-        juce::AudioBuffer<float> buffer (processorChannels.data(), bufferChannels, blockSize);
+        juce::AudioBuffer<float> buffer (processorChannels.data(), bufferChannels, numFrames);
         processor.processBlock (buffer, midi);
         midi.clear();
+        done += numFrames;
     }
     processor.prepareToPlay (sampleRate, blockSize);
 

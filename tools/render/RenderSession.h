@@ -80,8 +80,13 @@ public:
 
     const RenderStats& getStats() const { return stats; }
 
-    /** Frames of silence run through a fresh processor so its input gain reaches the setting. */
-    static constexpr int primingFrames = 16384;
+    /**
+        Frames of silence run through the processor before the input, so that the render starts
+        settled: the input gain at its setting rather than gliding up from 0 dB, and the release
+        at its setting rather than the slower settling release that follows a look-ahead change
+        (about 57600 samples, as that is timed at the limiter's initial 192 kHz).
+    */
+    static constexpr int primingFrames = 8 * 8192;
 
 private:
     bool readBlock (juce::int64 position, int numFrames);

@@ -415,7 +415,8 @@ int render (const RenderOptions& options)
         inputFile = resolve (options.input);
         if (auto problem = checkReadable (inputFile, options.input))
             return fail (*problem);
-        reader.reset (formats.createReaderFor (inputFile));
+        // By content, not by name: a FLAC file called .wav is still read.
+        reader.reset (formats.createReaderFor (inputFile.createInputStream()));
         if (reader == nullptr)
             return fail (options.input
                          + ": not an audio file this program can read (WAV, AIFF or FLAC)");
@@ -477,6 +478,9 @@ int render (const RenderOptions& options)
                                   20.0f * normalised[2] - 10.0f };
 
     const auto format = options.outputFormat();
+    if ((format == RenderOptions::Format::flac) != options.output.endsWithIgnoreCase (".flac"))
+        warn ("writing " + RenderOptions::formatName (format) + " into a file named "
+              + outputFile.getFileName());
     juce::TemporaryFile temporary (outputFile, juce::TemporaryFile::useHiddenFile);
     juce::String problem;
     auto writer = createWriter (format, temporary.getFile(), sampleRate, problem);
@@ -513,7 +517,8 @@ int render (const RenderOptions& options)
         return fail (options.output + ": write error (disk full?); nothing written");
 
     // Read back what was written before it replaces anything.
-    std::unique_ptr<juce::AudioFormatReader> check (formats.createReaderFor (temporary.getFile()));
+    std::unique_ptr<juce::AudioFormatReader> check (
+        formats.createReaderFor (temporary.getFile().createInputStream()));
     if (check == nullptr || check->lengthInSamples != stats.inputFrames || check->numChannels != 4)
         return fail (options.output
                      + ": the written file is incomplete (disk full?); nothing written");
