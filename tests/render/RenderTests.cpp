@@ -115,6 +115,11 @@ struct LatencyCase
     size_t latency;
 };
 
+void PrintTo (const LatencyCase& c, std::ostream* os)
+{
+    *os << c.rate << " Hz, attack " << c.attackMs << " ms";
+}
+
 class RenderLatency : public RenderTest, public ::testing::WithParamInterface<LatencyCase>
 {
 };
