@@ -27,8 +27,8 @@ RenderSession::RenderSession (juce::AudioProcessor& p,
     writer (w),
     settings (s),
     sampleRate (r.sampleRate),
-    inputMeter (numChannels, s.blockSize),
-    outputMeter (numChannels, s.blockSize)
+    inputMeter (s.blockSize),
+    outputMeter (s.blockSize)
 {
 }
 
@@ -185,16 +185,7 @@ void RenderSession::measureInput (juce::int64 position, int numFrames)
     }
 
     if (real > 0)
-    {
-        for (int ch = 0; ch < numChannels; ++ch)
-        {
-            const auto range = juce::FloatVectorOperations::findMinAndMax (
-                channelPointers[static_cast<size_t> (ch)], real);
-            auto& peak = stats.inputPeak[static_cast<size_t> (ch)];
-            peak = std::max ({ peak, -range.getStart(), range.getEnd() });
-        }
         inputMeter.process (channelPointers.data(), real);
-    }
 }
 
 void RenderSession::measureOutput (juce::int64 position, int first, int numFrames)
@@ -205,9 +196,6 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
     {
         const float* const samples = channelPointers[static_cast<size_t> (ch)] + first;
         written[static_cast<size_t> (ch)] = samples;
-        const auto range = juce::FloatVectorOperations::findMinAndMax (samples, count);
-        auto& peak = stats.outputPeak[static_cast<size_t> (ch)];
-        peak = std::max ({ peak, -range.getStart(), range.getEnd() });
         if (settings.countClipping)
             for (int i = 0; i < count; ++i)
                 if (std::abs (samples[i]) > 1.0f)
@@ -275,7 +263,9 @@ void RenderSession::finish()
     for (int ch = 0; ch < numChannels; ++ch)
     {
         const auto c = static_cast<size_t> (ch);
-        stats.inputTruePeak[c] = std::max (inputMeter.getTruePeak (ch), stats.inputPeak[c]);
-        stats.outputTruePeak[c] = std::max (outputMeter.getTruePeak (ch), stats.outputPeak[c]);
+        stats.inputPeak[c] = inputMeter.getSamplePeak (ch);
+        stats.inputTruePeak[c] = inputMeter.getTruePeak (ch);
+        stats.outputPeak[c] = outputMeter.getSamplePeak (ch);
+        stats.outputTruePeak[c] = outputMeter.getTruePeak (ch);
     }
 }

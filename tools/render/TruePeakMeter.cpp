@@ -1,7 +1,5 @@
 #include "tools/render/TruePeakMeter.h"
 
-#include <juce_audio_basics/juce_audio_basics.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -66,56 +64,75 @@ const std::array<float, TruePeakMeter::tapsPerPhase>& TruePeakMeter::getPhase (i
     return allPhases()[static_cast<size_t> (phase)];
 }
 
-TruePeakMeter::TruePeakMeter (int channels, int maxBlock) :
-    numChannels (std::clamp (channels, 1, maxChannels)),
-    maxBlockSize (std::max (maxBlock, tapsPerPhase))
+TruePeakMeter::TruePeakMeter (int maxBlock) : maxBlockSize (std::max (maxBlock, tapsPerPhase))
 {
     allPhases();
-    history.assign (static_cast<size_t> (numChannels),
-                    std::vector<float> (static_cast<size_t> (historyLength + maxBlockSize), 0.0f));
-    interpolated.assign (static_cast<size_t> (maxBlockSize), 0.0f);
+    history.assign (static_cast<size_t> ((historyLength + maxBlockSize) * numChannels), 0.0f);
+    interpolated.assign (static_cast<size_t> (maxBlockSize * numChannels), 0.0f);
 }
 
 void TruePeakMeter::process (const float* const* channels, int numFrames)
 {
+    float* const block = history.data() + historyLength * numChannels;
     for (int ch = 0; ch < numChannels; ++ch)
-        processChannel (ch, channels[ch], numFrames);
+        for (int i = 0; i < numFrames; ++i)
+            block[i * numChannels + ch] = channels[ch][i];
+    run (numFrames);
 }
 
 void TruePeakMeter::finish()
 {
-    const std::vector<float> zeros (static_cast<size_t> (tapsPerPhase), 0.0f);
-    for (int ch = 0; ch < numChannels; ++ch)
-        processChannel (ch, zeros.data(), tapsPerPhase);
+    std::fill (history.begin() + historyLength * numChannels, history.end(), 0.0f);
+    run (tapsPerPhase);
 }
 
-void TruePeakMeter::processChannel (int channel, const float* samples, int numFrames)
+namespace
 {
-    auto& buffer = history[static_cast<size_t> (channel)];
-    float* const data = buffer.data();
-    std::copy (samples, samples + numFrames, data + historyLength);
+// The interleaved frames form one flat array in which a channel's next sample is four
+// places on, so interpolating every channel at once is a single strided convolution.
+void interpolate (const float* __restrict in,
+                  float* __restrict out,
+                  const std::array<float, TruePeakMeter::tapsPerPhase>& taps,
+                  int numValues)
+{
+    for (int j = 0; j < numValues; ++j)
+    {
+        float y = 0.0f;
+        for (int k = 0; k < TruePeakMeter::tapsPerPhase; ++k)
+            y += taps[static_cast<size_t> (k)] * in[j + k * TruePeakMeter::numChannels];
+        out[j] = y;
+    }
+}
 
-    // Output i is centred on data[i + tapsBeforeCentre]; phase 0 is that sample itself.
-    auto range = juce::FloatVectorOperations::findMinAndMax (data + tapsBeforeCentre, numFrames);
-    float peak = std::max (-range.getStart(), range.getEnd());
+void raisePeaks (const float* __restrict values, std::array<float, 4>& peaks, int numValues)
+{
+    float lanes[4] = { peaks[0], peaks[1], peaks[2], peaks[3] };
+    for (int j = 0; j < numValues; j += 4)
+        for (int lane = 0; lane < 4; ++lane)
+        {
+            const float a = std::abs (values[j + lane]);
+            lanes[lane] = lanes[lane] > a ? lanes[lane] : a;
+        }
+    for (size_t lane = 0; lane < 4; ++lane)
+        peaks[lane] = lanes[lane];
+}
+} // namespace
 
+void TruePeakMeter::run (int numFrames)
+{
+    float* const data = history.data();
     float* const out = interpolated.data();
+    const int numValues = numFrames * numChannels;
+
+    // Output frame i is centred on frame i + tapsBeforeCentre of the buffer; phase 0 is that frame.
+    raisePeaks (data + tapsBeforeCentre * numChannels, samplePeaks, numValues);
     for (int p = 1; p < numPhases; ++p)
     {
-        const auto& taps = getPhase (p);
-        std::fill (out, out + numFrames, 0.0f);
-        for (int k = 0; k < tapsPerPhase; ++k)
-        {
-            const float tap = taps[static_cast<size_t> (k)];
-            const float* const in = data + k;
-            for (int i = 0; i < numFrames; ++i)
-                out[i] += tap * in[i];
-        }
-        range = juce::FloatVectorOperations::findMinAndMax (out, numFrames);
-        peak = std::max (peak, std::max (-range.getStart(), range.getEnd()));
+        interpolate (data, out, getPhase (p), numValues);
+        raisePeaks (out, truePeaks, numValues);
     }
+    for (size_t c = 0; c < truePeaks.size(); ++c)
+        truePeaks[c] = std::max (truePeaks[c], samplePeaks[c]);
 
-    auto& truePeak = truePeaks[static_cast<size_t> (channel)];
-    truePeak = std::max (truePeak, peak);
-    std::copy (data + numFrames, data + numFrames + historyLength, data);
+    std::copy (data + numValues, data + numValues + historyLength * numChannels, data);
 }

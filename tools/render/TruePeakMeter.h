@@ -5,7 +5,8 @@
 #include <vector>
 
 /**
-    Measures the true peak of up to four channels by 4x oversampling, block by block.
+    Measures the sample peak and the true peak of four channels by 4x oversampling, block by
+    block.
 
     The interpolator follows the structure of ITU-R BS.1770-4 Annex 2: 48 taps in four phases of
     twelve. Its coefficients are a Kaiser-windowed sinc (beta 4) designed here, each phase
@@ -18,16 +19,21 @@ class TruePeakMeter
 public:
     static constexpr int numPhases = 4;
     static constexpr int tapsPerPhase = 12;
-    static constexpr int maxChannels = 4;
+    static constexpr int numChannels = 4;
 
     /** Prepares for blocks of up to maxBlockSize frames. */
-    TruePeakMeter (int numChannels, int maxBlockSize);
+    explicit TruePeakMeter (int maxBlockSize);
 
-    /** Adds numFrames frames (at most maxBlockSize) of each channel. */
+    /** Adds numFrames frames (at most maxBlockSize) of the four channels. */
     void process (const float* const* channels, int numFrames);
     /** Runs the interpolator out past the last sample, so the peaks after it count too. */
     void finish();
 
+    /** The largest absolute sample so far (complete after finish()), linear. */
+    float getSamplePeak (int channel) const
+    {
+        return samplePeaks[static_cast<std::size_t> (channel)];
+    }
     /** The largest absolute value of the oversampled signal so far, linear. */
     float getTruePeak (int channel) const { return truePeaks[static_cast<std::size_t> (channel)]; }
 
@@ -35,12 +41,11 @@ public:
     static const std::array<float, tapsPerPhase>& getPhase (int phase);
 
 private:
-    void processChannel (int channel, const float* samples, int numFrames);
+    void run (int numFrames);
 
-    int numChannels;
     int maxBlockSize;
-    // Per channel: the last tapsPerPhase - 1 samples followed by the current block.
-    std::vector<std::vector<float>> history;
+    // Frames interleaved four channels wide: the last tapsPerPhase - 1 frames, then the block.
+    std::vector<float> history;
     std::vector<float> interpolated;
-    std::array<float, maxChannels> truePeaks {};
+    std::array<float, numChannels> samplePeaks {}, truePeaks {};
 };

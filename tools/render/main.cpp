@@ -107,10 +107,11 @@ largest gain reduction - the input peak after the input gain over the output pea
 10 ms windows - the latency in samples and the speed as a multiple of real time.
 A progress bar appears on a terminal for inputs longer than 5 seconds.
 
-Before the file, the processor runs a moment of silence so that its input gain starts
-at the set value instead of gliding up from 0 dB; it is then prepared afresh. Input
-samples that are not finite numbers (NaN, infinity) are replaced by silence, with a
-warning.
+Before the file, the processor runs 65536 frames of silence and is then prepared
+afresh, so that it starts settled: its input gain at the set value instead of gliding
+up from 0 dB, and its release at the set time instead of the slower settling release
+that follows a change of look-ahead. Input samples that are not finite numbers (NaN,
+infinity) are replaced by silence, with a warning.
 
 Exit status: 0 done; 1 a file could not be read or written; 2 bad command line;
 130 or 143 interrupted (Ctrl-C, SIGTERM): the temporary file is removed and OUTPUT
