@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P (RatesAndLookaheads,
 //==============================================================================
 // Limiting
 
-TEST_F (RenderTest, InputGainAppliesFromTheFirstSample) // limiting
+TEST_F (RenderTest, SettledStartAppliesTheInputGainFromTheFirstSample) // limiting
 {
     Audio input = silence (48000.0, 4800);
     for (size_t n = 0; n < input.numFrames(); ++n)
@@ -174,7 +174,7 @@ TEST_F (RenderTest, InputGainAppliesFromTheFirstSample) // limiting
                 0.1f * static_cast<float> (std::sin (2.0 * pi * 440.0 * n / 48000.0 + ch));
     writeAudio (file ("quiet.wav"), input);
 
-    render ({ path ("quiet.wav"), path ("out.wav"), "--gain", "6" });
+    render ({ path ("quiet.wav"), path ("out.wav"), "--gain", "6", "--settled" });
     const auto out = readAudio (file ("out.wav"));
     ASSERT_EQ (out.channels.size(), 4u);
     const float gain = 1.9952623f; // +6 dB; peaks of 0.2 stay far below the ceiling
@@ -182,9 +182,18 @@ TEST_F (RenderTest, InputGainAppliesFromTheFirstSample) // limiting
         for (size_t n = 0; n < input.numFrames(); ++n)
             ASSERT_NEAR (out.channels[ch][n], gain * input.channels[ch][n], 2.0e-6f)
                 << "channel " << ch << " frame " << n;
+
+    // Without --settled the processor starts as a host starts it: the input gain glides up
+    // from 0 dB, 0.5 % of the remaining way per sample (1 + 0.995... after one sample).
+    render ({ path ("quiet.wav"), path ("glide.wav"), "--gain", "6" });
+    const auto glide = readAudio (file ("glide.wav"));
+    const double firstGain = 0.005 * gain + 0.995;
+    EXPECT_NEAR (glide.channels[1][0], firstGain * input.channels[1][0], 2.0e-6);
+    EXPECT_LT (std::abs (glide.channels[1][10]), 0.9f * gain * std::abs (input.channels[1][10]));
+    EXPECT_NEAR (glide.channels[1][4000], gain * input.channels[1][4000], 2.0e-5f);
 }
 
-TEST_F (RenderTest, TheFirstSecondIsLimitedLikeAnyOther) // limiting
+TEST_F (RenderTest, SettledStartLimitsTheFirstSecondLikeAnyOther) // limiting
 {
     // The same loud burst early and late, with silence between: a render that began with the
     // gain still gliding or the limiter still settling would treat the first one differently.
@@ -197,7 +206,7 @@ TEST_F (RenderTest, TheFirstSecondIsLimitedLikeAnyOther) // limiting
             input.channels[ch][early + n] = input.channels[ch][late + n] = burst.channels[ch][n];
     writeAudio (file ("bursts.wav"), input);
 
-    render ({ path ("bursts.wav"), path ("out.wav"), "--gain", "6", "--release", "50" });
+    render ({ path ("bursts.wav"), path ("out.wav"), "--gain", "6", "--release", "50", "--settled" });
     const auto out = readAudio (file ("out.wav"));
     ASSERT_EQ (out.channels.size(), 4u);
     EXPECT_LT (peakOf (out), 2.0f * peakOf (burst)) << "the bursts are limited";

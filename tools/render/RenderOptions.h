@@ -26,6 +26,7 @@ struct RenderOptions
     std::optional<double> gainDb, attackMs, releaseMs, ceilingDb;
     int blockSize = defaultBlockSize;
     bool raw = false;
+    bool settled = false;
     juce::String settingsFile;
     juce::String plotFile;
     std::optional<Format> format; // unset: chosen from OUTPUT's name

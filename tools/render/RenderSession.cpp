@@ -53,7 +53,7 @@ int RenderSession::prepare()
     // number of frames for every block size keeps the sample-counted settling independent of it,
     // and whatever the block size, some block begins after the gain glide has come close enough
     // to snap to its target.
-    for (int done = 0; done < primingFrames;)
+    for (int done = 0; settings.settledStart && done < primingFrames;)
     {
         const int numFrames = std::min (blockSize, primingFrames - done);
         for (auto& channel : channelData)
@@ -63,7 +63,8 @@ int RenderSession::prepare()
         midi.clear();
         done += numFrames;
     }
-    processor.prepareToPlay (sampleRate, blockSize);
+    if (settings.settledStart)
+        processor.prepareToPlay (sampleRate, blockSize);
 
     stats.latencySamples = std::max (0, processor.getLatencySamples());
     gainedInputMagnitude.assign (static_cast<size_t> (stats.latencySamples + blockSize + 1), 0.0f);

@@ -38,8 +38,9 @@ struct RenderStats
     Streams a four-channel source through an audio processor into a writer, block by block, so
     memory use does not grow with the length of the input.
 
-    The processor must have its parameters set. run() prepares it, primes its input-gain glide,
-    prepares it again (which clears the limiter) and then processes consecutive blocks. Aligned
+    The processor must have its parameters set. prepare() prepares it (with a settled start it
+    then primes it and prepares it again, which clears the limiter); run() processes
+    consecutive blocks. Aligned
     (the default), the input is followed by as many frames of silence as the reported latency and
     the first latency frames of output are dropped, so output frame n belongs to input frame n.
     Raw, the output is written as it comes. Either way the output has the input's length.
@@ -53,6 +54,7 @@ public:
     {
         int blockSize = 512;
         bool raw = false;
+        bool settledStart = false;  // run primingFrames of silence first (see below)
         float inputGain = 1.0f;     // linear; for measuring the gain reduction
         bool countClipping = false; // count output samples beyond full scale
         int plotColumns = 1000;
@@ -81,7 +83,7 @@ public:
     const RenderStats& getStats() const { return stats; }
 
     /**
-        Frames of silence run through the processor before the input, so that the render starts
+        Frames of silence run through the processor before the input for a settled start, so that the render starts
         settled: the input gain at its setting rather than gliding up from 0 dB, and the release
         at its setting rather than the slower settling release that follows a look-ahead change
         (about 57600 samples, as that is timed at the limiter's initial 192 kHz).

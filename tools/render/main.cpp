@@ -74,7 +74,13 @@ Limiter settings (the plug-in's four knobs, in their units):
 
 Processing:
   --block N        frames per processing block, 1..8192 (default 512); the output does
-                   not depend on it
+                   not depend on it, except while the input gain glides at the start
+                   (use --settled for output that never depends on it)
+  --settled        start settled, as an instance that has been running for a while:
+                   before the file, run 65536 frames of silence through the processor and
+                   prepare it afresh, so that the input gain starts at its setting instead
+                   of gliding up from 0 dB, and the release at its setting instead of the
+                   slower settling release that follows a change of look-ahead
   --raw            write the output as the processor produces it: delayed by the
                    latency (the look-ahead), so the input's last latency frames are not
                    heard. By default the output is aligned: the input is followed by
@@ -107,10 +113,11 @@ largest gain reduction - the input peak after the input gain over the output pea
 10 ms windows - the latency in samples and the speed as a multiple of real time.
 A progress bar appears on a terminal for inputs longer than 5 seconds.
 
-Before the file, the processor runs 65536 frames of silence and is then prepared
-afresh, so that it starts settled: its input gain at the set value instead of gliding
-up from 0 dB, and its release at the set time instead of the slower settling release
-that follows a change of look-ahead. Input samples that are not finite numbers (NaN,
+The processor is driven as a host drives the plug-in: the four settings are set (input
+gain, attack, release, max peak level), the processor is prepared for the file's rate
+and block size, and the file is processed block by block. So, as in a host, the input
+gain glides up from 0 dB over the first milliseconds, and after a look-ahead change the
+release runs slower for a while; --settled avoids both. Input samples that are not finite numbers (NaN,
 infinity) are replaced by silence, with a warning.
 
 Exit status: 0 done; 1 a file could not be read or written; 2 bad command line;
@@ -491,6 +498,7 @@ int render (const RenderOptions& options)
     RenderSession::Settings sessionSettings;
     sessionSettings.blockSize = options.blockSize;
     sessionSettings.raw = options.raw;
+    sessionSettings.settledStart = options.settled;
     sessionSettings.inputGain =
         parameters.gainDb * 0.05f <= -5.0f ? 0.0f : std::pow (10.0f, parameters.gainDb * 0.05f);
     sessionSettings.countClipping = format != RenderOptions::Format::wav32;
