@@ -178,7 +178,9 @@ float CorvaneAudioProcessor::getParameterDefaultValue (int index)
 
 void CorvaneAudioProcessor::setParameter (int index, float value)
 {
-    if (index < 0 || index >= numParameters)
+    // NaN or infinity is no position of a knob: such a value changes nothing at all, so it can
+    // neither be saved with the project nor reach a mapping.
+    if (index < 0 || index >= numParameters || ! std::isfinite (value))
         return;
 
     paramValues[static_cast<size_t> (index)].store (value, std::memory_order_relaxed);
@@ -186,7 +188,8 @@ void CorvaneAudioProcessor::setParameter (int index, float value)
     switch (index)
     {
         case paramAttackTime:
-            requestLookaheadMs (0.0f + 40.0f * value);
+            // Above 1 the look-ahead is refused and stays; below 0 there is no look-ahead.
+            requestLookaheadMs (0.0f + 40.0f * std::max (value, 0.0f));
             break;
         case paramReleaseTime:
             requestedReleaseMs.store (0.0f + 1000.0f * usableRange (value),
@@ -280,6 +283,7 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     numInputMeters = std::min (numInputMeters, getTotalNumInputChannels());
 
     applyInputGain (channels, numSamples);
+    silenceNonFiniteSamples (channels, numSamples);
 
     for (int slot = 0; slot < numInputMeters; ++slot)
         updateMeter (slot, buffer, slot, numSamples);
@@ -319,6 +323,20 @@ void CorvaneAudioProcessor::applyInputGain (float* const* channels, int numSampl
         inputGainCurrent = target;
         for (int ch = 0; ch < numProcessedChannels; ++ch)
             juce::FloatVectorOperations::multiply (channels[ch], target, numSamples);
+    }
+}
+
+void CorvaneAudioProcessor::silenceNonFiniteSamples (float* const* channels,
+                                                     int numSamples) noexcept
+{
+    // A NaN or infinite sample from the host, or an input times the gain that overflows, would
+    // make a meter read NaN for good (its fall is a running mix with the previous value). Such
+    // samples are metered and limited as silence; finite samples are left exactly as they are.
+    for (int ch = 0; ch < numProcessedChannels; ++ch)
+    {
+        float* const samples = channels[ch];
+        for (int i = 0; i < numSamples; ++i)
+            samples[i] = std::isfinite (samples[i]) ? samples[i] : 0.0f;
     }
 }
 

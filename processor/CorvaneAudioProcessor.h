@@ -109,6 +109,7 @@ private:
     void requestLookaheadMs (float ms) noexcept;
     void applyRequestedSettings() noexcept;
     void applyInputGain (float* const* channels, int numSamples) noexcept;
+    void silenceNonFiniteSamples (float* const* channels, int numSamples) noexcept;
     void updateMeter (int slot,
                       const juce::AudioBuffer<float>& buffer,
                       int channel,
