@@ -3,6 +3,7 @@
 #include "tools/render/EnvelopePlot.h"
 #include "tools/render/RenderOptions.h"
 #include "tools/render/RenderSession.h"
+#include "tools/render/RenderSettings.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -245,73 +246,16 @@ private:
     std::chrono::steady_clock::time_point lastShown;
 };
 
-struct Parameters
-{
-    float gainDb, attackMs, releaseMs, ceilingDb;
-};
-
-// The plug-in's index-based parameter calls; JUCE 7 marks them deprecated.
-JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-void setParameters (juce::AudioProcessor& processor, const RenderOptions& options, bool keepUnset)
-{
-    // A double quotient passed as float, as the plug-in's window converts its knobs.
-    const auto set = [&] (int index,
-                          const std::optional<double>& value,
-                          double fallback,
-                          double offset,
-                          double span)
-    {
-        if (value.has_value() || ! keepUnset)
-            processor.setParameter (
-                index, static_cast<float> ((value.value_or (fallback) + offset) / span));
-    };
-    set (3, options.gainDb, 0.0, 0.0, 60.0);       // Input Gain
-    set (0, options.attackMs, 1.0, 0.0, 40.0);     // Attack Time
-    set (1, options.releaseMs, 20.0, 0.0, 1000.0); // Release Time
-    set (2, options.ceilingDb, 0.0, 10.0, 20.0);   // Max Peak Level
-}
-
-std::array<float, 4> readNormalised (juce::AudioProcessor& processor)
-{
-    return { processor.getParameter (0),
-             processor.getParameter (1),
-             processor.getParameter (2),
-             processor.getParameter (3) };
-}
-JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-} // namespace
-
-namespace
-{
-struct SettingsDocument
-{
-    std::unique_ptr<juce::XmlElement> xml;
-    juce::String name;
-};
-
 std::optional<juce::String> loadSettings (const juce::String& path, SettingsDocument& document)
 {
     const auto file = resolve (path);
     if (auto problem = checkReadable (file, path))
         return problem;
-    juce::XmlDocument parser (file.loadFileAsString());
-    document.xml = parser.getDocumentElement();
-    if (document.xml == nullptr)
-    {
-        const auto reason = parser.getLastParseError();
-        return path + ": not an XML settings document"
-               + (reason.isNotEmpty() ? " (" + reason + ")"
-                                      : juce::String (" (no XML element in it)"));
-    }
-    document.name = path;
-
-    bool known = false;
-    for (auto* child : document.xml->getChildIterator())
-        for (const char* tag : { "Gain", "Attack", "Release", "Threshold", "idxInputConfig" })
-            known = known || child->getTagName().equalsIgnoreCase (tag);
-    if (! known)
-        warn (path
-              + " has none of the elements Gain, Attack, Release, Threshold; the defaults apply");
+    juce::StringArray warnings;
+    if (auto problem = SettingsDocument::parse (file.loadFileAsString(), document, warnings))
+        return path + ": " + *problem;
+    for (const auto& warning : warnings)
+        warn (path + " " + warning);
     return std::nullopt;
 }
 
@@ -356,7 +300,7 @@ void printSummary (const RenderStats& stats,
                    RenderOptions::Format format,
                    bool raw,
                    double sampleRate,
-                   const Parameters& p)
+                   const KnobSettings& p)
 {
     const double seconds = static_cast<double> (stats.inputFrames) / sampleRate;
     std::cout << "input      " << inputName << ": " << sampleRate << " Hz, 4 channels, "
@@ -465,25 +409,10 @@ int render (const RenderOptions& options)
     }
 
     std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
-    if (settings.xml != nullptr)
-    {
-        juce::MemoryBlock state;
-        juce::AudioProcessor::copyXmlToBinary (*settings.xml, state);
-        processor->setStateInformation (state.getData(), static_cast<int> (state.getSize()));
-    }
-    setParameters (*processor, options, settings.xml != nullptr);
-
-    const auto normalised = readNormalised (*processor);
-    const char* const names[] = { "Attack Time", "Release Time", "Max Peak Level", "Input Gain" };
-    for (size_t i = 0; i < normalised.size(); ++i)
-        if (! (normalised[i] >= 0.0f && normalised[i] <= 1.0f))
-            warn (juce::String (names[i]) + " is " + juce::String (normalised[i])
-                  + ", outside 0..1; the processor applies it as a host would");
-    // The plug-in's own mappings, in single precision.
-    const Parameters parameters { 60.0f * normalised[3],
-                                  40.0f * normalised[0],
-                                  1000.0f * normalised[1],
-                                  20.0f * normalised[2] - 10.0f };
+    juce::StringArray warnings;
+    auto parameters = applySettings (*processor, options, &settings, warnings);
+    for (const auto& warning : warnings)
+        warn (warning);
 
     const auto format = options.outputFormat();
     if ((format == RenderOptions::Format::flac) != options.output.endsWithIgnoreCase (".flac"))
@@ -499,13 +428,13 @@ int render (const RenderOptions& options)
     sessionSettings.blockSize = options.blockSize;
     sessionSettings.raw = options.raw;
     sessionSettings.settledStart = options.settled;
-    sessionSettings.inputGain =
-        parameters.gainDb * 0.05f <= -5.0f ? 0.0f : std::pow (10.0f, parameters.gainDb * 0.05f);
+    sessionSettings.inputGain = parameters.linearGain();
     sessionSettings.countClipping = format != RenderOptions::Format::wav32;
     sessionSettings.plotColumns = EnvelopePlot::width - 90;
 
     RenderSession session (*processor, *reader, *writer, sessionSettings);
     session.prepare();
+    parameters.attackMs = lookaheadMsInForce (*processor, parameters.attackMs);
 
     const double inputSeconds = static_cast<double> (reader->lengthInSamples) / sampleRate;
     ProgressBar progress (::isatty (STDERR_FILENO) == 1 && inputSeconds > progressAfterSeconds);
