@@ -102,10 +102,11 @@ Audio loudTestSignal (double sampleRate, size_t numFrames, unsigned seed)
 
 namespace
 {
-std::vector<char*> argumentVector (const std::vector<std::string>& args,
+std::vector<char*> argumentVector (const std::vector<std::string>& wrapper,
+                                   const std::vector<std::string>& args,
                                    std::vector<std::string>& storage)
 {
-    storage.clear();
+    storage = wrapper;
     storage.push_back (ORVALIS_RENDER_BINARY);
     storage.insert (storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -117,6 +118,13 @@ std::vector<char*> argumentVector (const std::vector<std::string>& args,
 } // namespace
 
 int startRenderer (const std::vector<std::string>& args, const juce::File& logFolder)
+{
+    return startRendererUnder ({}, args, logFolder);
+}
+
+int startRendererUnder (const std::vector<std::string>& wrapper,
+                        const std::vector<std::string>& args,
+                        const juce::File& logFolder)
 {
     const auto out = logFolder.getChildFile ("stdout.txt").getFullPathName().toStdString();
     const auto err = logFolder.getChildFile ("stderr.txt").getFullPathName().toStdString();
@@ -130,11 +138,11 @@ int startRenderer (const std::vector<std::string>& args, const juce::File& logFo
         &actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
     std::vector<std::string> storage;
-    auto argv = argumentVector (args, storage);
+    auto argv = argumentVector (wrapper, args, storage);
     pid_t pid = -1;
     const int status = posix_spawn (&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy (&actions);
-    EXPECT_EQ (status, 0) << "cannot start " << ORVALIS_RENDER_BINARY;
+    EXPECT_EQ (status, 0) << "cannot start " << argv[0];
     return status == 0 ? pid : -1;
 }
 
@@ -147,6 +155,8 @@ RunResult waitForRenderer (int pid, const juce::File& logFolder)
     result.exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
     result.output = logFolder.getChildFile ("stdout.txt").loadFileAsString().toStdString();
     result.errors = logFolder.getChildFile ("stderr.txt").loadFileAsString().toStdString();
+    // Printed at exit by JUCE's leak detector, in a build with JUCE's checks on.
+    EXPECT_EQ (result.errors.find ("Leaked objects detected"), std::string::npos) << result.errors;
     logFolder.getChildFile ("stdout.txt").deleteFile();
     logFolder.getChildFile ("stderr.txt").deleteFile();
     return result;

@@ -47,6 +47,11 @@ RunResult runRenderer (const std::vector<std::string>& args);
 /** Starts orvalis-render without waiting; its output goes to files in the folder. */
 int startRenderer (const std::vector<std::string>& args, const juce::File& logFolder);
 
+/** As startRenderer, but the renderer runs under another program: wrapper holds its command. */
+int startRendererUnder (const std::vector<std::string>& wrapper,
+                        const std::vector<std::string>& args,
+                        const juce::File& logFolder);
+
 /** Waits for a started renderer and collects what it printed. */
 RunResult waitForRenderer (int pid, const juce::File& logFolder);
 

@@ -1,0 +1,67 @@
+#include "fuzz/FuzzChecks.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace fuzzChecks
+{
+void require (bool condition, const char* what)
+{
+    if (condition)
+        return;
+    std::fprintf (stderr, "requirement failed: %s\n", what);
+    std::abort();
+}
+
+std::unique_ptr<CorvaneAudioProcessor> createProcessor()
+{
+    std::unique_ptr<juce::AudioProcessor> created (createPluginFilter());
+    auto* processor = dynamic_cast<CorvaneAudioProcessor*> (created.get());
+    require (processor != nullptr, "createPluginFilter makes a CorvaneAudioProcessor");
+    created.release();
+    return std::unique_ptr<CorvaneAudioProcessor> (processor);
+}
+
+void requireSoundAudio (CorvaneAudioProcessor& processor)
+{
+    constexpr float lowestCeiling = 0.31622776f, highestCeiling = 3.1622777f;
+    constexpr float highestMeter = 1.00001f;
+
+    juce::AudioBuffer<float> buffer (4, 512);
+    juce::MidiBuffer midi;
+    std::uint32_t state = 0x12345678u; // xorshift32: the same noise for every input
+    for (int block = 0; block < 3; ++block)
+    {
+        for (int ch = 0; ch < 4; ++ch)
+            for (int i = 0; i < buffer.getNumSamples(); ++i)
+            {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                buffer.setSample (ch, i, static_cast<float> (state) / 1073741824.0f - 2.0f);
+            }
+
+        processor.processBlock (buffer, midi);
+
+        // The processor hands its settings to the limiter at the start of a block.
+        const float ceiling = processor.limiter->getCeiling();
+        require (ceiling >= lowestCeiling && ceiling <= highestCeiling,
+                 "the ceiling lies within -10..+10 dB");
+        for (int ch = 0; ch < 4; ++ch)
+            for (int i = 0; i < buffer.getNumSamples(); ++i)
+            {
+                const float y = buffer.getSample (ch, i);
+                require (std::isfinite (y), "every output sample is finite");
+                require (std::abs (y) <= ceiling, "every output sample is within the ceiling");
+            }
+        for (auto& meter : processor.meterLevels)
+        {
+            const float level = meter.load();
+            require (std::isfinite (level) && level >= 0.0f && level <= highestMeter,
+                     "every meter is finite and within 0..1.00001");
+        }
+    }
+}
+} // namespace fuzzChecks

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "processor/CorvaneAudioProcessor.h"
+
+#include <memory>
+
+// What every fuzz target demands of a processor, whatever it was fed. A failed demand prints
+// what went wrong and aborts, which libFuzzer records as a crash with the input that caused it.
+namespace fuzzChecks
+{
+void require (bool condition, const char* what);
+
+std::unique_ptr<CorvaneAudioProcessor> createProcessor();
+
+/**
+    Processes a few blocks of loud noise (peaks near +12 dBFS) and requires every output sample
+    to be finite and within the ceiling in force for its block, that ceiling to lie within the
+    knob's range (-10..+10 dB), and every meter to be finite and on its scale.
+*/
+void requireSoundAudio (CorvaneAudioProcessor& processor);
+} // namespace fuzzChecks

@@ -1,0 +1,166 @@
+// Many instances in one process, as in a host's project with a limiter on every ambisonic bus:
+// sixteen at a time, created and destroyed over and over, on one thread and on two. They share
+// one look-and-feel, installed as the desktop's default while any processor lives and removed
+// with the last. Leaks show in JUCE's leak detector and LeakSanitizer (scripts/sanitizers.sh);
+// the races ThreadSanitizer looks for (scripts/tsan.sh).
+
+#include "ProcessorTestSupport.h"
+#include "lookandfeel/TarnwickLookAndFeel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace hostCalls;
+
+namespace
+{
+constexpr int numInstances = 16;
+
+// The desktop's default look-and-feel, if it is the processors' shared one. Asking creates a
+// plain default when none is installed, so ask only while no other thread creates or
+// destroys processors, or while this thread holds a processor.
+const CorvaneAudioProcessor::TarnwickLookAndFeel* installedLookAndFeel()
+{
+    return dynamic_cast<const CorvaneAudioProcessor::TarnwickLookAndFeel*> (
+        &juce::Desktop::getInstance().getDefaultLookAndFeel());
+}
+
+const CorvaneAudioProcessor::TarnwickLookAndFeel* lookAndFeelOf (CorvaneAudioProcessor& p)
+{
+    return &p.sharedLookAndFeel.get();
+}
+
+// Each instance prepared and given a loud block: its limiter works, and only on its own audio.
+void processOneBlockEach (std::vector<std::unique_ptr<CorvaneAudioProcessor>>& processors,
+                          std::uint32_t seed)
+{
+    juce::AudioBuffer<float> buffer (4, 64);
+    for (auto& p : processors)
+    {
+        p->prepareToPlay (48000.0, 64);
+        fillNoise (buffer, seed++, 4.0f);
+        process (*p, buffer);
+        for (int ch = 0; ch < 4; ++ch)
+            ASSERT_LE (buffer.getMagnitude (ch, 0, 64), 1.0f);
+    }
+}
+} // namespace
+
+TEST (ProcessorInstances, SixteenAtATimeShareOneLookAndFeelInstalledWhileAnyLives)
+{
+    ASSERT_EQ (installedLookAndFeel(), nullptr) << "a processor outlived an earlier test";
+
+    std::mt19937 rng (5);
+    for (int round = 0; round < 20; ++round)
+    {
+        std::vector<std::unique_ptr<CorvaneAudioProcessor>> processors;
+        for (int i = 0; i < numInstances; ++i)
+        {
+            processors.push_back (createProcessor());
+            const auto* shared = lookAndFeelOf (*processors.front());
+            ASSERT_EQ (lookAndFeelOf (*processors.back()), shared);
+            ASSERT_EQ (processors.back()->sharedLookAndFeel.getReferenceCount(), i + 1);
+            ASSERT_EQ (installedLookAndFeel(), shared);
+        }
+        processOneBlockEach (processors, static_cast<std::uint32_t> (round * numInstances));
+
+        // Closed in any order: the look-and-feel stays until the last one goes.
+        std::shuffle (processors.begin(), processors.end(), rng);
+        const auto* shared = lookAndFeelOf (*processors.front());
+        while (processors.size() > 1)
+        {
+            processors.pop_back();
+            ASSERT_EQ (processors.front()->sharedLookAndFeel.getReferenceCount(),
+                       static_cast<int> (processors.size()));
+            ASSERT_EQ (installedLookAndFeel(), shared);
+        }
+        processors.clear();
+        ASSERT_EQ (installedLookAndFeel(), nullptr) << "round " << round;
+    }
+}
+
+TEST (ProcessorInstances, TwoThreadsCreatingAndDestroyingAgreeOnTheCount)
+{
+    std::atomic<int> rounds { 0 };
+    const auto work = [&rounds] (std::uint32_t seed)
+    {
+        std::mt19937 rng (seed);
+        for (int round = 0; round < 25; ++round)
+        {
+            std::vector<std::unique_ptr<CorvaneAudioProcessor>> processors;
+            for (int i = 0; i < numInstances; ++i)
+                processors.push_back (createProcessor());
+
+            // The other thread holds 0 to 16: the count lies between.
+            const int count = processors.front()->sharedLookAndFeel.getReferenceCount();
+            EXPECT_GE (count, numInstances);
+            EXPECT_LE (count, 2 * numInstances);
+            for (auto& p : processors)
+                EXPECT_EQ (lookAndFeelOf (*p), lookAndFeelOf (*processors.front()));
+            EXPECT_EQ (installedLookAndFeel(), lookAndFeelOf (*processors.front()));
+
+            processOneBlockEach (processors, seed + static_cast<std::uint32_t> (round));
+            std::shuffle (processors.begin(), processors.end(), rng);
+            processors.clear();
+            rounds.fetch_add (1);
+        }
+    };
+
+    std::thread first (work, 100u), second (work, 200u);
+    first.join();
+    second.join();
+    EXPECT_EQ (rounds.load(), 50);
+
+    // Both threads done: nobody holds the look-and-feel, and the default was removed with it.
+    EXPECT_EQ (installedLookAndFeel(), nullptr);
+    auto p = createProcessor();
+    EXPECT_EQ (p->sharedLookAndFeel.getReferenceCount(), 1);
+    EXPECT_EQ (installedLookAndFeel(), lookAndFeelOf (*p));
+    p.reset();
+    EXPECT_EQ (installedLookAndFeel(), nullptr);
+}
+
+// EDITORS: the processor has no window yet. Once hasEditor() is true this test opens and closes
+// an editor on each of sixteen processors (several open at once, closed in another order) and
+// checks that the count and the default stay right; until then it is skipped.
+TEST (ProcessorInstances, EditorsOpenAndCloseOnSixteenProcessors)
+{
+    if (! createProcessor()->hasEditor())
+        GTEST_SKIP() << "the processor has no editor yet; this test opens editors once it has one";
+
+    juce::ScopedJuceInitialiser_GUI gui;
+    std::mt19937 rng (9);
+    for (int round = 0; round < 4; ++round)
+    {
+        std::vector<std::unique_ptr<CorvaneAudioProcessor>> processors;
+        std::vector<std::unique_ptr<juce::AudioProcessorEditor>> editors;
+        for (int i = 0; i < numInstances; ++i)
+        {
+            processors.push_back (createProcessor());
+            editors.emplace_back (processors.back()->createEditorIfNeeded());
+            ASSERT_NE (editors.back(), nullptr);
+            ASSERT_EQ (processors.back()->getActiveEditor(), editors.back().get());
+        }
+        const auto* shared = lookAndFeelOf (*processors.front());
+        EXPECT_EQ (installedLookAndFeel(), shared);
+        processOneBlockEach (processors, static_cast<std::uint32_t> (round));
+
+        // Half the windows closed and opened again, then all closed before their processors go.
+        for (int i = 0; i < numInstances; i += 2)
+        {
+            editors[static_cast<size_t> (i)].reset();
+            editors[static_cast<size_t> (i)].reset (
+                processors[static_cast<size_t> (i)]->createEditorIfNeeded());
+        }
+        std::shuffle (editors.begin(), editors.end(), rng);
+        editors.clear();
+        EXPECT_EQ (processors.front()->sharedLookAndFeel.getReferenceCount(), numInstances);
+        processors.clear();
+        EXPECT_EQ (installedLookAndFeel(), nullptr);
+    }
+}
