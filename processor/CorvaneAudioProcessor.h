@@ -17,6 +17,11 @@
     processBlock runs. Those calls only store atomics; the limiter itself is changed only at the
     start of processBlock and in prepareToPlay (which hosts never run alongside processBlock), in an
     order that gives exactly the limiter that applying every change at once would have given.
+
+    Parameter values are stored and saved as given, but used clamped to 0..1 (an Attack Time above
+    1 is refused and keeps the look-ahead). NaN and infinity, from a host or a settings document,
+    change nothing: not stored, not applied, and uiRefreshNeeded is not raised for them. NaN and
+    infinite input samples are metered and limited as silence.
 */
 class CorvaneAudioProcessor : public juce::AudioProcessor
 {

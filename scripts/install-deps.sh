@@ -12,7 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     liblilv-dev lilv-utils
     xvfb xauth imagemagick fonts-roboto-unhinted
-    clang-format
+    clang-format time
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; else sudo=""; fi
