@@ -1,9 +1,39 @@
 #include "fuzz/FuzzChecks.h"
 
+#include <juce_gui_basics/juce_gui_basics.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+namespace
+{
+// Shuts JUCE's GUI classes down at exit, before JUCE's leak detector counts what is left.
+struct JuceGuiShutdown
+{
+    ~JuceGuiShutdown() { juce::shutdownJuce_GUI(); }
+};
+} // namespace
+
+// Once, before the first input: JUCE's GUI classes are initialised as a host initialises them,
+// and one processor is run so that the desktop it creates exists before the object that shuts
+// it down at exit (statics are destroyed in the reverse order of their construction, and JUCE's
+// leak counters are statics made with the first object of each class).
+extern "C" int LLVMFuzzerInitialize (int*, char***)
+{
+    juce::initialiseJuce_GUI();
+    {
+        auto processor = fuzzChecks::createProcessor();
+        processor->prepareToPlay (48000.0, 512);
+        fuzzChecks::requireSoundAudio (*processor);
+        juce::MemoryBlock state;
+        processor->getStateInformation (state);
+        processor->setStateInformation (state.getData(), static_cast<int> (state.getSize()));
+    }
+    static JuceGuiShutdown shutdown;
+    return 0;
+}
 
 namespace fuzzChecks
 {

@@ -265,3 +265,48 @@ TEST (HostileParameterValues, DocumentWithTooLargeNumbersKeepsTheSettings)
     EXPECT_EQ (saveState (*p), before);
     EXPECT_TRUE (p->uiRefreshNeeded.load()); // a restore is still a restore
 }
+
+//==============================================================================
+// A damaged state block whose text is not UTF-8 (a multi-byte sequence cut short, or a byte no
+// sequence starts with) is not well-formed XML: ignored like any other bad block. Before it was,
+// the XML reader stepped over the cut sequence past the end of the text (found by fuzzing).
+TEST (HostileStateBlocks, TextThatIsNotUtf8IsIgnored)
+{
+    const auto rawBlock = [] (const std::string& text)
+    {
+        juce::MemoryBlock block;
+        juce::MemoryOutputStream out (block, false);
+        out.writeInt (0x21324356);
+        out.writeInt (static_cast<int> (text.size()));
+        out.write (text.data(), text.size());
+        out.writeByte (0);
+        out.flush();
+        return block;
+    };
+
+    auto p = createProcessor();
+    setParameter (*p, gain, 0.2f);
+    const auto before = saveState (*p);
+
+    const std::string damaged[] = {
+        "<Root><Gain>0.9</Gain></Root>\xf0",     // four-byte sequence cut by the end
+        "<Root><Gain>0.9</Gain>\xe2\x82</Root>", // three-byte sequence cut short
+        "<Root><Gain>0.\xff"
+        "9</Gain></Root>",                                // no sequence starts with 0xff
+        "<Root><Gain>0.9</Gain><Note>\x80</Note></Root>", // a continuation byte alone
+    };
+    for (const auto& text : damaged)
+    {
+        p->uiRefreshNeeded = false;
+        loadState (*p, rawBlock (text));
+        EXPECT_EQ (saveState (*p), before) << text;
+        EXPECT_FALSE (p->uiRefreshNeeded.load()) << text;
+    }
+
+    // Well-formed UTF-8 beyond ASCII is read as before.
+    loadState (
+        *p,
+        rawBlock (
+            "<Root><Note>Caf\xc3\xa9 \xe2\x99\xaa \xf0\x9f\x8e\xa7</Note><Gain>0.9</Gain></Root>"));
+    EXPECT_EQ (getParameter (*p, gain), 0.9f);
+}

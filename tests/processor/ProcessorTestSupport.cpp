@@ -1,7 +1,30 @@
 #include "ProcessorTestSupport.h"
 
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <random>
+
+namespace
+{
+// As in a host, JUCE's GUI classes are initialised on the main thread (the message thread) for the
+// whole run and shut down at its end. The processors' shared look-and-feel creates JUCE's desktop,
+// which only that shutdown deletes: without it JUCE's leak detector would report the desktop.
+class JuceGuiEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override { gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>(); }
+    void TearDown() override { gui.reset(); }
+
+private:
+    std::unique_ptr<juce::ScopedJuceInitialiser_GUI> gui;
+};
+
+[[maybe_unused]] ::testing::Environment* const juceGuiEnvironment =
+    ::testing::AddGlobalTestEnvironment (new JuceGuiEnvironment);
+} // namespace
 
 JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
 

@@ -26,6 +26,7 @@ constexpr double progressAfterSeconds = 5.0;
 
 volatile std::sig_atomic_t stopSignal = 0;
 
+extern "C" void onStopSignal (int signal);
 extern "C" void onStopSignal (int signal)
 {
     stopSignal = signal;
