@@ -1,6 +1,7 @@
 #include "processor/CorvaneAudioProcessor.h"
 
 #include "lookandfeel/TarnwickLookAndFeel.h"
+#include "processor/StateTextCheck.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,11 +52,9 @@ float usableRange (float value) noexcept
     return value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
 }
 
-// The text of a state block must be valid UTF-8 before JUCE reads it: JUCE's parser steps over
-// a multi-byte sequence by its lead byte alone, so a damaged block that ends in the middle of one
-// would make it read past the end of the text. Text that is not UTF-8 is not well-formed XML, and
-// such a block is ignored like any other that is not. Blocks JUCE would not read at all pass.
-bool holdsValidUtf8Text (const void* data, int sizeInBytes)
+// A damaged block whose text JUCE's XML reader cannot read safely is ignored like any other block
+// that is not well-formed (see StateTextCheck). Blocks JUCE would not read at all pass.
+bool holdsReadableText (const void* data, int sizeInBytes)
 {
     if (sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt (data) != stateMagic)
         return true;
@@ -63,8 +62,8 @@ bool holdsValidUtf8Text (const void* data, int sizeInBytes)
         static_cast<int> (juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4)));
     if (length <= 0)
         return true;
-    return juce::CharPointer_UTF8::isValidString (static_cast<const char*> (data) + 8,
-                                                  std::min (sizeInBytes - 8, length));
+    return StateTextCheck::isReadable (static_cast<const char*> (data) + 8,
+                                       std::min (sizeInBytes - 8, length));
 }
 
 int truncateRate (double sampleRate) noexcept
@@ -427,7 +426,7 @@ void CorvaneAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    if (data == nullptr || ! holdsValidUtf8Text (data, sizeInBytes))
+    if (data == nullptr || ! holdsReadableText (data, sizeInBytes))
         return;
 
     const auto xml = getXmlFromBinary (data, sizeInBytes);

@@ -1,2 +1,4 @@
 list(APPEND ORVALIS_OWN_SOURCES
     "${PROJECT_SOURCE_DIR}/processor/CorvaneAudioProcessor.cpp")
+list(APPEND ORVALIS_OWN_SOURCES
+    "${PROJECT_SOURCE_DIR}/processor/StateTextCheck.cpp")

@@ -268,9 +268,10 @@ TEST (HostileParameterValues, DocumentWithTooLargeNumbersKeepsTheSettings)
 
 //==============================================================================
 // A damaged state block whose text is not UTF-8 (a multi-byte sequence cut short, or a byte no
-// sequence starts with) is not well-formed XML: ignored like any other bad block. Before it was,
-// the XML reader stepped over the cut sequence past the end of the text (found by fuzzing).
-TEST (HostileStateBlocks, TextThatIsNotUtf8IsIgnored)
+// sequence starts with), or that has a <?...?> instruction followed by text inside an element, is
+// ignored like any other bad block. Before, the XML reader stepped over the cut sequence past the
+// end of the text, and looped for ever after the instruction (both found by fuzzing).
+TEST (HostileStateBlocks, TextTheXmlReaderCannotReadSafelyIsIgnored)
 {
     const auto rawBlock = [] (const std::string& text)
     {
@@ -294,6 +295,8 @@ TEST (HostileStateBlocks, TextThatIsNotUtf8IsIgnored)
         "<Root><Gain>0.\xff"
         "9</Gain></Root>",                                // no sequence starts with 0xff
         "<Root><Gain>0.9</Gain><Note>\x80</Note></Root>", // a continuation byte alone
+        "<Root><Gain>0.9</Gain><?note?>text</Root>",      // made the reader loop for ever
+        "<Root><?a?> <!-- b --> <?c?>\ntext<Gain>0.9</Gain></Root>",
     };
     for (const auto& text : damaged)
     {
@@ -303,7 +306,10 @@ TEST (HostileStateBlocks, TextThatIsNotUtf8IsIgnored)
         EXPECT_FALSE (p->uiRefreshNeeded.load()) << text;
     }
 
-    // Well-formed UTF-8 beyond ASCII is read as before.
+    // Instructions followed by markup, and well-formed UTF-8 beyond ASCII, are read as before.
+    loadState (
+        *p, rawBlock ("<?xml version=\"1.0\"?>\n<Root><?a?>\n<!-- b --><Gain>0.7</Gain></Root>"));
+    EXPECT_EQ (getParameter (*p, gain), 0.7f);
     loadState (
         *p,
         rawBlock (

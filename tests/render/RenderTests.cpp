@@ -206,7 +206,8 @@ TEST_F (RenderTest, SettledStartLimitsTheFirstSecondLikeAnyOther) // limiting
             input.channels[ch][early + n] = input.channels[ch][late + n] = burst.channels[ch][n];
     writeAudio (file ("bursts.wav"), input);
 
-    render ({ path ("bursts.wav"), path ("out.wav"), "--gain", "6", "--release", "50", "--settled" });
+    render (
+        { path ("bursts.wav"), path ("out.wav"), "--gain", "6", "--release", "50", "--settled" });
     const auto out = readAudio (file ("out.wav"));
     ASSERT_EQ (out.channels.size(), 4u);
     EXPECT_LT (peakOf (out), 2.0f * peakOf (burst)) << "the bursts are limited";
@@ -511,6 +512,9 @@ TEST_F (RenderTest, RefusesBadInputWithOneLineAndLeavesNothingBehind)
     writeAudio (file ("fast.wav"), silence (384000.0, 4800));
     file ("text.wav").replaceWithText ("This is not audio.\n", false, false, "\n");
     file ("notes.xml").replaceWithText ("gain: 6 dB\n", false, false, "\n");
+    // Once made the XML reader loop for ever.
+    file ("looping.xml")
+        .replaceWithText ("<Root><?note?>6 dB<Gain>0.1</Gain></Root>\n", false, false, "\n");
     file ("sub").createDirectory();
     file ("link.wav").getFullPathName();
     ASSERT_TRUE (file ("in.wav").createSymbolicLink (file ("link.wav"), true));
@@ -539,6 +543,9 @@ TEST_F (RenderTest, RefusesBadInputWithOneLineAndLeavesNothingBehind)
         { { "@in.wav", "@existing.wav", "--settings", "@notes.xml" },
           1,
           "notes.xml: not an XML settings document" },
+        { { "@in.wav", "@existing.wav", "--settings", "@looping.xml" },
+          1,
+          "looping.xml: not an XML settings document" },
         { { "@in.wav", "@existing.wav", "--plot", "@nowhere/plot.png" }, 1, "does not exist" },
         { { "@in.wav", "@existing.wav", "--plot", "@in.wav" },
           1,

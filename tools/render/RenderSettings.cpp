@@ -1,10 +1,12 @@
 #include "tools/render/RenderSettings.h"
 
 #include "processor/CorvaneAudioProcessor.h"
+#include "processor/StateTextCheck.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace
 {
@@ -53,6 +55,11 @@ std::optional<juce::String> SettingsDocument::parse (const juce::String& text,
                                                      SettingsDocument& result,
                                                      juce::StringArray& warnings)
 {
+    const auto* utf8 = text.toRawUTF8();
+    if (! StateTextCheck::isReadable (utf8, static_cast<int> (std::strlen (utf8))))
+        return "not an XML settings document (it holds a <?...?> instruction followed by text, "
+               "which cannot be read)";
+
     juce::XmlDocument parser (text);
     result.xml = parser.getDocumentElement();
     if (result.xml == nullptr)
