@@ -449,6 +449,14 @@ TEST_F (RenderTest, SettingsDocumentActsLikeTheSameKnobSettings)
             false,
             "\n");
 
+    // Text before an element with elements inside once crashed the program (JUCE's writer).
+    file ("annotated.xml")
+        .replaceWithText ("<Root>Hall<Old><Gain>0.5</Gain></Old><Gain>0.1</Gain><Attack>0.125"
+                          "</Attack><Release>0.05</Release><Threshold>0.45</Threshold></Root>",
+                          false,
+                          false,
+                          "\n");
+
     const auto units = render ({ path ("in.wav"),
                                  path ("units.wav"),
                                  "--gain",
@@ -465,6 +473,8 @@ TEST_F (RenderTest, SettingsDocumentActsLikeTheSameKnobSettings)
     const auto expected = readAudio (file ("units.wav"));
     EXPECT_TRUE (identical (expected, readAudio (file ("preset.wav"))));
     EXPECT_TRUE (identical (expected, readAudio (file ("other-case.wav"))));
+    render ({ path ("in.wav"), path ("annotated.wav"), "--settings", path ("annotated.xml") });
+    EXPECT_TRUE (identical (expected, readAudio (file ("annotated.wav"))));
 
     // Options given as well override the document.
     render ({ path ("in.wav"),

@@ -62,6 +62,7 @@ std::optional<juce::String> SettingsDocument::parse (const juce::String& text,
 
     juce::XmlDocument parser (text);
     result.xml = parser.getDocumentElement();
+    result.text = text;
     if (result.xml == nullptr)
     {
         const auto reason = parser.getLastParseError();
@@ -93,8 +94,19 @@ KnobSettings applySettings (juce::AudioProcessor& processor,
     const bool restored = document != nullptr && document->xml != nullptr;
     if (restored)
     {
+        // The text itself in the state block's layout (magic, length, text, zero byte), not the
+        // parsed document written out again: JUCE 7.0.5's single-line writer (copyXmlToBinary)
+        // crashes on an element that follows text and has elements inside (found by fuzzing).
+        const auto* utf8 = document->text.toRawUTF8();
+        const auto length = static_cast<juce::uint32> (std::strlen (utf8));
         juce::MemoryBlock state;
-        juce::AudioProcessor::copyXmlToBinary (*document->xml, state);
+        {
+            juce::MemoryOutputStream out (state, false);
+            out.writeInt (0x21324356);
+            out.writeInt (static_cast<int> (length));
+            out.write (utf8, length);
+            out.writeByte (0);
+        }
         processor.setStateInformation (state.getData(), static_cast<int> (state.getSize()));
     }
     setKnobs (processor, options, restored);

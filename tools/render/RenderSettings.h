@@ -11,6 +11,7 @@
 struct SettingsDocument
 {
     std::unique_ptr<juce::XmlElement> xml;
+    juce::String text; // handed to the processor as it stands, as a host hands over a project's
 
     /**
         Reads the text of a settings file. Returns the reason when it holds no XML element;
