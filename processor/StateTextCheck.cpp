@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <cctype>
 #include <string_view>
 
 namespace
@@ -47,6 +48,25 @@ bool instructionIsFollowedByText (std::string_view text)
     }
     return false;
 }
+// A hexadecimal character reference cut by the end of the text ("&#x4" at the very end): the
+// reader stops at the end but then steps over it.
+bool hexReferenceIsCutByTheEnd (std::string_view text)
+{
+    for (auto at = text.find ("&#"); at != std::string_view::npos; at = text.find ("&#", at + 2))
+    {
+        auto next = at + 2;
+        if (next >= text.size() || (text[next] != 'x' && text[next] != 'X'))
+            continue;
+        ++next;
+        for (int digits = 0; digits < 8 && next < text.size()
+                             && std::isxdigit (static_cast<unsigned char> (text[next]));
+             ++digits)
+            ++next;
+        if (next >= text.size())
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 bool StateTextCheck::isReadable (const char* utf8, int numBytes)
@@ -59,5 +79,5 @@ bool StateTextCheck::isReadable (const char* utf8, int numBytes)
     // The reader stops at a zero byte, and so does the check.
     std::string_view text (utf8, static_cast<size_t> (numBytes));
     text = text.substr (0, text.find ('\0'));
-    return ! instructionIsFollowedByText (text);
+    return ! instructionIsFollowedByText (text) && ! hexReferenceIsCutByTheEnd (text);
 }

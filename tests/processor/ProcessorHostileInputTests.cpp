@@ -296,6 +296,7 @@ TEST (HostileStateBlocks, TextTheXmlReaderCannotReadSafelyIsIgnored)
         "9</Gain></Root>",                                // no sequence starts with 0xff
         "<Root><Gain>0.9</Gain><Note>\x80</Note></Root>", // a continuation byte alone
         "<Root><Gain>0.9</Gain><?note?>text</Root>",      // made the reader loop for ever
+        "<Root><Gain>0.9</Gain><Note>&#x4",               // reference cut by the end
         "<Root><?a?> <!-- b --> <?c?>\ntext<Gain>0.9</Gain></Root>",
     };
     for (const auto& text : damaged)
@@ -307,8 +308,9 @@ TEST (HostileStateBlocks, TextTheXmlReaderCannotReadSafelyIsIgnored)
     }
 
     // Instructions followed by markup, and well-formed UTF-8 beyond ASCII, are read as before.
-    loadState (
-        *p, rawBlock ("<?xml version=\"1.0\"?>\n<Root><?a?>\n<!-- b --><Gain>0.7</Gain></Root>"));
+    loadState (*p,
+               rawBlock ("<?xml version=\"1.0\"?>\n<Root><?a?>\n<!-- b --><Gain>0.7</Gain>"
+                         "<Note>&#x263A;&#X1F3A7;</Note></Root>"));
     EXPECT_EQ (getParameter (*p, gain), 0.7f);
     loadState (
         *p,
