@@ -2,7 +2,7 @@
 # The sanitizer runs, in two build folders:
 #   build-asan  clang with AddressSanitizer (LeakSanitizer included), UndefinedBehaviorSanitizer,
 #               libFuzzer's coverage instrumentation and JUCE's leak detector: the limiter,
-#               processor and renderer tests and a short soak, each fuzz target over its committed
+#               processor and renderer tests and the soak, each fuzz target over its committed
 #               inputs, then each fuzz target for ORVALIS_FUZZ_SECONDS (60) from those inputs.
 #   build-tsan  ThreadSanitizer: the threaded tests and a short soak (scripts/tsan.sh).
 # Any sanitizer report, leak or failed test fails the run. An input a fuzz target fails on is
@@ -18,7 +18,7 @@ runs=("$@")
 wants() { [[ " ${runs[*]} " == *" $1 "* ]]; }
 
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$PWD/scripts/ubsan.supp"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 
 step() { echo "== $* ($(date +%T))"; }
@@ -40,8 +40,7 @@ if wants asan; then
     for folder in tests/limiter tests/processor tests/render; do
         ctest --test-dir "build-asan/$folder" --output-on-failure --no-tests=error -j"$jobs" -LE soak
     done
-    ORVALIS_SOAK_SECONDS="${ORVALIS_SOAK_SECONDS:-60}" \
-        ctest --test-dir build-asan/tests/soak --output-on-failure --no-tests=error
+    ctest --test-dir build-asan/tests/soak --output-on-failure --no-tests=error
     step "fuzz regression inputs"
     ctest --test-dir build-asan/fuzz --output-on-failure --no-tests=error
 fi
