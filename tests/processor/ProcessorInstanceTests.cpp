@@ -96,10 +96,7 @@ TEST (ProcessorInstances, TwoThreadsCreatingAndDestroyingAgreeOnTheCount)
             for (int i = 0; i < numInstances; ++i)
                 processors.push_back (createProcessor());
 
-            // The other thread holds 0 to 16: the count lies between.
-            const int count = processors.front()->sharedLookAndFeel.getReferenceCount();
-            EXPECT_GE (count, numInstances);
-            EXPECT_LE (count, 2 * numInstances);
+            // (JUCE reads the count without its lock: it is checked only once both threads are done.)
             for (auto& p : processors)
                 EXPECT_EQ (lookAndFeelOf (*p), lookAndFeelOf (*processors.front()));
             EXPECT_EQ (installedLookAndFeel(), lookAndFeelOf (*processors.front()));
