@@ -34,6 +34,8 @@ endforeach()
 if (TARGET Orvalis_VST)
     # Hosts look for Orvalis.dll; CMake would call a MinGW module libOrvalis.dll.
     set_target_properties(Orvalis_VST PROPERTIES PREFIX "")
+    # The static runtime libraries carry debugging sections; they would double the module's size.
+    target_link_options(Orvalis_VST PRIVATE -s)
     # The version resource (company, description, file and product versions) from JUCE's own
     # generator, fed by juce_add_plugin's names and version; JUCE adds it to applications only.
     _juce_add_resources_rc(Orvalis Orvalis_VST)

@@ -43,7 +43,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Wine is handed paths relative to the build folder.
 cd "$out"
-host_windows() { "$wine" ./orvalis-vst2-host.exe "$@"; }
+host_windows() { timeout 600 "$wine" ./orvalis-vst2-host.exe "$@"; }
 
 passed=0
 failed=0
@@ -107,20 +107,28 @@ host_windows mathsweep sweep-windows
 
 say ""
 say "== the window under Wine and Xvfb"
-rm -f editor.png
+rm -f editor.png editor.log
+# The host keeps the window open for 6 s after effEditOpen; the screenshot is taken 3 s into that.
 set +e
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c \
-    "\"$wine\" ./orvalis-vst2-host.exe editor Orvalis.dll 12 > editor.log 2>&1 & host=\$!;
-     sleep 9; import -window root editor.png; wait \$host" 2> /dev/null
+timeout 300 xvfb-run -a -s "-screen 0 1280x800x24" bash -c \
+    "\"$wine\" ./orvalis-vst2-host.exe editor Orvalis.dll 6 > editor.log 2>&1 & host=\$!
+     for i in \$(seq 120); do grep -q 'effEditOpen answered' editor.log && break; kill -0 \$host 2> /dev/null || break; sleep 0.5; done
+     grep -q 'effEditOpen answered' editor.log && sleep 3 && import -window root editor.png
+     wait \$host" 2> /dev/null
 editor_status=$?
 set -e
-cat editor.log | tee -a "$report"
+tee -a "$report" < editor.log
 if [ "$editor_status" -eq 3 ] && [[ ! " ${check_options[*]:-} " =~ " --expect-editor " ]]; then
     say "SKIP  the plug-in has no editor yet: no screenshot"
 else
-    judge "editor opened in a Win32 host window (screenshot $out/editor.png)" \
-        test "$editor_status" -eq 0 -a -s editor.png
+    # Something must have been drawn: a black screen has a mean brightness of 0.
+    brightness="$(convert editor.png -format "%[fx:mean]" info: 2> /dev/null || echo 0)"
+    say "screenshot $out/editor.png, mean brightness $brightness"
+    judge "editor opened in a Win32 host window and drew itself" \
+        test "$editor_status" -eq 0 -a "$(awk -v b="$brightness" 'BEGIN { print (b > 0.01) }')" -eq 1
 fi
+
+/usr/lib/wine/wineserver -k 2> /dev/null || true
 
 say ""
 say "Windows tests took $(( $(date +%s) - started )) s; report in $report"
