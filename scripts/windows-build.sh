@@ -25,6 +25,9 @@ triple=x86_64-w64-mingw32
 # Raise when the way the image libraries are built changes, so that cached copies are rebuilt.
 deps_recipe=1
 
+# Share compiled objects between checkouts in different folders, as scripts/test.sh does.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
+
 log() { printf '==> %s\n' "$*"; }
 seconds() { date +%s; }
 started="$(seconds)"
