@@ -21,14 +21,14 @@ started="$(date +%s)"
 "$root/scripts/windows-build.sh"
 out="$(cd "$out" && pwd)"
 
-# The Linux module, from the regular build (scripts/test.sh makes it; built here when missing).
-find_linux_module() { find "$linux_build/plugin" -path "*/VST/*" -name "*Orvalis.so" 2>/dev/null | head -n 1; }
-if [ -z "$(find_linux_module)" ]; then
-    echo "==> building the Linux VST 2.4 module in $linux_build"
-    cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release > /dev/null
-    nice -n 10 cmake --build "$linux_build" -j"$jobs" --target Orvalis_VST > /dev/null
-fi
-linux_module="$(find_linux_module)"
+# The Linux module, from the regular build (scripts/test.sh makes it; brought up to date here).
+echo "==> the Linux VST 2.4 module in $linux_build"
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
+[ -f "$linux_build/CMakeCache.txt" ] || cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release > /dev/null
+nice -n 10 cmake --build "$linux_build" -j"$jobs" --target Orvalis_VST > "$out/linux-module.log" \
+    || { tail -n 30 "$out/linux-module.log"; exit 1; }
+linux_module="$(find "$linux_build/plugin" -path "*/VST/*" -name "*Orvalis.so" | head -n 1)"
+[ -n "$linux_module" ] || { echo "no Linux VST 2.4 module in $linux_build" >&2; exit 1; }
 
 echo "==> building the native test host"
 cmake -S "$root/tests/windows" -B "$out/native-host" -DCMAKE_BUILD_TYPE=Release > /dev/null
