@@ -23,7 +23,7 @@ jobs="${ORVALIS_JOBS:-$(nproc)}"
 toolchain="$root/cmake/toolchain-mingw64.cmake"
 triple=x86_64-w64-mingw32
 # Raise when the way the image libraries are built changes, so that cached copies are rebuilt.
-deps_recipe=1
+deps_recipe=2
 
 # Share compiled objects between checkouts in different folders, as scripts/test.sh does.
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
@@ -87,15 +87,14 @@ fetch_source() # package name -> prints the unpacked source folder
     return 1
 }
 
-cross_cmake() # source folder, build folder, extra options...
+cross_cmake() # source folder, build folder, library target, extra options...
 {
-    local src="$1" bld="$2"
-    shift 2
+    local src="$1" bld="$2" target="$3"
+    shift 3
     cmake -S "$src" -B "$bld" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" -DCMAKE_PREFIX_PATH="$deps" \
-        -DCMAKE_POSITION_INDEPENDENT_CODE=ON "$@" > "$bld.log"
-    cmake --build "$bld" -j"$jobs" >> "$bld.log"
-    cmake --install "$bld" >> "$bld.log"
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_POSITION_INDEPENDENT_CODE=ON "$@" > "$bld.log"
+    # Only the static library: the packages' programs and tests are not needed.
+    cmake --build "$bld" -j"$jobs" --target "$target" >> "$bld.log"
 }
 
 if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
@@ -106,14 +105,21 @@ if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
     png_src="$(fetch_source libpng1.6)"
     jpeg_src="$(fetch_source libjpeg-turbo)"
 
-    cross_cmake "$png_src" "$out/deps-build/libpng" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF \
-        -DPNG_EXECUTABLES=OFF -DPNG_HARDWARE_OPTIMIZATIONS=OFF -DSKIP_INSTALL_PROGRAMS=ON \
+    png_build="$out/deps-build/libpng"
+    jpeg_build="$out/deps-build/libjpeg-turbo"
+    cross_cmake "$png_src" "$png_build" png_static -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF \
+        -DPNG_HARDWARE_OPTIMIZATIONS=OFF \
         -DZLIB_LIBRARY="/usr/$triple/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$triple/include"
-    cross_cmake "$jpeg_src" "$out/deps-build/libjpeg-turbo" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+    cross_cmake "$jpeg_src" "$jpeg_build" jpeg-static -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
         -DWITH_SIMD=0 -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF
 
+    mkdir -p "$deps/include" "$deps/lib"
+    cp "$png_src/png.h" "$png_src/pngconf.h" "$png_build/pnglibconf.h" "$deps/include/"
+    cp "$png_build/libpng16.a" "$deps/lib/"
     # JUCE's JPEG reader includes jpeglib.h with JPEG_INTERNALS, which needs the private jpegint.h.
-    cp "$jpeg_src/jpegint.h" "$deps/include/"
+    cp "$jpeg_src/jpeglib.h" "$jpeg_src/jmorecfg.h" "$jpeg_src/jerror.h" "$jpeg_src/jpegint.h" \
+        "$jpeg_build/jconfig.h" "$deps/include/"
+    cp "$jpeg_build/libjpeg.a" "$deps/lib/"
     # JUCE declares libjpeg inside its own namespace and expects `boolean` there too. libjpeg-turbo's
     # Windows jconfig.h skips its typedef once <rpcndr.h> (pulled in by <windows.h>) has defined the
     # same type globally; define it unconditionally (the same unsigned char, so the ABI is unchanged).

@@ -27,7 +27,9 @@ export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 [ -f "$linux_build/CMakeCache.txt" ] || cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release > /dev/null
 nice -n 10 cmake --build "$linux_build" -j"$jobs" --target Orvalis_VST > "$out/linux-module.log" \
     || { tail -n 30 "$out/linux-module.log"; exit 1; }
-linux_module="$(find "$linux_build/plugin" -path "*/VST/*" -name "*Orvalis.so" | head -n 1)"
+# Orvalis.so (libOrvalis.so in older builds): the newest one is the one just built.
+linux_module="$(find "$linux_build/plugin" -path "*/VST/*" -name "*Orvalis.so" -printf "%T@ %p\n" \
+    | sort -rn | head -n 1 | cut -d" " -f2-)"
 [ -n "$linux_module" ] || { echo "no Linux VST 2.4 module in $linux_build" >&2; exit 1; }
 
 echo "==> building the native test host"
