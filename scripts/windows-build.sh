@@ -92,7 +92,8 @@ cross_cmake() # source folder, build folder, library target, extra options...
     local src="$1" bld="$2" target="$3"
     shift 3
     cmake -S "$src" -B "$bld" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_POSITION_INDEPENDENT_CODE=ON "$@" > "$bld.log"
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" -DCMAKE_POSITION_INDEPENDENT_CODE=ON \
+        "$@" > "$bld.log"
     # Only the static library: the packages' programs and tests are not needed.
     cmake --build "$bld" -j"$jobs" --target "$target" >> "$bld.log"
 }
