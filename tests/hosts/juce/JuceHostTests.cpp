@@ -22,12 +22,9 @@ using Signal = std::vector<std::vector<float>>;
 
 juce::AudioPluginFormatManager& formats()
 {
-    static juce::AudioPluginFormatManager manager = []
-    {
-        juce::AudioPluginFormatManager m;
-        m.addDefaultFormats();
-        return m;
-    }();
+    static juce::AudioPluginFormatManager manager;
+    if (manager.getNumFormats() == 0)
+        manager.addDefaultFormats();
     return manager;
 }
 
