@@ -386,6 +386,18 @@ TEST_F (Lv2Host, BundleDescribesFourInFourOutAndFourParameters)
     EXPECT_STREQ (lilv_node_as_string (name), "Orvalis");
     lilv_node_free (name);
 
+    LilvNode* revision = w.node ("http://usefulinc.com/ns/doap#revision");
+    LilvNode* release = w.node ("http://usefulinc.com/ns/doap#release");
+    LilvNodes* releases = lilv_plugin_get_value (w.plugin, release);
+    ASSERT_NE (releases, nullptr);
+    LilvNode* version =
+        lilv_world_get (w.world, lilv_nodes_get_first (releases), revision, nullptr);
+    ASSERT_NE (version, nullptr);
+    EXPECT_STREQ (lilv_node_as_string (version), "1.0.0");
+    for (auto* n : { revision, release, version })
+        lilv_node_free (n);
+    lilv_nodes_free (releases);
+
     LilvNodes* required = lilv_plugin_get_required_features (w.plugin);
     const std::vector<std::string> offered {
         LV2_URID__map, LV2_URID__unmap, LV2_OPTIONS__options, LV2_BUF_SIZE__boundedBlockLength
