@@ -7,7 +7,6 @@
 
 #include <memory>
 
-
 namespace
 {
 class AaxHost : public ::testing::Test
