@@ -1,5 +1,7 @@
 #include "processor/CorvaneAudioProcessor.h"
 
+#include "lookandfeel/TarnwickLookAndFeel.h"
+
 CorvaneAudioProcessor::CorvaneAudioProcessor() :
     AudioProcessor (BusesProperties()
                         .withInput ("Input", juce::AudioChannelSet::discreteChannels (4), true)

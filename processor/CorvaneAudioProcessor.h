@@ -4,10 +4,15 @@
 
 #include "limiter/LookaheadLimiter.h"
 
+#include <array>
+#include <atomic>
+
 // Placeholder: passes four channels through until the real processor lands.
 class CorvaneAudioProcessor : public juce::AudioProcessor
 {
 public:
+    struct TarnwickLookAndFeel;
+
     CorvaneAudioProcessor();
     ~CorvaneAudioProcessor() override;
 
@@ -29,5 +34,7 @@ public:
     void getStateInformation (juce::MemoryBlock&) override {}
     void setStateInformation (const void*, int) override {}
 
+    juce::SharedResourcePointer<TarnwickLookAndFeel> sharedLookAndFeel;
+    std::array<std::atomic<float>, 8> meterLevels {};
     std::unique_ptr<LookaheadLimiter> limiter;
 };
