@@ -10,4 +10,6 @@ void BlueLine::paint (juce::Graphics& g)
     g.fillAll (juce::Colour (0x800b72f2));
 }
 
-void BlueLine::resized() {}
+void BlueLine::resized()
+{
+}

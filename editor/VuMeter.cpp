@@ -67,4 +67,6 @@ void VuMeter::paint (juce::Graphics& g)
     g.drawImage (meterImage, 0, y, w, h - y, 0, sy, iw, ih - sy);
 }
 
-void VuMeter::resized() {}
+void VuMeter::resized()
+{
+}

@@ -86,8 +86,8 @@ void AltLookAndFeel::drawButtonShape (juce::Graphics& g,
     const float brightness = base.getBrightness();
     const float alpha = base.getFloatAlpha();
 
-    g.setGradientFill (
-        juce::ColourGradient (base.brighter (0.2f), 0.0f, 0.0f, base.darker (0.25f), 0.0f, h, false));
+    g.setGradientFill (juce::ColourGradient (
+        base.brighter (0.2f), 0.0f, 0.0f, base.darker (0.25f), 0.0f, h, false));
     g.fillPath (outline);
 
     g.setColour (juce::Colours::white.withAlpha (0.4f * alpha * brightness * brightness));
@@ -147,15 +147,8 @@ juce::Font AltLookAndFeel::getComboBoxFont (juce::ComboBox&)
     return juce::Font (14.0f);
 }
 
-void AltLookAndFeel::drawRotarySlider (juce::Graphics& g,
-                                       int,
-                                       int,
-                                       int,
-                                       int,
-                                       float sliderPosProportional,
-                                       float,
-                                       float,
-                                       juce::Slider&)
+void AltLookAndFeel::drawRotarySlider (
+    juce::Graphics& g, int, int, int, int, float sliderPosProportional, float, float, juce::Slider&)
 {
     // Rounding up shows frame 0 only at exactly zero, so any attack above 0 ms looks switched on.
     const int frame = static_cast<int> (std::ceil (sliderPosProportional * 126.0f));

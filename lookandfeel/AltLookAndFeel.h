@@ -47,5 +47,6 @@ public:
     juce::Slider::SliderLayout getSliderLayout (juce::Slider&) override;
 
 private:
-    static void drawButtonShape (juce::Graphics&, const juce::Path& outline, juce::Colour base, float h);
+    static void
+    drawButtonShape (juce::Graphics&, const juce::Path& outline, juce::Colour base, float h);
 };

@@ -9,41 +9,41 @@
 
 namespace
 {
-    const char* const usage =
-        "usage: orvalis-artwork [--fonts <folder>] --write <folder>\n"
-        "       orvalis-artwork [--fonts <folder>] --preview <folder> <preview.png>\n"
-        "\n"
-        "--write    draws every picture of the window into <folder> (normally resources/)\n"
-        "--preview  composes the pictures in <folder> into one PNG: the window as the\n"
-        "           plug-in draws it, with and without its panels, and the knob frames\n"
-        "--fonts    folder of the Roboto TrueType files (default: Debian's fonts-roboto-unhinted)\n";
+const char* const usage =
+    "usage: orvalis-artwork [--fonts <folder>] --write <folder>\n"
+    "       orvalis-artwork [--fonts <folder>] --preview <folder> <preview.png>\n"
+    "\n"
+    "--write    draws every picture of the window into <folder> (normally resources/)\n"
+    "--preview  composes the pictures in <folder> into one PNG: the window as the\n"
+    "           plug-in draws it, with and without its panels, and the knob frames\n"
+    "--fonts    folder of the Roboto TrueType files (default: Debian's fonts-roboto-unhinted)\n";
 
-    int fail (const juce::String& message)
-    {
-        std::cerr << "orvalis-artwork: " << message << "\n";
-        return 1;
-    }
+int fail (const juce::String& message)
+{
+    std::cerr << "orvalis-artwork: " << message << "\n";
+    return 1;
+}
 } // namespace
 
 namespace artwork
 {
-    const std::vector<PictureEntry>& allPictures()
-    {
-        static const std::vector<PictureEntry> pictures {
-            { "bouton_AW_70x70.png", paintAttackReleaseKnobStrip },
-            { "bouton_G_70x70.png", paintGainKnobStrip },
-            { "bandeBleue.png", paintMaxPeakBand },
-            { "Bouton_maxpeak.png", paintMaxPeakHandle },
-            { "vuMeterVerticalGreen.png", paintInputMeter },
-            { "vuMeterVerticalRedGreen.png", paintOutputMeter },
-            { "engrenage.png", paintGear },
-            { "captionAmbiX.png", paintAmbiXCaption },
-            { "captionFuMa.png", paintFuMaCaption },
-            { "welcomeCard.png", paintWelcomeCard },
-            { "background.jpg", paintBackground },
-        };
-        return pictures;
-    }
+const std::vector<PictureEntry>& allPictures()
+{
+    static const std::vector<PictureEntry> pictures {
+        { "bouton_AW_70x70.png", paintAttackReleaseKnobStrip },
+        { "bouton_G_70x70.png", paintGainKnobStrip },
+        { "bandeBleue.png", paintMaxPeakBand },
+        { "Bouton_maxpeak.png", paintMaxPeakHandle },
+        { "vuMeterVerticalGreen.png", paintInputMeter },
+        { "vuMeterVerticalRedGreen.png", paintOutputMeter },
+        { "engrenage.png", paintGear },
+        { "captionAmbiX.png", paintAmbiXCaption },
+        { "captionFuMa.png", paintFuMaCaption },
+        { "welcomeCard.png", paintWelcomeCard },
+        { "background.jpg", paintBackground },
+    };
+    return pictures;
+}
 } // namespace artwork
 
 int main (int argc, char** argv)
@@ -85,12 +85,14 @@ int main (int argc, char** argv)
         for (size_t i = 0; i < pictures.size(); ++i)
         {
             const auto& entry = pictures[i];
-            std::cout << "[" << (i + 1) << "/" << pictures.size() << "] " << entry.fileName << std::flush;
+            std::cout << "[" << (i + 1) << "/" << pictures.size() << "] " << entry.fileName
+                      << std::flush;
             const auto picture = entry.paint (fonts);
             const auto file = folder.getChildFile (entry.fileName);
             if (! artwork::writePicture (picture, file))
                 return fail ("\ncannot write " + file.getFullPathName());
-            std::cout << "  " << picture.width << " x " << picture.height << ", " << file.getSize() << " bytes\n";
+            std::cout << "  " << picture.width << " x " << picture.height << ", " << file.getSize()
+                      << " bytes\n";
         }
         return 0;
     }
