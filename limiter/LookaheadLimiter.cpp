@@ -6,6 +6,16 @@
 #include <limits>
 #include <new>
 
+#if defined(__GNUC__)
+#define ORVALIS_ALWAYS_INLINE inline __attribute__ ((always_inline))
+#else
+#define ORVALIS_ALWAYS_INLINE inline
+#endif
+
+#if ORVALIS_LIMITER_SSE
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 constexpr int kChannels = 4;
@@ -22,6 +32,13 @@ int truncateToInt (float value) noexcept
     if (value <= -2147483648.0f)
         return std::numeric_limits<int>::min();
     return static_cast<int> (value);
+}
+
+// A NaN or infinite input sample would stick in the peak detector (every comparison with NaN is
+// false) and spread through the interpolation (0 * inf); it is limited as silence instead.
+inline float finiteOrZero (float x) noexcept
+{
+    return std::isfinite (x) ? x : 0.0f;
 }
 
 int samplesFor (int rate, float ms) noexcept
@@ -62,16 +79,10 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse, float ceilingToUs
     peakRing.reset (new (std::nothrow) float[static_cast<size_t> (peakRingSize)]());
     blockPeaks.reset (new (std::nothrow) float[static_cast<size_t> (numBlocks)]());
     blockPeakPos.reset (new (std::nothrow) int[static_cast<size_t> (numBlocks)]());
-    delayLines.reset (new (std::nothrow) std::unique_ptr<float[]>[kChannels]);
+    // The four channels' delay rings side by side: frame f of channel ch at f * 4 + ch.
+    delayLines.reset (new (std::nothrow) float[static_cast<size_t> (delayCapacity) * kChannels]());
 
-    bool complete = peakRing && blockPeaks && blockPeakPos && delayLines;
-    for (int ch = 0; complete && ch < kChannels; ++ch)
-    {
-        auto& line = delayLines[static_cast<size_t> (ch)];
-        line.reset (new (std::nothrow) float[static_cast<size_t> (delayCapacity)]());
-        complete = line != nullptr;
-    }
-
+    const bool complete = peakRing && blockPeaks && blockPeakPos && delayLines;
     if (! complete)
     {
         releaseBuffers();
@@ -201,49 +212,171 @@ int LookaheadLimiter::reset() noexcept
     std::fill_n (peakRing.get(), blockLength * numBlocks, 0.0f);
     std::fill_n (blockPeaks.get(), numBlocks, 0.0f);
     std::fill_n (blockPeakPos.get(), numBlocks, 0);
-    for (int ch = 0; ch < maxChannels; ++ch)
-        std::fill_n (delayLine (ch), delayCapacity, 0.0f);
+    std::fill_n (delayLines.get(), static_cast<size_t> (delayCapacity) * kChannels, 0.0f);
     return kOk;
 }
 
-inline void LookaheadLimiter::stepGain (float windowPeak) noexcept
+// The detector's and the gain law's per-sample steps work on local copies of the state, so that
+// the hot loops keep it in registers (stores to the channels could otherwise alias it).
+struct LookaheadLimiter::WindowState
+{
+    int ringPos, blockIndex, blockStart, blockFill, otherBlocksPeakBlock;
+    float otherBlocksPeak, currentBlockPeak;
+};
+
+struct LookaheadLimiter::GainState
+{
+    float gain, attackTarget, settleWeight;
+};
+
+LookaheadLimiter::WindowState LookaheadLimiter::loadWindowState() const noexcept
+{
+    return { ringPos,         blockIndex,      blockStart, blockFill, otherBlocksPeakBlock,
+             otherBlocksPeak, currentBlockPeak };
+}
+
+void LookaheadLimiter::storeWindowState (const WindowState& w) noexcept
+{
+    ringPos = w.ringPos;
+    blockIndex = w.blockIndex;
+    blockStart = w.blockStart;
+    blockFill = w.blockFill;
+    otherBlocksPeakBlock = w.otherBlocksPeakBlock;
+    otherBlocksPeak = w.otherBlocksPeak;
+    currentBlockPeak = w.currentBlockPeak;
+}
+
+ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, float v) noexcept
+{
+    const int window = lookaheadSamples + 1;
+    const int b = blockLength;
+    const int m = numBlocks;
+    float* const ring = peakRing.get();
+    float* const peaks = blockPeaks.get();
+    int* const peakPos = blockPeakPos.get();
+
+    ring[w.ringPos] = v;
+
+    if (peakPos[w.blockIndex] == w.ringPos)
+    {
+        // The entry just overwritten held this block's peak: find the block's new peak.
+        float peak = ring[w.blockStart];
+        int pos = w.blockStart;
+        for (int j = 1; j < b; ++j)
+        {
+            if (ring[w.blockStart + j] > peak)
+            {
+                peak = ring[w.blockStart + j];
+                pos = w.blockStart + j;
+            }
+        }
+        w.currentBlockPeak = peak;
+        peakPos[w.blockIndex] = pos;
+    }
+    else if (v > w.currentBlockPeak)
+    {
+        w.currentBlockPeak = v;
+        peakPos[w.blockIndex] = w.ringPos;
+    }
+
+    const float windowPeak =
+        w.currentBlockPeak > w.otherBlocksPeak ? w.currentBlockPeak : w.otherBlocksPeak;
+
+    ++w.blockFill;
+    ++w.ringPos;
+
+    if (w.blockFill >= b || w.ringPos >= window)
+    {
+        w.blockFill = 0;
+        const int k = w.blockIndex;
+        peaks[k] = w.currentBlockPeak;
+        const float p = w.currentBlockPeak;
+        w.blockIndex = k + 1 >= m ? 0 : k + 1;
+        // The next block's entries stay in the window until overwritten, so it starts from
+        // the peak it had on the previous pass.
+        w.currentBlockPeak = peaks[w.blockIndex];
+        peaks[w.blockIndex] = 0.0f;
+
+        if (w.otherBlocksPeakBlock == k || w.otherBlocksPeakBlock == w.blockIndex)
+        {
+            float peak = 0.0f;
+            int block = w.otherBlocksPeakBlock;
+            for (int j = 0; j < m; ++j)
+            {
+                if (peaks[j] > peak)
+                {
+                    peak = peaks[j];
+                    block = j;
+                }
+            }
+            w.otherBlocksPeak = peak;
+            w.otherBlocksPeakBlock = block;
+        }
+        else if (p > w.otherBlocksPeak)
+        {
+            w.otherBlocksPeak = p;
+            w.otherBlocksPeakBlock = k;
+        }
+
+        w.blockStart += b;
+    }
+
+    if (w.ringPos >= window)
+    {
+        w.ringPos = 0;
+        w.blockStart = 0;
+    }
+
+    return windowPeak;
+}
+
+float LookaheadLimiter::pushWindowPeak (float v) noexcept
+{
+    WindowState w = loadWindowState();
+    const float windowPeak = pushWindowPeak (w, v);
+    storeWindowState (w);
+    return windowPeak;
+}
+
+ORVALIS_ALWAYS_INLINE void LookaheadLimiter::stepGain (GainState& s,
+                                                       float windowPeak) const noexcept
 {
     const float target = windowPeak > ceiling ? ceiling / windowPeak : 1.0f;
 
-    if (gain > target)
+    if (s.gain > target)
     {
         // Pre-compensated so that N + 1 attack steps from here end exactly at the target.
-        const float candidate = (target - 0.1f * gain) * 1.1111112f;
-        if (! (attackTarget < candidate))
-            attackTarget = candidate;
+        const float candidate = (target - 0.1f * s.gain) * 1.1111112f;
+        if (! (s.attackTarget < candidate))
+            s.attackTarget = candidate;
     }
     else
     {
-        attackTarget = target;
+        s.attackTarget = target;
     }
 
     float releaseStep;
-    if (static_cast<double> (settleWeight) > 0.0001)
+    if (static_cast<double> (s.settleWeight) > 0.0001)
     {
-        settleWeight = settleWeight * settleCoeff;
+        s.settleWeight = s.settleWeight * settleCoeff;
         releaseStep = settleCoeff;
     }
     else
     {
-        settleWeight = 0.0f;
+        s.settleWeight = 0.0f;
         releaseStep = releaseCoeff;
     }
 
-    if (gain > attackTarget)
+    if (s.gain > s.attackTarget)
     {
-        gain = attackTarget + (gain - attackTarget) * attackCoeff;
+        s.gain = s.attackTarget + (s.gain - s.attackTarget) * attackCoeff;
         // The gain never falls below the current target.
-        if (target > gain)
-            gain = target;
+        if (target > s.gain)
+            s.gain = target;
     }
     else
     {
-        gain = attackTarget + (gain - attackTarget) * releaseStep;
+        s.gain = s.attackTarget + (s.gain - s.attackTarget) * releaseStep;
     }
 }
 
@@ -258,95 +391,34 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
     if (lookaheadSamples < 1)
         return processWithoutDelay (channels, numSamples);
 
+#if ORVALIS_LIMITER_SSE
+    processFourChannels (channels, numSamples);
+#else
+    processEachChannel (channels, numSamples);
+#endif
+    return kOk;
+}
+
+void LookaheadLimiter::processEachChannel (float* const* channels, int numSamples) noexcept
+{
     const int n = lookaheadSamples;
-    const int window = n + 1;
-    const int b = blockLength;
-    const int m = numBlocks;
-    float* const ring = peakRing.get();
-    float* const peaks = blockPeaks.get();
-    int* const peakPos = blockPeakPos.get();
     const float nAsFloat = static_cast<float> (n);
+    float* const lines = delayLines.get();
     float sum = 0.0f;
+    WindowState window = loadWindowState();
+    GainState state { gain, attackTarget, settleWeight };
 
     for (int i = 0; i < numSamples; ++i)
     {
-        // Peak window
         float v = ceiling;
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            const float a = std::abs (channels[ch][i]);
+            const float a = std::abs (finiteOrZero (channels[ch][i]));
             if (! (v > a))
                 v = a;
         }
-        ring[ringPos] = v;
+        stepGain (state, pushWindowPeak (window, v));
 
-        if (peakPos[blockIndex] == ringPos)
-        {
-            // The entry just overwritten held this block's peak: find the block's new peak.
-            currentBlockPeak = ring[blockStart];
-            peakPos[blockIndex] = blockStart;
-            for (int j = 1; j < b; ++j)
-            {
-                if (ring[blockStart + j] > currentBlockPeak)
-                {
-                    currentBlockPeak = ring[blockStart + j];
-                    peakPos[blockIndex] = blockStart + j;
-                }
-            }
-        }
-        else if (v > currentBlockPeak)
-        {
-            currentBlockPeak = v;
-            peakPos[blockIndex] = ringPos;
-        }
-
-        const float windowPeak = currentBlockPeak > otherBlocksPeak ? currentBlockPeak : otherBlocksPeak;
-
-        ++blockFill;
-        ++ringPos;
-
-        if (blockFill >= b || ringPos >= window)
-        {
-            blockFill = 0;
-            const int k = blockIndex;
-            peaks[k] = currentBlockPeak;
-            const float p = peaks[k];
-            blockIndex = k + 1 >= m ? 0 : k + 1;
-            // The next block's entries stay in the window until overwritten, so it starts from
-            // the peak it had on the previous pass.
-            currentBlockPeak = peaks[blockIndex];
-            peaks[blockIndex] = 0.0f;
-
-            if (otherBlocksPeakBlock == k || otherBlocksPeakBlock == blockIndex)
-            {
-                otherBlocksPeak = 0.0f;
-                for (int j = 0; j < m; ++j)
-                {
-                    if (peaks[j] > otherBlocksPeak)
-                    {
-                        otherBlocksPeak = peaks[j];
-                        otherBlocksPeakBlock = j;
-                    }
-                }
-            }
-            else if (p > otherBlocksPeak)
-            {
-                otherBlocksPeak = p;
-                otherBlocksPeakBlock = k;
-            }
-
-            blockStart += b;
-        }
-
-        if (ringPos >= window)
-        {
-            ringPos = 0;
-            blockStart = 0;
-        }
-
-        stepGain (windowPeak);
-
-        // Delay and output
         if (++delayWritePos >= delayCapacity)
             delayWritePos = 0;
 
@@ -365,9 +437,10 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
 
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            float* const line = delayLine (ch);
-            line[delayWritePos] = channels[ch][i];
-            float y = (frac * line[older] + (1.0f - frac) * line[r]) * gain;
+            lines[delayWritePos * kChannels + ch] = finiteOrZero (channels[ch][i]);
+            float y =
+                (frac * lines[older * kChannels + ch] + (1.0f - frac) * lines[r * kChannels + ch])
+                * state.gain;
             if (y > ceiling)
                 y = ceiling;
             if (y < -ceiling)
@@ -377,31 +450,191 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
         }
     }
 
+    storeWindowState (window);
+    gain = state.gain;
+    attackTarget = state.attackTarget;
+    settleWeight = state.settleWeight;
     gainReadout.store (sum != 0.0f ? gain : 1.0f, std::memory_order_relaxed);
-    return kOk;
 }
+
+#if ORVALIS_LIMITER_SSE
+// The same steps as processEachChannel, with the four channels of a frame in one SSE register.
+// Every lane operation is the same IEEE single-precision operation in the same order, and
+// min/max are used in the operand order that reproduces the scalar comparisons (NaN included).
+void LookaheadLimiter::processFourChannels (float* const* channels, int numSamples) noexcept
+{
+    assert (numChannels == kChannels);
+    const int n = lookaheadSamples;
+    const float nAsFloat = static_cast<float> (n);
+    const int capacity = delayCapacity;
+    float* const lines = delayLines.get();
+    float* const x0 = channels[0];
+    float* const x1 = channels[1];
+    float* const x2 = channels[2];
+    float* const x3 = channels[3];
+    const float limit = ceiling;
+    const __m128 upper = _mm_set1_ps (limit);
+    const __m128 lower = _mm_set1_ps (-limit);
+    const __m128 signMask = _mm_set1_ps (-0.0f);
+    const __m128 largestFinite = _mm_set1_ps (std::numeric_limits<float>::max());
+    int writePos = delayWritePos;
+    float delay = smoothedDelay;
+    WindowState window = loadWindowState();
+    GainState state { gain, attackTarget, settleWeight };
+
+    // One frame of the four channels in, one frame out.
+    auto step = [&] (__m128 frame) noexcept
+    {
+        // Non-finite samples count as 0. Once all four are finite, the order of the maximum
+        // no longer matters, and max_ss (ceiling, m) is the scalar "ceiling unless smaller".
+        __m128 magnitude = _mm_andnot_ps (signMask, frame);
+        const __m128 finite = _mm_cmple_ps (magnitude, largestFinite);
+        frame = _mm_and_ps (frame, finite);
+        magnitude = _mm_and_ps (magnitude, finite);
+        magnitude =
+            _mm_max_ps (magnitude, _mm_shuffle_ps (magnitude, magnitude, _MM_SHUFFLE (2, 3, 0, 1)));
+        magnitude =
+            _mm_max_ps (magnitude, _mm_shuffle_ps (magnitude, magnitude, _MM_SHUFFLE (1, 0, 3, 2)));
+        const float v = _mm_cvtss_f32 (_mm_max_ss (_mm_set_ss (limit), magnitude));
+        stepGain (state, pushWindowPeak (window, v));
+
+        if (++writePos >= capacity)
+            writePos = 0;
+
+        // For N >= 1, |smoothedDelay - N| > 1e-9 exactly when the two floats differ.
+        int d = n;
+        float frac = 0.0f;
+        if (delay != nAsFloat)
+        {
+            if (std::abs (static_cast<double> (delay) - static_cast<double> (n)) > 1e-9)
+                delay = static_cast<float> (static_cast<double> (delay) * 0.9999
+                                            + static_cast<double> (n) * 0.0001);
+            else
+                delay = nAsFloat;
+            d = static_cast<int> (std::floor (delay));
+            frac = delay - static_cast<float> (d);
+        }
+
+        int r = writePos - d;
+        if (r < 0)
+            r += capacity;
+        const int older = r == 0 ? capacity - 1 : r - 1;
+
+        _mm_storeu_ps (lines + writePos * kChannels, frame);
+        const __m128 mixed = _mm_add_ps (
+            _mm_mul_ps (_mm_set1_ps (frac), _mm_loadu_ps (lines + older * kChannels)),
+            _mm_mul_ps (_mm_set1_ps (1.0f - frac), _mm_loadu_ps (lines + r * kChannels)));
+        // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
+        return _mm_max_ps (lower, _mm_min_ps (upper, _mm_mul_ps (mixed, _mm_set1_ps (state.gain))));
+    };
+
+    // Four frames at a time: the channels are read and written as vectors and transposed.
+    int i = 0;
+    for (; i + 4 <= numSamples; i += 4)
+    {
+        __m128 f0 = _mm_loadu_ps (x0 + i), f1 = _mm_loadu_ps (x1 + i);
+        __m128 f2 = _mm_loadu_ps (x2 + i), f3 = _mm_loadu_ps (x3 + i);
+        _MM_TRANSPOSE4_PS (f0, f1, f2, f3);
+        __m128 y0 = step (f0);
+        __m128 y1 = step (f1);
+        __m128 y2 = step (f2);
+        __m128 y3 = step (f3);
+        _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+        _mm_storeu_ps (x0 + i, y0);
+        _mm_storeu_ps (x1 + i, y1);
+        _mm_storeu_ps (x2 + i, y2);
+        _mm_storeu_ps (x3 + i, y3);
+    }
+
+    for (; i < numSamples; ++i)
+    {
+        const __m128 y = step (_mm_set_ps (x3[i], x2[i], x1[i], x0[i]));
+        x0[i] = _mm_cvtss_f32 (y);
+        x1[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (1, 1, 1, 1)));
+        x2[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (2, 2, 2, 2)));
+        x3[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (3, 3, 3, 3)));
+    }
+
+    delayWritePos = writePos;
+    smoothedDelay = delay;
+    storeWindowState (window);
+    gain = state.gain;
+    attackTarget = state.attackTarget;
+    settleWeight = state.settleWeight;
+
+    // The readout is gain when the outputs' running sum is non-zero, else 1.0: with the gain at
+    // exactly 1.0 both give 1.0, so the sum is only needed below 1.
+    const float readout = gain == 1.0f || ! outputsSumToZero (channels, numSamples) ? gain : 1.0f;
+    gainReadout.store (readout, std::memory_order_relaxed);
+}
+
+bool LookaheadLimiter::outputsSumToZero (const float* const* channels, int numSamples) noexcept
+{
+    // The plain running sum (frame by frame, channel by channel, in single precision) has a
+    // rounding error of at most (K - 1) * 2^-24 / (1 - (K - 1) * 2^-24) times the sum of the
+    // absolute values, K the number of terms: under 0.00196 for K <= 4 * 8192. A sum in four
+    // lanes that is larger than 0.004 times the absolute sum (its own error is under 0.0005)
+    // proves the running sum non-zero without forming it.
+    if (numSamples <= 8192)
+    {
+        const __m128 signMask = _mm_set1_ps (-0.0f);
+        __m128 total = _mm_setzero_ps(), magnitude = _mm_setzero_ps();
+        float tailTotal = 0.0f, tailMagnitude = 0.0f;
+        const int vectorEnd = numSamples & ~3;
+        for (int ch = 0; ch < kChannels; ++ch)
+        {
+            const float* x = channels[ch];
+            for (int i = 0; i < vectorEnd; i += 4)
+            {
+                const __m128 y = _mm_loadu_ps (x + i);
+                total = _mm_add_ps (total, y);
+                magnitude = _mm_add_ps (magnitude, _mm_andnot_ps (signMask, y));
+            }
+            for (int i = vectorEnd; i < numSamples; ++i)
+            {
+                tailTotal += x[i];
+                tailMagnitude += std::abs (x[i]);
+            }
+        }
+        alignas (16) float t[4], m[4];
+        _mm_store_ps (t, total);
+        _mm_store_ps (m, magnitude);
+        const float quickTotal = (t[0] + t[1]) + (t[2] + t[3]) + tailTotal;
+        const float quickMagnitude = (m[0] + m[1]) + (m[2] + m[3]) + tailMagnitude;
+        if (std::abs (quickTotal) > 0.004f * quickMagnitude)
+            return false;
+    }
+
+    float sum = 0.0f;
+    for (int i = 0; i < numSamples; ++i)
+        for (int ch = 0; ch < kChannels; ++ch)
+            sum += channels[ch][i];
+    return sum == 0.0f;
+}
+#endif
 
 int LookaheadLimiter::processWithoutDelay (float* const* channels, int numSamples) noexcept
 {
     // After a refused rate whose look-ahead is under one sample: no delay, the window is the
     // current sample, and the gain law and the clamp run as usual.
     float sum = 0.0f;
+    GainState state { gain, attackTarget, settleWeight };
 
     for (int i = 0; i < numSamples; ++i)
     {
         float v = ceiling;
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            const float a = std::abs (channels[ch][i]);
+            const float a = std::abs (finiteOrZero (channels[ch][i]));
             if (! (v > a))
                 v = a;
         }
 
-        stepGain (v);
+        stepGain (state, v);
 
         for (int ch = 0; ch < numChannels; ++ch)
         {
-            float y = channels[ch][i] * gain;
+            float y = finiteOrZero (channels[ch][i]) * state.gain;
             if (y > ceiling)
                 y = ceiling;
             if (y < -ceiling)
@@ -411,6 +644,9 @@ int LookaheadLimiter::processWithoutDelay (float* const* channels, int numSample
         }
     }
 
+    gain = state.gain;
+    attackTarget = state.attackTarget;
+    settleWeight = state.settleWeight;
     gainReadout.store (sum != 0.0f ? gain : 1.0f, std::memory_order_relaxed);
     return kOk;
 }

@@ -3,6 +3,12 @@
 #include <atomic>
 #include <memory>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#define ORVALIS_LIMITER_SSE 1
+#else
+#define ORVALIS_LIMITER_SSE 0
+#endif
+
 /**
     A linked look-ahead peak limiter for the four channels of a first-order ambisonic signal.
 
@@ -69,12 +75,24 @@ public:
     bool isAllocated() const noexcept { return peakRing != nullptr; }
 
 private:
+    friend struct LookaheadLimiterTestAccess;
+
     void computeBlockLayout() noexcept;
     void clearPeakDetector() noexcept;
     void releaseBuffers() noexcept;
     int processWithoutDelay (float* const* channels, int numSamples) noexcept;
-    void stepGain (float windowPeak) noexcept;
-    float* delayLine (int ch) const noexcept { return delayLines[static_cast<size_t> (ch)].get(); }
+    void processEachChannel (float* const* channels, int numSamples) noexcept;
+#if ORVALIS_LIMITER_SSE
+    void processFourChannels (float* const* channels, int numSamples) noexcept;
+    static bool outputsSumToZero (const float* const* channels, int numSamples) noexcept;
+#endif
+    struct WindowState;
+    struct GainState;
+    WindowState loadWindowState() const noexcept;
+    void storeWindowState (const WindowState&) noexcept;
+    float pushWindowPeak (WindowState&, float v) noexcept;
+    float pushWindowPeak (float v) noexcept;
+    void stepGain (GainState&, float windowPeak) const noexcept;
 
     // Legend (units and ranges):
     //   lookaheadSamples     N, samples; >= 1 after every accepted setter, 0 only after a refused
@@ -89,7 +107,8 @@ private:
     //   otherBlocksPeak      max of blockPeaks, found in block otherBlocksPeakBlock
     //   currentBlockPeak     running peak of the current block (old and new entries)
     //   gain, attackTarget   common gain (0..1] and the pre-compensated value it moves toward
-    //   delayLines           one ring of delayCapacity samples per channel, written at delayWritePos
+    //   delayLines           one ring of delayCapacity frames, the four channels of a frame side
+    //                        by side (frame f, channel ch at f * 4 + ch), written at delayWritePos
     //   smoothedDelay        read delay in samples, gliding toward N after a look-ahead change
     //   settleWeight         > 0.0001 while releases use settleCoeff (75 ms) after a look-ahead change
     //   gainReadout          gain after the last block, 1.0 when the block's outputs summed to 0
@@ -107,7 +126,7 @@ private:
     float attackTarget = 1.0f;
     std::unique_ptr<float[]> peakRing;
     std::unique_ptr<float[]> blockPeaks;
-    std::unique_ptr<std::unique_ptr<float[]>[]> delayLines;
+    std::unique_ptr<float[]> delayLines;
     int ringPos = 0;
     int blockIndex = 0;
     int delayWritePos = 0;
@@ -126,6 +145,6 @@ private:
     float settleCoeff = 0.0f;
     std::atomic<float> gainReadout { 1.0f }; // read by the window while audio runs
 
-    int peakRingSize = 0;  // B * M of the largest look-ahead: the allocation
+    int peakRingSize = 0; // B * M of the largest look-ahead: the allocation
     int maxNumBlocks = 0;
 };

@@ -28,7 +28,7 @@ int main()
         for (size_t i = 0; i < signal[ch].size(); ++i)
         {
             const double t = static_cast<double> (i) / rate;
-            const double burst = std::fmod (t, 0.5) < 0.1 ? 3.0 : 0.4;   // +9.5 dBFS bursts
+            const double burst = std::fmod (t, 0.5) < 0.1 ? 3.0 : 0.4; // +9.5 dBFS bursts
             signal[ch][i] = static_cast<float> (burst * std::sin (twoPi * (220.0 * (ch + 1)) * t));
         }
     }
@@ -52,8 +52,12 @@ int main()
             outputPeak = std::max (outputPeak, std::abs (s));
 
     std::printf ("Limited %d s of 4-channel test signal at %d Hz (look-ahead %d samples)\n",
-                 seconds, rate, limiter.getLookaheadSamples());
+                 seconds,
+                 rate,
+                 limiter.getLookaheadSamples());
     std::printf ("input peak  %+.2f dBFS\noutput peak %+.2f dBFS\nlargest gain reduction %.2f dB\n",
-                 20.0 * std::log10 (inputPeak), 20.0 * std::log10 (outputPeak), maxReductionDb);
+                 20.0 * std::log10 (inputPeak),
+                 20.0 * std::log10 (outputPeak),
+                 maxReductionDb);
     return outputPeak <= 1.0f ? 0 : 1;
 }
