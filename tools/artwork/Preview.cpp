@@ -79,12 +79,13 @@ namespace
         g.drawImage (load (folder, "engrenage.png"), 407, 5, 18, 18, 0, 0, 22, 22);
         g.setOpacity (1.0f);
 
-        // Knobs: gain at +12 dB (frame 25 of 126 on its skewed scale), attack 1 ms, release 20 ms.
+        // Knobs on their skewed scales: gain +12 dB is (12/60)^0.5 of the sweep, frame 56; attack
+        // 1 ms is (1/40)^0.54, frame 18; release 20 ms is (20/1000)^0.4, frame 27.
         const auto gain = load (folder, "bouton_G_70x70.png");
-        g.drawImage (gain, 10, 298, 70, 70, 0, 40 * 70, 70, 70);
+        g.drawImage (gain, 10, 298, 70, 70, 0, 56 * 70, 70, 70);
         const auto aw = load (folder, "bouton_AW_70x70.png");
-        g.drawImage (aw, 153, 310, 48, 48, 5, 40 * 70 + 5, 60, 60);
-        g.drawImage (aw, 312, 310, 48, 48, 5, 18 * 70 + 5, 60, 60);
+        g.drawImage (aw, 153, 310, 48, 48, 5, 18 * 70 + 5, 60, 60);
+        g.drawImage (aw, 312, 310, 48, 48, 5, 27 * 70 + 5, 60, 60);
         drawValueBox (g,
                       valueFont,
                       { 83, 305, 41, 15 },
