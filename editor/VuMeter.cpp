@@ -52,13 +52,14 @@ void VuMeter::paint (juce::Graphics& g)
     }
 
     // Only the gain-reduction meter is built without a slot; it must never read past the array.
-    if (channelIndex < 0 || channelIndex >= 8)
+    if (channelIndex < 0 || channelIndex >= CorvaneAudioProcessor::numMeters)
         return;
 
     const float level =
         processor.meterLevels[static_cast<size_t> (channelIndex)].load (std::memory_order_relaxed);
 
-    if (std::isnan (level))
+    // A value that is not a number would give an undefined pixel position.
+    if (! std::isfinite (level))
         return;
 
     const float f = 1.0f - level;

@@ -89,6 +89,7 @@ TEST_F (Meters, LevelModeRevealsTheBottomShareOfThePicture)
         { 0.5f, { { { 0, 71, 10, 72 }, { 0, 81, 10, 81 } } } },
         { 1.0f, { { { 0, 0, 10, 143 }, { 0, 0, 10, 162 } } } },
         { 1.00001f, { { { 0, 0, 10, 143 }, { 0, 0, 10, 162 } } } },
+        { std::numeric_limits<float>::quiet_NaN(), {} },
     };
     for (const auto& c : cases)
     {
@@ -139,8 +140,13 @@ TEST_F (Meters, GainReductionModeGrowsDownFromTheTopAndFillsAt31Db)
     };
     // 0.5 is 6.0206 dB: 250 x 6.0206 / 31 = 48.55 -> 48. 0.0282 is 30.995 dB, just short of
     // 31 dB: 249.96 -> 249. 0.0281 is beyond 31 dB, and 0 is +inf dB: both clamp to the full column.
-    const Case cases[] = { { 1.0f, 0 },      { 0.5f, 48 },  { 0.0282f, 249 },
-                           { 0.0281f, 250 }, { 0.0f, 250 }, { 1.2f, 0 } };
+    const Case cases[] = { { 1.0f, 0 },
+                           { 0.5f, 48 },
+                           { 0.0282f, 249 },
+                           { 0.0281f, 250 },
+                           { 0.0f, 250 },
+                           { 1.2f, 0 },
+                           { std::numeric_limits<float>::quiet_NaN(), 0 } };
     for (const auto& c : cases)
     {
         meter.readout = c.readout;
