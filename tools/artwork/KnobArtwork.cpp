@@ -193,6 +193,20 @@ namespace
 
         c.drawCanvas (body);
 
+        // Grip ridges on the rim turn with the knob; the light stays where it is.
+        for (int i = 0; i < 40; ++i)
+        {
+            const float a =
+                value + juce::MathConstants<float>::twoPi * static_cast<float> (i) / 40.0f;
+            const float lit = 0.5f + 0.5f * std::cos (a);
+            g.setColour (juce::Colours::black.withAlpha (0.45f));
+            g.strokePath (radialLine (awFaceRadius + 0.9f, awBodyRadius - 0.2f, a),
+                          juce::PathStrokeType (0.55f));
+            g.setColour (juce::Colours::white.withAlpha (0.05f + 0.16f * lit));
+            g.strokePath (radialLine (awFaceRadius + 0.9f, awBodyRadius - 0.2f, a + 0.045f),
+                          juce::PathStrokeType (0.45f));
+        }
+
         // Pointer: a short cyan bar from the dish to the edge of the face, with a dark groove.
         const auto pointer = radialLine (6.0f, awFaceRadius - 1.8f, value);
         g.setColour (juce::Colours::black.withAlpha (0.6f));
