@@ -1,6 +1,6 @@
 // Latency, block processing, meters, bypass, and parameter changes reaching the limiter.
 
-#include "AllocationCounter.h"
+#include "tests/common/AllocationCounter.h"
 #include "ProcessorTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -449,16 +449,18 @@ INSTANTIATE_TEST_SUITE_P (BlockSizes, ProcessorDeferredSettings, ::testing::Valu
 //==============================================================================
 TEST (ProcessorRealtime, ProcessBlockAllocatesNothing)
 {
-    allocationCounter::start();
-    ::operator delete (::operator new (16));
-    ASSERT_EQ (allocationCounter::stop(), 1); // the counter sees this thread's allocations
+    {
+        ScopedAllocationCount probe;
+        ::operator delete (::operator new (16));
+        ASSERT_EQ (probe.count(), 1u); // the counter sees this thread's allocations
+    }
 
     auto p = createProcessor();
     p->prepareToPlay (48000.0, 512);
     juce::AudioBuffer<float> buffer (4, 10000);
     const juce::MemoryBlock state = saveState (*p);
 
-    int allocations = 0;
+    std::size_t allocations = 0;
     for (int block = 0; block < 40; ++block)
     {
         fillNoise (buffer, static_cast<std::uint32_t> (block), 3.0f);
@@ -467,11 +469,11 @@ TEST (ProcessorRealtime, ProcessBlockAllocatesNothing)
         if (block % 10 == 0)
             loadState (*p, state);
 
-        allocationCounter::start();
+        ScopedAllocationCount counter;
         process (*p, buffer);
         if (block % 5 == 0)
             processBypassed (*p, buffer);
-        allocations += allocationCounter::stop();
+        allocations += counter.count();
     }
-    EXPECT_EQ (allocations, 0);
+    EXPECT_EQ (allocations, 0u);
 }
