@@ -1,15 +1,433 @@
 #include "processor/CorvaneAudioProcessor.h"
 
+#include "lookandfeel/TarnwickLookAndFeel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <locale>
+#include <sstream>
+
+namespace
+{
+// The limiter starts its settle phase on a look-ahead change only while its release is shorter.
+constexpr float settleReleaseLimitMs = 75.0f;
+constexpr std::uint32_t stateMagic = 0x21324356;
+
+// The host's normalised value as a double in default stream notation (6 significant digits).
+juce::String formatNormalised (float value)
+{
+    std::ostringstream stream;
+    stream.imbue (std::locale::classic());
+    stream << static_cast<double> (value);
+    return stream.str();
+}
+
+// Leading blanks, an optional sign, then decimal digits up to the first other character; 0 when
+// there are none. Saturates instead of overflowing.
+int parseDecimalInt (const juce::String& text)
+{
+    auto s = text.getCharPointer().findEndOfWhitespace();
+    const bool negative = *s == '-';
+    if (*s == '-' || *s == '+')
+        ++s;
+
+    long long magnitude = 0;
+    for (auto c = *s; c >= '0' && c <= '9'; c = *++s)
+        magnitude = std::min (magnitude * 10 + (c - '0'), 1LL << 32);
+
+    const long long value = negative ? -magnitude : magnitude;
+    return static_cast<int> (std::clamp (value,
+                                         static_cast<long long> (std::numeric_limits<int>::min()),
+                                         static_cast<long long> (std::numeric_limits<int>::max())));
+}
+
+// Release, ceiling and input gain are meaningful only for values 0..1: a negative release would
+// give the limiter a release coefficient above 1 and a huge input gain overflows to infinity.
+// Values are stored and saved as the host gave them; only their effect is limited.
+float usableRange (float value) noexcept
+{
+    return value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
+}
+
+int truncateRate (double sampleRate) noexcept
+{
+    // NaN and anything beyond the int range become a rate the limiter refuses.
+    if (! (sampleRate < 2147483648.0))
+        return std::numeric_limits<int>::max();
+    if (! (sampleRate > -2147483649.0))
+        return std::numeric_limits<int>::min();
+    return static_cast<int> (sampleRate);
+}
+
+std::uint32_t bitsOf (float value) noexcept
+{
+    std::uint32_t bits;
+    std::memcpy (&bits, &value, sizeof bits);
+    return bits;
+}
+
+float floatFrom (std::uint32_t bits) noexcept
+{
+    float value;
+    std::memcpy (&value, &bits, sizeof value);
+    return value;
+}
+} // namespace
+
 CorvaneAudioProcessor::CorvaneAudioProcessor() :
     AudioProcessor (BusesProperties()
                         .withInput ("Input", juce::AudioChannelSet::discreteChannels (4), true)
-                        .withOutput ("Output", juce::AudioChannelSet::discreteChannels (4), true)),
-    limiter (std::make_unique<LookaheadLimiter> (40.0f, 0.0f))
+                        .withOutput ("Output", juce::AudioChannelSet::discreteChannels (4), true))
 {
+    // sharedLookAndFeel has been acquired by now: the members before it hold no resources.
+    numInputMeters = 4;
+    numProcessedChannels = 4;
+    inputGainTarget.store (1.0f, std::memory_order_relaxed);
+    inputGainCurrent = 1.0f;
+    for (auto& level : meterLevels)
+        level.store (0.0f, std::memory_order_relaxed);
+    uiRefreshNeeded.store (true, std::memory_order_relaxed);
+
+    limiter = std::make_unique<LookaheadLimiter> (maxLookaheadMs, 0.0f);
+    limiter->setNumChannels();
+    requestedReleaseMs.store (limiter->getReleaseMs(), std::memory_order_relaxed);
+    requestedCeiling.store (limiter->getCeiling(), std::memory_order_relaxed);
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    setParameter (paramInputGain, 0.0f);
+    setParameter (paramAttackTime, 0.025f);
+    setParameter (paramReleaseTime, 0.02f);
+    setParameter (paramMaxPeakLevel, 0.5f);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+    applyRequestedSettings();
+
+    idxInputConfig.store (0, std::memory_order_relaxed);
 }
 
-CorvaneAudioProcessor::~CorvaneAudioProcessor() = default;
+CorvaneAudioProcessor::~CorvaneAudioProcessor()
+{
+    // The limiter goes first; the shared look-and-feel is released after it, as the last member.
+    limiter.reset();
+}
 
+bool CorvaneAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    return layouts.inputBuses.size() == 1 && layouts.outputBuses.size() == 1
+           && layouts.getMainInputChannels() == 4 && layouts.getMainOutputChannels() == 4;
+}
+
+//==============================================================================
+const juce::String CorvaneAudioProcessor::getInputChannelName (int channelIndex) const
+{
+    return juce::String (channelIndex + 1);
+}
+
+const juce::String CorvaneAudioProcessor::getOutputChannelName (int channelIndex) const
+{
+    return juce::String (channelIndex + 1);
+}
+
+const juce::String CorvaneAudioProcessor::getParameterName (int index)
+{
+    switch (index)
+    {
+        case paramAttackTime:
+            return "Attack Time";
+        case paramReleaseTime:
+            return "Release Time";
+        case paramMaxPeakLevel:
+            return "Max Peak Level";
+        case paramInputGain:
+            return "Input Gain";
+        default:
+            return {};
+    }
+}
+
+float CorvaneAudioProcessor::getParameter (int index)
+{
+    if (index < 0 || index >= numParameters)
+        return 0.0f;
+    return paramValues[static_cast<size_t> (index)].load (std::memory_order_relaxed);
+}
+
+const juce::String CorvaneAudioProcessor::getParameterText (int index)
+{
+    if (index < 0 || index >= numParameters)
+        return {};
+    return formatNormalised (
+        paramValues[static_cast<size_t> (index)].load (std::memory_order_relaxed));
+}
+
+float CorvaneAudioProcessor::getParameterDefaultValue (int index)
+{
+    switch (index)
+    {
+        case paramAttackTime:
+            return 0.025f;
+        case paramReleaseTime:
+            return 0.02f;
+        case paramMaxPeakLevel:
+            return 0.5f;
+        default:
+            return 0.0f;
+    }
+}
+
+void CorvaneAudioProcessor::setParameter (int index, float value)
+{
+    if (index < 0 || index >= numParameters)
+        return;
+
+    paramValues[static_cast<size_t> (index)].store (value, std::memory_order_relaxed);
+
+    switch (index)
+    {
+        case paramAttackTime:
+            requestLookaheadMs (0.0f + 40.0f * value);
+            break;
+        case paramReleaseTime:
+            requestedReleaseMs.store (0.0f + 1000.0f * usableRange (value),
+                                      std::memory_order_relaxed);
+            break;
+        case paramMaxPeakLevel:
+            requestedCeiling.store (
+                juce::Decibels::decibelsToGain (-10.0f + 20.0f * usableRange (value)),
+                std::memory_order_relaxed);
+            break;
+        default:
+            inputGainTarget.store (
+                juce::Decibels::decibelsToGain (0.0f + 60.0f * usableRange (value)),
+                std::memory_order_relaxed);
+            break;
+    }
+
+    uiRefreshNeeded.store (true, std::memory_order_relaxed);
+}
+
+void CorvaneAudioProcessor::requestLookaheadMs (float ms) noexcept
+{
+    // The limiter refuses such a look-ahead and keeps everything as it is.
+    if (ms > maxLookaheadMs)
+        return;
+
+    // Decided now, from the release in force at this moment, as the limiter would decide it.
+    const bool settle = requestedReleaseMs.load (std::memory_order_relaxed) < settleReleaseLimitMs;
+
+    auto expected = requestedLookahead.load (std::memory_order_relaxed);
+    for (;;)
+    {
+        const bool settleEarlier =
+            (expected & lookaheadPendingBit) != 0 && (expected & lookaheadSettleBit) != 0;
+        const auto desired = std::uint64_t { bitsOf (ms) } | lookaheadPendingBit
+                             | (settle || settleEarlier ? lookaheadSettleBit : 0);
+        // Release: the audio thread that takes this word also sees the release stored before it.
+        if (requestedLookahead.compare_exchange_weak (
+                expected, desired, std::memory_order_release, std::memory_order_relaxed))
+            break;
+    }
+}
+
+void CorvaneAudioProcessor::applyRequestedSettings() noexcept
+{
+    const auto lookahead = requestedLookahead.exchange (0, std::memory_order_acquire);
+    const float releaseMs = requestedReleaseMs.load (std::memory_order_relaxed);
+
+    if ((lookahead & lookaheadPendingBit) != 0)
+    {
+        // setLookaheadMs starts the settle phase from the release it finds, so give it one on the
+        // side the host's release was on when the change was made; the real release follows.
+        limiter->setReleaseMs ((lookahead & lookaheadSettleBit) != 0 ? 0.0f : settleReleaseLimitMs);
+        limiter->setLookaheadMs (floatFrom (static_cast<std::uint32_t> (lookahead)));
+        limiter->setReleaseMs (releaseMs);
+    }
+    else if (bitsOf (limiter->getReleaseMs()) != bitsOf (releaseMs))
+    {
+        limiter->setReleaseMs (releaseMs);
+    }
+
+    limiter->setCeiling (requestedCeiling.load (std::memory_order_relaxed));
+}
+
+//==============================================================================
+void CorvaneAudioProcessor::prepareToPlay (double sampleRate, int)
+{
+    applyRequestedSettings();
+    limiter->setSampleRate (truncateRate (sampleRate));
+
+    const int latency = limiter->getLookaheadSamples();
+    if (latency != getLatencySamples())
+        setLatencySamples (latency);
+}
+
+void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    juce::ScopedNoDenormals noDenormals;
+    applyRequestedSettings();
+
+    float* const* channels = buffer.getArrayOfWritePointers();
+
+    // Only a host that ignores the four-channel layout gets here; give it silence, not unlimited audio.
+    if (buffer.getNumChannels() < numProcessedChannels)
+    {
+        buffer.clear();
+        return;
+    }
+
+    const int numSamples = std::min (buffer.getNumSamples(), maxBlockSamples);
+    numInputMeters = std::min (numInputMeters, getTotalNumInputChannels());
+
+    applyInputGain (channels, numSamples);
+
+    for (int slot = 0; slot < numInputMeters; ++slot)
+        updateMeter (slot, buffer, slot, numSamples);
+
+    limiter->process (channels, numSamples);
+
+    for (int slot = numInputMeters; slot < numMeters; ++slot)
+        updateMeter (slot, buffer, slot - numInputMeters, numSamples);
+
+    clearExtraOutputs (buffer, numSamples);
+}
+
+void CorvaneAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer,
+                                                  juce::MidiBuffer&)
+{
+    buffer.getArrayOfWritePointers();
+    clearExtraOutputs (buffer, buffer.getNumSamples());
+}
+
+void CorvaneAudioProcessor::applyInputGain (float* const* channels, int numSamples) noexcept
+{
+    const float target = inputGainTarget.load (std::memory_order_relaxed);
+
+    if (std::abs (inputGainCurrent - target) > 0.000001)
+    {
+        for (int i = 0; i < numSamples; ++i)
+        {
+            inputGainCurrent =
+                static_cast<float> (0.005 * static_cast<double> (target)
+                                    + 0.995 * static_cast<double> (inputGainCurrent));
+            for (int ch = 0; ch < numProcessedChannels; ++ch)
+                channels[ch][i] *= inputGainCurrent;
+        }
+    }
+    else
+    {
+        inputGainCurrent = target;
+        for (int ch = 0; ch < numProcessedChannels; ++ch)
+            juce::FloatVectorOperations::multiply (channels[ch], target, numSamples);
+    }
+}
+
+void CorvaneAudioProcessor::updateMeter (int slot,
+                                         const juce::AudioBuffer<float>& buffer,
+                                         int channel,
+                                         int numSamples) noexcept
+{
+    if (channel >= buffer.getNumChannels())
+        return;
+
+    const float peak = buffer.getMagnitude (channel, 0, numSamples);
+    float level = 0.0f;
+
+    if (peak > 0.0f)
+    {
+        const float db = 20.0f * std::log10 (peak);
+        if (db > -80.0f)
+        {
+            // -30..+10 dBFS onto 0.00001..1.00001
+            const float scaled = (juce::jlimit (-30.0f, 10.0f, db) - 10.0f) / 40.0f;
+            level = static_cast<float> (static_cast<double> (scaled) + 1.0 + 0.00001);
+        }
+    }
+
+    auto& meter = meterLevels[static_cast<size_t> (slot)];
+    const float previous = meter.load (std::memory_order_relaxed);
+    const float next = level > previous ? level
+                                        : static_cast<float> (0.9 * static_cast<double> (previous)
+                                                              + 0.1 * static_cast<double> (level));
+    meter.store (next, std::memory_order_relaxed);
+}
+
+void CorvaneAudioProcessor::clearExtraOutputs (juce::AudioBuffer<float>& buffer,
+                                               int numSamples) noexcept
+{
+    const int end = std::min (getTotalNumOutputChannels(), buffer.getNumChannels());
+    for (int ch = numProcessedChannels; ch < end; ++ch)
+        buffer.clear (ch, 0, numSamples);
+}
+
+//==============================================================================
+void CorvaneAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    const auto value = [this] (int index)
+    {
+        return formatNormalised (
+            paramValues[static_cast<size_t> (index)].load (std::memory_order_relaxed));
+    };
+
+    juce::XmlElement root ("Root");
+    root.createNewChildElement ("Gain")->addTextElement (value (paramInputGain));
+    root.createNewChildElement ("Attack")->addTextElement (value (paramAttackTime));
+    root.createNewChildElement ("Release")->addTextElement (value (paramReleaseTime));
+    root.createNewChildElement ("Threshold")->addTextElement (value (paramMaxPeakLevel));
+    root.createNewChildElement ("idxInputConfig")
+        ->addTextElement (juce::String (idxInputConfig.load (std::memory_order_relaxed)));
+
+    // The layout of copyXmlToBinary (magic, length, text, zero byte), but without the XML
+    // declaration that JUCE 7 puts in front: the saved text is the bare document.
+    {
+        juce::MemoryOutputStream out (destData, false);
+        out.writeInt (static_cast<int> (stateMagic));
+        out.writeInt (0);
+        root.writeTo (out, juce::XmlElement::TextFormat().singleLine().withoutHeader());
+        out.writeByte (0);
+    }
+    const auto length =
+        juce::ByteOrder::swapIfBigEndian (static_cast<juce::uint32> (destData.getSize() - 9));
+    destData.copyFrom (&length, 4, sizeof length);
+}
+
+void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    if (data == nullptr)
+        return;
+
+    const auto xml = getXmlFromBinary (data, sizeInBytes);
+    if (xml == nullptr)
+        return;
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    for (const auto* child : xml->getChildIterator())
+    {
+        const auto& tag = child->getTagName();
+        const auto number = [child]
+        { return static_cast<float> (child->getAllSubText().getDoubleValue()); };
+
+        if (tag.equalsIgnoreCase ("Gain"))
+            setParameter (paramInputGain, number());
+        else if (tag.equalsIgnoreCase ("Attack"))
+            setParameter (paramAttackTime, number());
+        else if (tag.equalsIgnoreCase ("Release"))
+            setParameter (paramReleaseTime, number());
+        else if (tag.equalsIgnoreCase ("Threshold"))
+            setParameter (paramMaxPeakLevel, number());
+        else if (tag.equalsIgnoreCase ("idxInputConfig"))
+        {
+            idxInputConfig.store (parseDecimalInt (child->getAllSubText()),
+                                  std::memory_order_relaxed);
+            uiRefreshNeeded.store (true, std::memory_order_relaxed);
+        }
+    }
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    uiRefreshNeeded.store (true, std::memory_order_relaxed);
+}
+
+//==============================================================================
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
 {
     return new CorvaneAudioProcessor();

@@ -4,30 +4,130 @@
 
 #include "limiter/LookaheadLimiter.h"
 
-// Placeholder: passes four channels through until the real processor lands.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+/**
+    The plug-in's audio processor: four host parameters, one program, the saved settings document
+    and the audio path (input-gain glide, eight meters, the look-ahead limiter).
+
+    Hosts may call setParameter, getStateInformation and setStateInformation from any thread while
+    processBlock runs. Those calls only store atomics; the limiter itself is changed only at the
+    start of processBlock and in prepareToPlay (which hosts never run alongside processBlock), in an
+    order that gives exactly the limiter that applying every change at once would have given.
+*/
 class CorvaneAudioProcessor : public juce::AudioProcessor
 {
 public:
+    /** The process-wide default look-and-feel, shared by every processor of the module. */
+    struct TarnwickLookAndFeel;
+
+    enum ParameterIndex
+    {
+        paramAttackTime = 0,
+        paramReleaseTime = 1,
+        paramMaxPeakLevel = 2,
+        paramInputGain = 3,
+        numParameters = 4
+    };
+
+    static constexpr int numMeters = 8;
+    static constexpr int maxBlockSamples = 8192;
+    static constexpr float maxLookaheadMs = 40.0f;
+
     CorvaneAudioProcessor();
     ~CorvaneAudioProcessor() override;
 
     const juce::String getName() const override { return "Orvalis"; }
-    void prepareToPlay (double, int) override {}
+
+    void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override {}
     using AudioProcessor::processBlock;
-    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override {}
+    using AudioProcessor::processBlockBypassed;
+    void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    void processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+
+    bool silenceInProducesSilenceOut() const override { return false; }
     double getTailLengthSeconds() const override { return 0.0; }
     bool acceptsMidi() const override { return true; }
     bool producesMidi() const override { return false; }
+
     juce::AudioProcessorEditor* createEditor() override { return nullptr; }
     bool hasEditor() const override { return false; }
+
+    // The index-based parameter interface is what every format wrapper drives for this plug-in.
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    using AudioProcessor::getParameterName;
+    using AudioProcessor::getParameterText;
+    const juce::String getInputChannelName (int channelIndex) const override;
+    const juce::String getOutputChannelName (int channelIndex) const override;
+    bool isInputChannelStereoPair (int) const override { return true; }
+    bool isOutputChannelStereoPair (int) const override { return true; }
+    int getNumParameters() override { return numParameters; }
+    const juce::String getParameterName (int index) override;
+    float getParameter (int index) override;
+    const juce::String getParameterText (int index) override;
+    float getParameterDefaultValue (int index) override;
+    void setParameter (int index, float value) override;
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
     int getNumPrograms() override { return 1; }
     int getCurrentProgram() override { return 0; }
     void setCurrentProgram (int) override {}
     const juce::String getProgramName (int) override { return "Default"; }
     void changeProgramName (int, const juce::String&) override {}
-    void getStateInformation (juce::MemoryBlock&) override {}
-    void setStateInformation (const void*, int) override {}
 
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    // Read by the window's timer; written here (and idxInputConfig, uiRefreshNeeded by the window).
+    std::atomic<int> idxInputConfig { 0 }; // 0 ambiX, 1 FuMa: captions only
     std::unique_ptr<LookaheadLimiter> limiter;
+
+private:
+    std::atomic<float> inputGainTarget { 1.0f };
+    float inputGainCurrent = 1.0f; // audio thread only
+
+public:
+    std::array<std::atomic<float>, numMeters> meterLevels {}; // 0-3 inputs after gain, 4-7 outputs
+
+private:
+    int numInputMeters = 4;
+    int numProcessedChannels = 4;
+    std::array<std::atomic<float>, numParameters> paramValues {};
+
+public:
+    std::atomic<bool> uiRefreshNeeded { true };
+    juce::SharedResourcePointer<TarnwickLookAndFeel> sharedLookAndFeel;
+
+protected:
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+private:
+    void requestLookaheadMs (float ms) noexcept;
+    void applyRequestedSettings() noexcept;
+    void applyInputGain (float* const* channels, int numSamples) noexcept;
+    void updateMeter (int slot,
+                      const juce::AudioBuffer<float>& buffer,
+                      int channel,
+                      int numSamples) noexcept;
+    void clearExtraOutputs (juce::AudioBuffer<float>& buffer, int numSamples) noexcept;
+
+    // Settings waiting for the audio thread. A look-ahead change packs the requested ms (low 32
+    // bits), whether any change since the last hand-over was made while the release in force was
+    // short enough to start the limiter's settle phase, and a pending flag into one word.
+    static constexpr std::uint64_t lookaheadPendingBit = std::uint64_t { 1 } << 33;
+    static constexpr std::uint64_t lookaheadSettleBit = std::uint64_t { 1 } << 32;
+    std::atomic<std::uint64_t> requestedLookahead { 0 };
+    std::atomic<float> requestedReleaseMs { 0.0f }; // what the limiter's release is or will be
+    std::atomic<float> requestedCeiling { 0.0f };
+
+    static_assert (std::atomic<float>::is_always_lock_free);
+    static_assert (std::atomic<int>::is_always_lock_free);
+    static_assert (std::atomic<bool>::is_always_lock_free);
+    static_assert (std::atomic<std::uint64_t>::is_always_lock_free);
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CorvaneAudioProcessor)
 };

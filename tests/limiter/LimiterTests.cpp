@@ -1,6 +1,6 @@
 #include "limiter/LookaheadLimiter.h"
 
-#include "AllocationCounter.h"
+#include "tests/common/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,182 @@
+#include "tools/render/RenderOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace
+{
+struct Range
+{
+    const char* option;
+    double minimum, maximum;
+    const char* text; // the range as the message shows it
+};
+
+const Range gainRange { "--gain", 0.0, 60.0, "0..60 dB" };
+const Range attackRange { "--attack", 0.0, 40.0, "0..40 ms" };
+const Range releaseRange { "--release", 0.0, 1000.0, "0..1000 ms" };
+const Range ceilingRange { "--ceiling", -10.0, 10.0, "-10..+10 dB" };
+
+std::optional<juce::String>
+parseNumber (const juce::String& text, const Range& range, double& result)
+{
+    const auto utf8 = text.trim().toStdString();
+    char* end = nullptr;
+    errno = 0;
+    const double value = utf8.empty() ? 0.0 : std::strtod (utf8.c_str(), &end);
+    if (utf8.empty() || end == nullptr || *end != '\0' || errno == ERANGE
+        || ! std::isfinite (value))
+        return juce::String (range.option) + " needs a number, got '" + text + "'";
+    if (value < range.minimum || value > range.maximum)
+        return juce::String (range.option) + " must be " + range.text + ", got " + text;
+    result = value;
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
+                                                  RenderOptions& result)
+{
+    RenderOptions options;
+    juce::StringArray positional;
+    bool onlyPositional = false;
+
+    for (int i = 0; i < args.size(); ++i)
+    {
+        juce::String arg = args[i];
+        if (onlyPositional || ! arg.startsWith ("-") || arg == "-")
+        {
+            positional.add (arg);
+            continue;
+        }
+        if (arg == "--")
+        {
+            onlyPositional = true;
+            continue;
+        }
+
+        juce::String value;
+        bool hasInlineValue = false;
+        if (arg.startsWith ("--") && arg.containsChar ('='))
+        {
+            value = arg.fromFirstOccurrenceOf ("=", false, false);
+            arg = arg.upToFirstOccurrenceOf ("=", false, false);
+            hasInlineValue = true;
+        }
+
+        const bool takesValue = arg == "--gain" || arg == "--attack" || arg == "--release"
+                                || arg == "--ceiling" || arg == "--block" || arg == "--settings"
+                                || arg == "--plot" || arg == "--format";
+        if (takesValue && ! hasInlineValue)
+        {
+            if (i + 1 >= args.size())
+                return arg + " needs a value";
+            value = args[++i];
+        }
+        else if (! takesValue && hasInlineValue)
+            return arg + " takes no value";
+
+        if (arg == "--help" || arg == "-h")
+            options.help = true;
+        else if (arg == "--version")
+            options.version = true;
+        else if (arg == "--demo")
+            options.demo = true;
+        else if (arg == "--raw")
+            options.raw = true;
+        else if (arg == "--settled")
+            options.settled = true;
+        else if (arg == "--gain" || arg == "--attack" || arg == "--release" || arg == "--ceiling")
+        {
+            const Range& range = arg == "--gain"      ? gainRange
+                                 : arg == "--attack"  ? attackRange
+                                 : arg == "--release" ? releaseRange
+                                                      : ceilingRange;
+            double number = 0.0;
+            if (auto error = parseNumber (value, range, number))
+                return error;
+            (arg == "--gain"      ? options.gainDb
+             : arg == "--attack"  ? options.attackMs
+             : arg == "--release" ? options.releaseMs
+                                  : options.ceilingDb) = number;
+        }
+        else if (arg == "--block")
+        {
+            const auto text = value.trim();
+            if (! text.containsOnly ("0123456789") || text.isEmpty() || text.length() > 5
+                || text.getIntValue() < 1 || text.getIntValue() > maxBlockSize)
+                return "--block must be a whole number 1.." + juce::String (maxBlockSize) + ", got "
+                       + value;
+            options.blockSize = text.getIntValue();
+        }
+        else if (arg == "--settings" || arg == "--plot")
+        {
+            if (value.isEmpty())
+                return arg + " needs a file name";
+            (arg == "--settings" ? options.settingsFile : options.plotFile) = value;
+        }
+        else if (arg == "--format")
+        {
+            if (value == "wav32")
+                options.format = Format::wav32;
+            else if (value == "wav24")
+                options.format = Format::wav24;
+            else if (value == "flac")
+                options.format = Format::flac;
+            else
+                return "--format must be wav32, wav24 or flac, got '" + value + "'";
+        }
+        else
+            return "unknown option " + arg;
+    }
+
+    if (options.help || options.version)
+    {
+        result = options;
+        return std::nullopt;
+    }
+
+    const int wanted = options.demo ? 1 : 2;
+    if (positional.size() < wanted)
+        return options.demo
+                   ? juce::String ("--demo needs an OUTPUT file")
+                   : juce::String (positional.isEmpty() ? "needs INPUT and OUTPUT files"
+                                                        : "needs an OUTPUT file after INPUT");
+    if (positional.size() > wanted)
+        return "unexpected argument '" + positional[wanted] + "'";
+
+    if (options.demo)
+        options.output = positional[0];
+    else
+    {
+        options.input = positional[0];
+        options.output = positional[1];
+    }
+    if (options.output.isEmpty() || (! options.demo && options.input.isEmpty()))
+        return juce::String ("file names must not be empty");
+
+    result = options;
+    return std::nullopt;
+}
+
+RenderOptions::Format RenderOptions::outputFormat() const
+{
+    if (format.has_value())
+        return *format;
+    return output.endsWithIgnoreCase (".flac") ? Format::flac : Format::wav32;
+}
+
+juce::String RenderOptions::formatName (Format f)
+{
+    switch (f)
+    {
+        case Format::wav32:
+            return "32-bit float WAV";
+        case Format::wav24:
+            return "24-bit WAV";
+        case Format::flac:
+            return "24-bit FLAC";
+    }
+    return {};
+}

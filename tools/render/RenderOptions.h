@@ -1,0 +1,41 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <optional>
+
+/** What the command line asks orvalis-render to do. */
+struct RenderOptions
+{
+    enum class Format
+    {
+        wav32,
+        wav24,
+        flac
+    };
+
+    static constexpr int defaultBlockSize = 512;
+    static constexpr int maxBlockSize = 8192;
+
+    bool help = false;
+    bool version = false;
+    bool demo = false;
+    juce::String input; // empty with --demo
+    juce::String output;
+    // Unset values keep the plug-in's default, or the value from --settings.
+    std::optional<double> gainDb, attackMs, releaseMs, ceilingDb;
+    int blockSize = defaultBlockSize;
+    bool raw = false;
+    bool settled = false;
+    juce::String settingsFile;
+    juce::String plotFile;
+    std::optional<Format> format; // unset: chosen from OUTPUT's name
+
+    /** Reads the arguments (without the program name); on failure returns a one-line reason. */
+    static std::optional<juce::String> parse (const juce::StringArray& args, RenderOptions& result);
+
+    /** The format to write: --format if given, else FLAC for a .flac name, else 32-bit float WAV. */
+    Format outputFormat() const;
+
+    static juce::String formatName (Format format);
+};
