@@ -26,11 +26,12 @@ inline Signal makeScene (size_t numFrames, unsigned seed)
     return signal;
 }
 
-/** Frames of silence a host plays before the scene. orvalis-render starts from a settled
-    processor: it runs 65536 frames of silence, in which the input-gain glide reaches its target
-    and the limiter's settle phase after a look-ahead setting ends, and prepares again. A host that
-    plays this much silence first is in the same state when the scene begins (hosts set
-    parameters after preparing, and an LV2 plug-in is prepared only when it is instantiated). */
+/** Frames of silence a host plays before the scene. `orvalis-render --settled` starts from a
+    settled processor: it runs 65536 frames of silence, in which the input-gain glide reaches its
+    target and the limiter's settle phase after a look-ahead setting ends, and prepares again. A
+    host that plays this much silence first is in the same state when the scene begins, whatever
+    the order in which it set the parameters and prepared (an LV2 plug-in, for one, is prepared
+    when it is instantiated, before any setting arrives). */
 constexpr size_t hostLeadInFrames = 96000;
 
 inline Signal withLeadIn (const Signal& scene)

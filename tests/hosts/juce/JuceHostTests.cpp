@@ -311,10 +311,19 @@ TEST (JuceHostAudio, AllFormatsAndTheRendererAgreeBitForBit)
     const auto inPath = (dir / "scene.wav").string();
     const auto outPath = (dir / "rendered.wav").string();
     ASSERT_TRUE (writeFloatWav (inPath, input, 48000));
-    const auto command =
-        juce::StringArray { ORVALIS_RENDER, inPath, outPath,     "--raw",
-                            "--gain",       "6",    "--release", "50",
-                            "--ceiling",    "-1",   "--block",   juce::String (blockSize) };
+    const auto command = juce::StringArray { ORVALIS_RENDER,
+                                             inPath,
+                                             outPath,
+                                             "--raw",
+                                             "--settled",
+                                             "--gain",
+                                             "6",
+                                             "--release",
+                                             "50",
+                                             "--ceiling",
+                                             "-1",
+                                             "--block",
+                                             juce::String (blockSize) };
     juce::ChildProcess renderer;
     ASSERT_TRUE (renderer.start (command));
     renderer.waitForProcessToFinish (120000);

@@ -551,6 +551,7 @@ TEST_F (Lv2Host, OutputMatchesTheRendererBitForBit)
                              inPath,
                              outPath,
                              "--raw",
+                             "--settled",
                              "--gain",
                              "6",
                              "--release",
