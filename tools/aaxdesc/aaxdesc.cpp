@@ -5,7 +5,6 @@
 #include <iostream>
 #include <memory>
 
-
 int main (int argc, char* argv[])
 {
     if (argc > 1)
