@@ -220,8 +220,10 @@ int LookaheadLimiter::reset() noexcept
 // the hot loops keep it in registers (stores to the channels could otherwise alias it).
 struct LookaheadLimiter::WindowState
 {
-    int ringPos, blockIndex, blockStart, blockFill, otherBlocksPeakBlock;
+    int ringPos, blockIndex, blockStart, otherBlocksPeakBlock;
     float otherBlocksPeak, currentBlockPeak;
+    int currentBlockPeakPos; // blockPeakPos[blockIndex], kept in a register
+    int blockEnd;            // where the current block ends: min(blockStart + B, N + 1)
 };
 
 struct LookaheadLimiter::GainState
@@ -231,8 +233,14 @@ struct LookaheadLimiter::GainState
 
 LookaheadLimiter::WindowState LookaheadLimiter::loadWindowState() const noexcept
 {
-    return { ringPos,         blockIndex,      blockStart, blockFill, otherBlocksPeakBlock,
-             otherBlocksPeak, currentBlockPeak };
+    return { ringPos,
+             blockIndex,
+             blockStart,
+             otherBlocksPeakBlock,
+             otherBlocksPeak,
+             currentBlockPeak,
+             blockPeakPos[static_cast<size_t> (blockIndex)],
+             std::min (blockStart + blockLength, lookaheadSamples + 1) };
 }
 
 void LookaheadLimiter::storeWindowState (const WindowState& w) noexcept
@@ -240,15 +248,16 @@ void LookaheadLimiter::storeWindowState (const WindowState& w) noexcept
     ringPos = w.ringPos;
     blockIndex = w.blockIndex;
     blockStart = w.blockStart;
-    blockFill = w.blockFill;
+    blockFill = w.ringPos - w.blockStart;
     otherBlocksPeakBlock = w.otherBlocksPeakBlock;
     otherBlocksPeak = w.otherBlocksPeak;
     currentBlockPeak = w.currentBlockPeak;
 }
 
+// blockFill is always ringPos - blockStart, so "blockFill >= B or ringPos >= N + 1" is
+// "ringPos >= blockEnd", and the ring can only wrap when a block completes.
 ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, float v) noexcept
 {
-    const int window = lookaheadSamples + 1;
     const int b = blockLength;
     const int m = numBlocks;
     float* const ring = peakRing.get();
@@ -257,7 +266,7 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
 
     ring[w.ringPos] = v;
 
-    if (peakPos[w.blockIndex] == w.ringPos)
+    if (w.currentBlockPeakPos == w.ringPos)
     {
         // The entry just overwritten held this block's peak: find the block's new peak.
         float peak = ring[w.blockStart];
@@ -271,23 +280,19 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
             }
         }
         w.currentBlockPeak = peak;
-        peakPos[w.blockIndex] = pos;
+        w.currentBlockPeakPos = peakPos[w.blockIndex] = pos;
     }
     else if (v > w.currentBlockPeak)
     {
         w.currentBlockPeak = v;
-        peakPos[w.blockIndex] = w.ringPos;
+        w.currentBlockPeakPos = peakPos[w.blockIndex] = w.ringPos;
     }
 
     const float windowPeak =
         w.currentBlockPeak > w.otherBlocksPeak ? w.currentBlockPeak : w.otherBlocksPeak;
 
-    ++w.blockFill;
-    ++w.ringPos;
-
-    if (w.blockFill >= b || w.ringPos >= window)
+    if (++w.ringPos >= w.blockEnd)
     {
-        w.blockFill = 0;
         const int k = w.blockIndex;
         peaks[k] = w.currentBlockPeak;
         const float p = w.currentBlockPeak;
@@ -295,6 +300,7 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
         // The next block's entries stay in the window until overwritten, so it starts from
         // the peak it had on the previous pass.
         w.currentBlockPeak = peaks[w.blockIndex];
+        w.currentBlockPeakPos = peakPos[w.blockIndex];
         peaks[w.blockIndex] = 0.0f;
 
         if (w.otherBlocksPeakBlock == k || w.otherBlocksPeakBlock == w.blockIndex)
@@ -318,13 +324,14 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
             w.otherBlocksPeakBlock = k;
         }
 
+        const int window = lookaheadSamples + 1;
         w.blockStart += b;
-    }
-
-    if (w.ringPos >= window)
-    {
-        w.ringPos = 0;
-        w.blockStart = 0;
+        if (w.ringPos >= window)
+        {
+            w.ringPos = 0;
+            w.blockStart = 0;
+        }
+        w.blockEnd = std::min (w.blockStart + b, window);
     }
 
     return windowPeak;
