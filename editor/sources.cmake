@@ -1,0 +1,3 @@
+list(APPEND ORVALIS_OWN_SOURCES
+    "${PROJECT_SOURCE_DIR}/editor/VuMeter.cpp"
+    "${PROJECT_SOURCE_DIR}/editor/BlueLine.cpp")
