@@ -4,10 +4,11 @@
 # Debian's JUCE leaves out its bundled image and compression libraries; the Windows build links
 # static copies: zlib from libz-mingw-w64-dev, libpng and libjpeg-turbo built by the script.
 set(ORVALIS_WINDOWS_DEPS "" CACHE PATH "Folder with static Windows builds of libpng and libjpeg-turbo")
-find_path(ORVALIS_WINDOWS_PNG_INCLUDE png.h HINTS "${ORVALIS_WINDOWS_DEPS}/include")
-find_path(ORVALIS_WINDOWS_JPEG_INCLUDE jpegint.h HINTS "${ORVALIS_WINDOWS_DEPS}/include")
-find_library(ORVALIS_WINDOWS_PNG_LIBRARY NAMES libpng16.a libpng.a HINTS "${ORVALIS_WINDOWS_DEPS}/lib")
-find_library(ORVALIS_WINDOWS_JPEG_LIBRARY NAMES libjpeg.a HINTS "${ORVALIS_WINDOWS_DEPS}/lib")
+find_path(ORVALIS_WINDOWS_PNG_INCLUDE png.h PATHS "${ORVALIS_WINDOWS_DEPS}/include" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_path(ORVALIS_WINDOWS_JPEG_INCLUDE jpegint.h PATHS "${ORVALIS_WINDOWS_DEPS}/include" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_library(ORVALIS_WINDOWS_PNG_LIBRARY NAMES libpng16.a libpng.a PATHS "${ORVALIS_WINDOWS_DEPS}/lib"
+             NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+find_library(ORVALIS_WINDOWS_JPEG_LIBRARY NAMES libjpeg.a PATHS "${ORVALIS_WINDOWS_DEPS}/lib" NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 find_library(ORVALIS_WINDOWS_ZLIB_LIBRARY NAMES libz.a)
 foreach (found PNG_INCLUDE JPEG_INCLUDE PNG_LIBRARY JPEG_LIBRARY ZLIB_LIBRARY)
     if (NOT ORVALIS_WINDOWS_${found})

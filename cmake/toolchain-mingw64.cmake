@@ -10,12 +10,9 @@ set(CMAKE_C_COMPILER ${ORVALIS_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${ORVALIS_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${ORVALIS_MINGW_TRIPLE}-windres)
 
-# Libraries and headers come from the MinGW sysroot (zlib: libz-mingw-w64-dev) and from the folder of
-# image libraries that scripts/windows-build.sh builds; programs (juceaide) from the build machine.
+# Libraries and headers come from the MinGW sysroot (zlib: libz-mingw-w64-dev), programs (juceaide)
+# from the build machine. The libraries scripts/windows-build.sh builds are named by their folder.
 set(CMAKE_FIND_ROOT_PATH /usr/${ORVALIS_MINGW_TRIPLE})
-if (DEFINED ENV{ORVALIS_WINDOWS_DEPS})
-    list(APPEND CMAKE_FIND_ROOT_PATH "$ENV{ORVALIS_WINDOWS_DEPS}")
-endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -3,6 +3,7 @@
 # build of the raw VST 2.4 test host that scripts/windows-test.sh runs under Wine.
 #
 #   scripts/windows-build.sh            # everything lands in build-windows/
+#   scripts/windows-build.sh --packages-only
 #   ORVALIS_WINDOWS_BUILD_DIR=/tmp/w scripts/windows-build.sh
 #
 # Steps (each skipped when its result is already there, so reruns only rebuild what changed):
@@ -23,7 +24,7 @@ jobs="${ORVALIS_JOBS:-$(nproc)}"
 toolchain="$root/cmake/toolchain-mingw64.cmake"
 triple=x86_64-w64-mingw32
 # Raise when the way the image libraries are built changes, so that cached copies are rebuilt.
-deps_recipe=2
+deps_recipe=3
 
 # Share compiled objects between checkouts in different folders, as scripts/test.sh does.
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
@@ -34,7 +35,7 @@ started="$(seconds)"
 
 # --- 1. Debian packages -------------------------------------------------------------------------
 packages=(mingw-w64 libz-mingw-w64-dev wine64 dpkg-dev cmake make ccache fst-dev juce-modules-source
-          xvfb xauth imagemagick)
+          googletest xvfb xauth imagemagick)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f '${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -47,7 +48,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# --- 2. libpng and libjpeg-turbo for Windows ----------------------------------------------------
+[ "${1:-}" != "--packages-only" ] || exit 0
+
+# --- 2. libpng, libjpeg-turbo and GoogleTest for Windows ----------------------------------------------------
 # The stamp names the recipe, the compiler and the toolchain file: any change rebuilds the libraries.
 deps_key="recipe=$deps_recipe $("$triple-g++-posix" -dumpversion) $(sha1sum "$toolchain" | cut -c1-12)"
 
@@ -99,7 +102,7 @@ cross_cmake() # source folder, build folder, library target, extra options...
 }
 
 if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
-    log "building libpng and libjpeg-turbo for Windows into $deps"
+    log "building libpng, libjpeg-turbo and GoogleTest for Windows into $deps"
     t0="$(seconds)"
     rm -rf "$deps" "$out/deps-build"
     mkdir -p "$deps" "$out/deps-build"
@@ -121,6 +124,13 @@ if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
     cp "$jpeg_src/jpeglib.h" "$jpeg_src/jmorecfg.h" "$jpeg_src/jerror.h" "$jpeg_src/jpegint.h" \
         "$jpeg_build/jconfig.h" "$deps/include/"
     cp "$jpeg_build/libjpeg.a" "$deps/lib/"
+
+    # GoogleTest for the Windows build of the VST 2.4 host tests, from Debian's googletest sources;
+    # Win32 threads rather than winpthreads.
+    gtest_build="$out/deps-build/googletest"
+    cross_cmake /usr/src/googletest "$gtest_build" gtest_main -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON
+    cp -r /usr/src/googletest/googletest/include/gtest "$deps/include/"
+    cp "$gtest_build/lib/libgtest.a" "$gtest_build/lib/libgtest_main.a" "$deps/lib/"
     # JUCE declares libjpeg inside its own namespace and expects `boolean` there too. libjpeg-turbo's
     # Windows jconfig.h skips its typedef once <rpcndr.h> (pulled in by <windows.h>) has defined the
     # same type globally; define it unconditionally (the same unsigned char, so the ABI is unchanged).
@@ -130,9 +140,9 @@ if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
         || { echo "jconfig.h no longer has the expected <rpcndr.h> guard" >&2; exit 1; }
 
     echo "$deps_key" > "$deps/.stamp"
-    log "image libraries built in $(( $(seconds) - t0 )) s"
+    log "libraries built in $(( $(seconds) - t0 )) s"
 else
-    log "image libraries for Windows: cached in $deps"
+    log "libraries for Windows: cached in $deps"
 fi
 
 # --- 3. The module and the test host ----------------------------------------------------------
@@ -147,23 +157,23 @@ fi
 
 log "configuring the Windows build in $out/cmake"
 t0="$(seconds)"
-ORVALIS_WINDOWS_DEPS="$deps" cmake -S "$root" -B "$out/cmake" -G "Unix Makefiles" \
+cmake -S "$root" -B "$out/cmake" -G "Unix Makefiles" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DORVALIS_VST2_ONLY=ON -DORVALIS_WINDOWS_DEPS="$deps" -DORVALIS_VST2_SDK_PATH="$sdk" \
     > "$out/cmake.log" || { cat "$out/cmake.log"; exit 1; }
 log "building Orvalis.dll"
 nice -n 10 cmake --build "$out/cmake" -j"$jobs" --target Orvalis_VST
 
-# The raw VST 2.4 test host is a project of its own (it needs nothing but the VST 2.4 headers).
-log "building the Windows test host"
+# The hosts are a project of their own (they need only the VST 2.4 headers and GoogleTest).
+log "building the Windows test hosts"
 cmake -S "$root/tests/windows" -B "$out/host" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DORVALIS_VST2_SDK_PATH="$sdk" > "$out/host.log" \
-    || { cat "$out/host.log"; exit 1; }
+    -DCMAKE_BUILD_TYPE=Release -DORVALIS_VST2_SDK_PATH="$sdk" -DORVALIS_WINDOWS_DEPS="$deps" \
+    > "$out/host.log" || { cat "$out/host.log"; exit 1; }
 nice -n 10 cmake --build "$out/host" -j"$jobs"
 
 dll="$(find "$out/cmake/plugin" -name Orvalis.dll | head -n 1)"
 [ -n "$dll" ] || { echo "Orvalis.dll was not produced" >&2; exit 1; }
 cp "$dll" "$out/Orvalis.dll"
-cp "$out/host/orvalis-vst2-host.exe" "$out/"
-log "built $out/Orvalis.dll and $out/orvalis-vst2-host.exe in $(( $(seconds) - t0 )) s" \
+cp "$out/host/orvalis-vst2-host.exe" "$out/host/orvalis_vst2_host_tests.exe" "$out/"
+log "built Orvalis.dll, orvalis-vst2-host.exe and orvalis_vst2_host_tests.exe in $out in $(( $(seconds) - t0 )) s" \
     "(whole script $(( $(seconds) - started )) s)"

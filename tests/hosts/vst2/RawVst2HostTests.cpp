@@ -1,11 +1,10 @@
 // A minimal VST 2.4 host on the free fst headers: it loads the built Orvalis.so the way a DAW does
 // (dlopen, VSTPluginMain, dispatcher opcodes on the wire) and checks what the module answers.
+// The same tests run on Orvalis.dll under Wine (scripts/windows-test.sh).
 
-#include <pluginterfaces/vst2.x/aeffectx.h>
+#include "tests/hosts/vst2/Vst2Module.h"
 
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <array>
@@ -22,22 +21,7 @@
 
 namespace
 {
-// Opcodes and speaker values that fst leaves unnamed; these are the numbers hosts send.
-constexpr int hostOpcodeIOChanged = 13;
-constexpr int effOpcodeSetBypass = 44;
-constexpr int effOpcodeGetTailSize = 52;
-constexpr int speakerArrQuad = 11; // L R Ls Rs
-constexpr int speakerArr51 = 15;   // L R C Lfe Ls Rs
-constexpr int speakerArrUserDefined = -2;
-
-constexpr int32_t fourCharCode (const char (&c)[5])
-{
-    return (int32_t) (((uint32_t) (unsigned char) c[0] << 24)
-                      | ((uint32_t) (unsigned char) c[1] << 16)
-                      | ((uint32_t) (unsigned char) c[2] << 8) | (uint32_t) (unsigned char) c[3]);
-}
-
-using PluginMain = AEffect* (*) (audioMasterCallback);
+using namespace orvalis::vst2;
 
 // What the host callback has been asked, and how it answers the version query.
 struct HostLog
@@ -71,6 +55,7 @@ struct HostLog
             }
             if (std::chrono::steady_clock::now() > end)
                 return false;
+            dispatchHostMessages();
             std::this_thread::sleep_for (std::chrono::milliseconds (10));
         }
     }
@@ -95,31 +80,8 @@ const char* modulePath()
 // may outlive an instance.
 PluginMain loadModule()
 {
-    static PluginMain entry = []() -> PluginMain
-    {
-        void* handle = dlopen (modulePath(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr)
-            return nullptr;
-        return reinterpret_cast<PluginMain> (dlsym (handle, "VSTPluginMain"));
-    }();
+    static PluginMain entry = []() -> PluginMain { return loadPluginMain (modulePath()); }();
     return entry;
-}
-
-struct SpeakerArrangement
-{
-    int type = 0;
-    int numChannels = 0;
-    VstSpeakerProperties speakers[8] {};
-};
-
-SpeakerArrangement makeArrangement (int type, std::vector<int> speakerTypes)
-{
-    SpeakerArrangement arrangement;
-    arrangement.type = type;
-    arrangement.numChannels = (int) speakerTypes.size();
-    for (size_t i = 0; i < speakerTypes.size(); ++i)
-        arrangement.speakers[i].type = speakerTypes[i];
-    return arrangement;
 }
 
 class Instance
@@ -228,7 +190,7 @@ class RawVst2Host : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_NE (loadModule(), nullptr) << "cannot load " << modulePath() << ": " << dlerror();
+        ASSERT_NE (loadModule(), nullptr) << "cannot load " << modulePath() << " (reason above)";
         hostLog.versionAnswer = 2400;
         hostLog.clear();
     }
