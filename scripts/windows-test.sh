@@ -6,7 +6,7 @@
 #     the lists must be equal;
 #   - the same four-channel signal through both modules at the default settings: bit-identical;
 #   - a few other settings and the processor's powf/log10f values on both platforms: reported;
-#   - the window: opened in a host window under Xvfb, with a screenshot (when the plug-in has one).
+#   - the window: opened in a Win32 host window, with a screenshot that must show something.
 # The report lands in build-windows/windows-report.txt, the screenshot in build-windows/editor.png.
 #
 #   scripts/windows-test.sh       # after scripts/test.sh, or on its own (builds what it needs)
@@ -14,9 +14,11 @@ set -euo pipefail
 
 # Wine needs a display: without one it runs programs without any window, so that a plug-in's
 # hidden message window (JUCE's, which carries its asynchronous calls to the host) cannot exist.
-# Every Windows desktop has one, so the whole run happens inside an Xvfb display.
-if [ -z "${DISPLAY:-}" ]; then
+# Every Windows desktop has one, so the whole run happens inside an Xvfb display, which also keeps
+# the test windows off a developer's own screen.
+if [ -z "${ORVALIS_WINDOWS_TEST_DISPLAY:-}" ]; then
     command -v xvfb-run > /dev/null || "$(dirname "$0")/windows-build.sh" --packages-only
+    export ORVALIS_WINDOWS_TEST_DISPLAY=xvfb
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
 fi
 
@@ -73,6 +75,21 @@ judge() # name, then the command; shows its output, counts and reports
     fi
 }
 
+say "== Orvalis.dll: exports and imported DLLs"
+module_links_statically()
+{
+    local dump imports
+    dump="$(x86_64-w64-mingw32-objdump -p Orvalis.dll)"
+    imports="$(awk '/DLL Name:/ { print $3 }' <<< "$dump" | sort -f | tr '\n' ' ')"
+    echo "imports: $imports"
+    grep -q "\] VSTPluginMain$" <<< "$dump" || { echo "VSTPluginMain is not exported"; return 1; }
+    echo "exports: VSTPluginMain"
+    # MinGW's runtime DLLs (libstdc++-6.dll, libgcc_s_seh-1.dll, libwinpthread-1.dll) and the
+    # image libraries must be linked in; Windows' own DLLs never start with "lib".
+    ! grep -qi "\blib" <<< "$imports" || { echo "imports a DLL that Windows does not have"; return 1; }
+}
+judge "Orvalis.dll exports VSTPluginMain and imports only Windows system DLLs" module_links_statically
+say ""
 say "== Orvalis.dll under Wine: the VST 2.4 host tests (tests/hosts/vst2, built for Windows)"
 judge "VST 2.4 host tests on Orvalis.dll" timeout 600 "$wine" ./orvalis_vst2_host_tests.exe
 say ""
