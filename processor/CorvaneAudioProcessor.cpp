@@ -1,5 +1,6 @@
 #include "processor/CorvaneAudioProcessor.h"
 
+#include "editor/CorvaneAudioProcessorEditor.h"
 #include "lookandfeel/TarnwickLookAndFeel.h"
 
 #include <algorithm>
@@ -425,6 +426,11 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
+}
+
+juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
+{
+    return new CorvaneAudioProcessorEditor (*this);
 }
 
 //==============================================================================
