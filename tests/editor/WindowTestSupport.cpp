@@ -77,6 +77,11 @@ void OpenWindow::send (juce::Point<int> at, bool buttonDown)
                             eventTime);
 }
 
+void OpenWindow::mouseMove (juce::Point<int> to)
+{
+    send (to, false);
+}
+
 void OpenWindow::mouseDown (juce::Point<int> at)
 {
     send (at, false); // move there first, as a real pointer does

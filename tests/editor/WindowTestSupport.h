@@ -79,6 +79,7 @@ public:
     /** One timer tick of the editor, run now. */
     void tick();
 
+    void mouseMove (juce::Point<int> to);
     void mouseDown (juce::Point<int> at);
     void mouseDragTo (juce::Point<int> at);
     void mouseUp (juce::Point<int> at);

@@ -541,3 +541,76 @@ TEST_F (Window, KnobPicturesShowTheSkewedPositions)
     EXPECT_EQ (knobs[2].second, juce::Rectangle<int> (312, 310, 48, 48));
     EXPECT_TRUE (handleAt111);
 }
+
+TEST_F (Window, PaintsTheBackgroundAndAGearThatLightsUnderThePointer)
+{
+    auto& w = open();
+    const auto background =
+        resourcePicture (OrvalisResources::background_jpg, OrvalisResources::background_jpgSize);
+    const auto gear =
+        resourcePicture (OrvalisResources::engrenage_png, OrvalisResources::engrenage_pngSize);
+
+    auto gearOpacity = [&]
+    {
+        float opacity = -1.0f;
+        for (const auto& call : w.paintRecorded().images)
+            if (call.image == gear)
+            {
+                EXPECT_EQ (call.destination.toNearestInt(), juce::Rectangle<int> (407, 5, 18, 18));
+                opacity = call.opacity;
+            }
+        return opacity;
+    };
+
+    const auto drawn = w.paintRecorded();
+    ASSERT_FALSE (drawn.images.empty());
+    EXPECT_TRUE (drawn.images.front().image == background);
+    EXPECT_EQ (drawn.images.front().destination.toNearestInt(),
+               juce::Rectangle<int> (0, 0, 435, 373));
+    EXPECT_FLOAT_EQ (drawn.images.front().opacity, 1.0f);
+
+    EXPECT_NEAR (gearOpacity(), 0.85f, 0.005f);
+    w.mouseMove ({ 300, 200 });
+    w.mouseMove ({ 416, 14 });
+    EXPECT_NEAR (gearOpacity(), 1.0f, 0.005f);
+    w.mouseDown ({ 416, 14 });
+    EXPECT_NEAR (gearOpacity(), 0.5f, 0.005f);
+    w.mouseUp ({ 416, 14 });
+}
+
+TEST_F (Window, GainReductionMeterGrowsFromTheTopWhileTheLimiterWorks)
+{
+    auto& w = open();
+    const auto stripes =
+        resourcePicture (OrvalisResources::bandeBleue_png, OrvalisResources::bandeBleue_pngSize);
+    auto reductionDrawn = [&]
+    {
+        juce::Rectangle<int> area;
+        for (const auto& call : w.paintRecorded().images)
+            if (RecordingContext::sourceWithin (call.image, stripes)
+                && call.destination.getX() < 300) // not the max-peak fader's band
+                area = call.destination.toNearestInt();
+        return area;
+    };
+    EXPECT_TRUE (reductionDrawn().isEmpty());
+
+    // Full scale with +12 dB of input gain against the 0 dB ceiling: 12 dB of reduction once the
+    // gain has settled, 250/31 pixels per decibel, so about 97 pixels from the top. (A block whose
+    // outputs cancel reads as no reduction, so the test signal has a non-zero sum.)
+    hostSets (*processor, CorvaneAudioProcessor::paramInputGain, 0.2f);
+    processor->prepareToPlay (48000.0, 480);
+    juce::AudioBuffer<float> buffer (4, 480);
+    juce::MidiBuffer midi;
+    for (int block = 0; block < 50; ++block)
+    {
+        for (int ch = 0; ch < 4; ++ch)
+            for (int i = 0; i < 480; ++i)
+                buffer.setSample (ch, i, (i / 24) % 3 == 0 ? -1.0f : 1.0f);
+        processor->processBlock (buffer, midi);
+    }
+    w.tick();
+    const auto area = reductionDrawn();
+    EXPECT_EQ (area.getPosition(), juce::Point<int> (155, 30));
+    EXPECT_EQ (area.getWidth(), 27);
+    EXPECT_NEAR (area.getHeight(), 97, 3);
+}
