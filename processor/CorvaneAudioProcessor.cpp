@@ -443,8 +443,3 @@ juce::String CorvaneAudioProcessor::getParameterID (int index)
 {
     return wrapperType == wrapperType_LV2 ? "p" + juce::String (index) : juce::String (index);
 }
-
-juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
-{
-    return new juce::GenericAudioProcessorEditor (*this);
-}
