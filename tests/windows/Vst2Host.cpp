@@ -790,7 +790,7 @@ int editor (const std::string& path, double seconds)
         std::printf ("the plug-in has no editor (effFlagsHasEditor cleared)\n");
         return 3;
     }
-    plugin.resume (48000.0, 512);
+    plugin.resume (48000.0, 1024);
 #ifdef _WIN32
     ERect* rect = nullptr;
     plugin.dispatch (effEditGetRect, 0, 0, &rect);
@@ -845,16 +845,32 @@ int editor (const std::string& path, double seconds)
     std::printf ("effEditOpen answered %lld; editor %d x %d\n", (long long) opened, width, height);
     std::fflush (stdout);
 
+    // The test signal plays meanwhile (about in real time, 960 frames per 20 ms), so that the
+    // meters move.
+    constexpr int blockLength = 960;
+    std::vector<std::vector<float>> ins (numChannels, std::vector<float> (blockLength));
+    std::vector<std::vector<float>> outs (numChannels, std::vector<float> (blockLength));
+    float* inPtrs[numChannels];
+    float* outPtrs[numChannels];
+    Signal signal;
     const DWORD end = GetTickCount() + (DWORD) (seconds * 1000.0);
     while (GetTickCount() < end)
     {
-        MSG message;
-        while (PeekMessageW (&message, nullptr, 0, 0, PM_REMOVE))
-        {
-            TranslateMessage (&message);
-            DispatchMessageW (&message);
-        }
+        dispatchHostMessages();
         plugin.dispatch (effEditIdle);
+        for (int i = 0; i < blockLength; ++i)
+            for (int c = 0; c < numChannels; ++c)
+                ins[(size_t) c][(size_t) i] = signal.next (c);
+        for (int c = 0; c < numChannels; ++c)
+        {
+            inPtrs[c] = ins[(size_t) c].data();
+            outPtrs[c] = outs[(size_t) c].data();
+        }
+        plugin.effect->processReplacing (plugin.effect, inPtrs, outPtrs, blockLength);
+        // JUCE paints what it has marked dirty when the display signals a vertical blank through
+        // DXGI's WaitForVBlank, which Wine leaves unimplemented: under Wine a plug-in window
+        // would show its first picture for ever. The host redraws its window itself instead.
+        RedrawWindow (window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
         Sleep (20);
     }
     plugin.dispatch (effEditClose);
