@@ -86,6 +86,13 @@ fetch_source() # package name -> prints the unpacked source folder
         echo "$dir"
         return 0
     done
+    # The private package lists may be older than the mirror: read them anew once, then retry.
+    if [ -z "${lists_refreshed:-}" ]; then
+        lists_refreshed=1
+        rm -f "$aptdir/lists/.updated"
+        fetch_source "$pkg"
+        return
+    fi
     echo "could not fetch the Debian source of $pkg" >&2
     return 1
 }
