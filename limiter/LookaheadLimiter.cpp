@@ -220,8 +220,10 @@ int LookaheadLimiter::reset() noexcept
 // the hot loops keep it in registers (stores to the channels could otherwise alias it).
 struct LookaheadLimiter::WindowState
 {
-    int ringPos, blockIndex, blockStart, blockFill, otherBlocksPeakBlock;
+    int ringPos, blockIndex, blockStart, otherBlocksPeakBlock;
     float otherBlocksPeak, currentBlockPeak;
+    int currentBlockPeakPos; // blockPeakPos[blockIndex], kept in a register
+    int blockEnd;            // where the current block ends: min(blockStart + B, N + 1)
 };
 
 struct LookaheadLimiter::GainState
@@ -231,8 +233,14 @@ struct LookaheadLimiter::GainState
 
 LookaheadLimiter::WindowState LookaheadLimiter::loadWindowState() const noexcept
 {
-    return { ringPos,         blockIndex,      blockStart, blockFill, otherBlocksPeakBlock,
-             otherBlocksPeak, currentBlockPeak };
+    return { ringPos,
+             blockIndex,
+             blockStart,
+             otherBlocksPeakBlock,
+             otherBlocksPeak,
+             currentBlockPeak,
+             blockPeakPos[static_cast<size_t> (blockIndex)],
+             std::min (blockStart + blockLength, lookaheadSamples + 1) };
 }
 
 void LookaheadLimiter::storeWindowState (const WindowState& w) noexcept
@@ -240,15 +248,16 @@ void LookaheadLimiter::storeWindowState (const WindowState& w) noexcept
     ringPos = w.ringPos;
     blockIndex = w.blockIndex;
     blockStart = w.blockStart;
-    blockFill = w.blockFill;
+    blockFill = w.ringPos - w.blockStart;
     otherBlocksPeakBlock = w.otherBlocksPeakBlock;
     otherBlocksPeak = w.otherBlocksPeak;
     currentBlockPeak = w.currentBlockPeak;
 }
 
+// blockFill is always ringPos - blockStart, so "blockFill >= B or ringPos >= N + 1" is
+// "ringPos >= blockEnd", and the ring can only wrap when a block completes.
 ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, float v) noexcept
 {
-    const int window = lookaheadSamples + 1;
     const int b = blockLength;
     const int m = numBlocks;
     float* const ring = peakRing.get();
@@ -257,7 +266,7 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
 
     ring[w.ringPos] = v;
 
-    if (peakPos[w.blockIndex] == w.ringPos)
+    if (w.currentBlockPeakPos == w.ringPos)
     {
         // The entry just overwritten held this block's peak: find the block's new peak.
         float peak = ring[w.blockStart];
@@ -271,23 +280,19 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
             }
         }
         w.currentBlockPeak = peak;
-        peakPos[w.blockIndex] = pos;
+        w.currentBlockPeakPos = peakPos[w.blockIndex] = pos;
     }
     else if (v > w.currentBlockPeak)
     {
         w.currentBlockPeak = v;
-        peakPos[w.blockIndex] = w.ringPos;
+        w.currentBlockPeakPos = peakPos[w.blockIndex] = w.ringPos;
     }
 
     const float windowPeak =
         w.currentBlockPeak > w.otherBlocksPeak ? w.currentBlockPeak : w.otherBlocksPeak;
 
-    ++w.blockFill;
-    ++w.ringPos;
-
-    if (w.blockFill >= b || w.ringPos >= window)
+    if (++w.ringPos >= w.blockEnd)
     {
-        w.blockFill = 0;
         const int k = w.blockIndex;
         peaks[k] = w.currentBlockPeak;
         const float p = w.currentBlockPeak;
@@ -295,6 +300,7 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
         // The next block's entries stay in the window until overwritten, so it starts from
         // the peak it had on the previous pass.
         w.currentBlockPeak = peaks[w.blockIndex];
+        w.currentBlockPeakPos = peakPos[w.blockIndex];
         peaks[w.blockIndex] = 0.0f;
 
         if (w.otherBlocksPeakBlock == k || w.otherBlocksPeakBlock == w.blockIndex)
@@ -318,13 +324,14 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
             w.otherBlocksPeakBlock = k;
         }
 
+        const int window = lookaheadSamples + 1;
         w.blockStart += b;
-    }
-
-    if (w.ringPos >= window)
-    {
-        w.ringPos = 0;
-        w.blockStart = 0;
+        if (w.ringPos >= window)
+        {
+            w.ringPos = 0;
+            w.blockStart = 0;
+        }
+        w.blockEnd = std::min (w.blockStart + b, window);
     }
 
     return windowPeak;
@@ -468,10 +475,7 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
     const float nAsFloat = static_cast<float> (n);
     const int capacity = delayCapacity;
     float* const lines = delayLines.get();
-    float* const x0 = channels[0];
-    float* const x1 = channels[1];
-    float* const x2 = channels[2];
-    float* const x3 = channels[3];
+    float* const x[kChannels] = { channels[0], channels[1], channels[2], channels[3] };
     const float limit = ceiling;
     const __m128 upper = _mm_set1_ps (limit);
     const __m128 lower = _mm_set1_ps (-limit);
@@ -482,77 +486,116 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
     WindowState window = loadWindowState();
     GainState state { gain, attackTarget, settleWeight };
 
-    // One frame of the four channels in, one frame out.
-    auto step = [&] (__m128 frame) noexcept
+    // The work is done in chunks, in three passes. Only the second carries state from sample to
+    // sample; the first and the third work on four samples or four channels at once.
+    constexpr int chunkLength = 64;
+    alignas (16) float framePeaks[chunkLength];
+    alignas (16) float frameGains[chunkLength];
+    alignas (16) float frameFracs[chunkLength];
+    int frameDelays[chunkLength];
+
+    for (int start = 0; start < numSamples; start += chunkLength)
     {
-        // Non-finite samples count as 0. Once all four are finite, the order of the maximum
-        // no longer matters, and max_ss (ceiling, m) is the scalar "ceiling unless smaller".
-        __m128 magnitude = _mm_andnot_ps (signMask, frame);
-        const __m128 finite = _mm_cmple_ps (magnitude, largestFinite);
-        frame = _mm_and_ps (frame, finite);
-        magnitude = _mm_and_ps (magnitude, finite);
-        magnitude =
-            _mm_max_ps (magnitude, _mm_shuffle_ps (magnitude, magnitude, _MM_SHUFFLE (2, 3, 0, 1)));
-        magnitude =
-            _mm_max_ps (magnitude, _mm_shuffle_ps (magnitude, magnitude, _MM_SHUFFLE (1, 0, 3, 2)));
-        const float v = _mm_cvtss_f32 (_mm_max_ss (_mm_set_ss (limit), magnitude));
-        stepGain (state, pushWindowPeak (window, v));
+        const int count = std::min (chunkLength, numSamples - start);
 
-        if (++writePos >= capacity)
-            writePos = 0;
-
-        // For N >= 1, |smoothedDelay - N| > 1e-9 exactly when the two floats differ.
-        int d = n;
-        float frac = 0.0f;
-        if (delay != nAsFloat)
+        // 1. Non-finite samples become 0 (in place: the output overwrites them anyway), and each
+        // frame's detector value: the ceiling unless the largest magnitude is greater. With every
+        // sample finite the order of the maximum does not matter.
+        int i = 0;
+        for (; i + 4 <= count; i += 4)
         {
-            if (std::abs (static_cast<double> (delay) - static_cast<double> (n)) > 1e-9)
-                delay = static_cast<float> (static_cast<double> (delay) * 0.9999
-                                            + static_cast<double> (n) * 0.0001);
-            else
-                delay = nAsFloat;
-            d = static_cast<int> (std::floor (delay));
-            frac = delay - static_cast<float> (d);
+            __m128 largest = _mm_setzero_ps();
+            for (int ch = 0; ch < kChannels; ++ch)
+            {
+                float* const p = x[ch] + start + i;
+                const __m128 v = _mm_loadu_ps (p);
+                const __m128 magnitude = _mm_andnot_ps (signMask, v);
+                const __m128 finite = _mm_cmple_ps (magnitude, largestFinite);
+                _mm_storeu_ps (p, _mm_and_ps (v, finite));
+                largest = _mm_max_ps (largest, _mm_and_ps (magnitude, finite));
+            }
+            _mm_store_ps (framePeaks + i, _mm_max_ps (upper, largest));
+        }
+        for (; i < count; ++i)
+        {
+            float v = limit;
+            for (int ch = 0; ch < kChannels; ++ch)
+            {
+                const float sample = finiteOrZero (x[ch][start + i]);
+                x[ch][start + i] = sample;
+                v = v > std::abs (sample) ? v : std::abs (sample);
+            }
+            framePeaks[i] = v;
         }
 
-        int r = writePos - d;
-        if (r < 0)
-            r += capacity;
-        const int older = r == 0 ? capacity - 1 : r - 1;
+        // 2. The window peak, the gain law and the delay glide, sample by sample.
+        for (i = 0; i < count; ++i)
+        {
+            stepGain (state, pushWindowPeak (window, framePeaks[i]));
+            frameGains[i] = state.gain;
 
-        _mm_storeu_ps (lines + writePos * kChannels, frame);
-        const __m128 mixed = _mm_add_ps (
-            _mm_mul_ps (_mm_set1_ps (frac), _mm_loadu_ps (lines + older * kChannels)),
-            _mm_mul_ps (_mm_set1_ps (1.0f - frac), _mm_loadu_ps (lines + r * kChannels)));
-        // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
-        return _mm_max_ps (lower, _mm_min_ps (upper, _mm_mul_ps (mixed, _mm_set1_ps (state.gain))));
-    };
+            // For N >= 1, |smoothedDelay - N| > 1e-9 exactly when the two floats differ.
+            int d = n;
+            float frac = 0.0f;
+            if (delay != nAsFloat)
+            {
+                if (std::abs (static_cast<double> (delay) - static_cast<double> (n)) > 1e-9)
+                    delay = static_cast<float> (static_cast<double> (delay) * 0.9999
+                                                + static_cast<double> (n) * 0.0001);
+                else
+                    delay = nAsFloat;
+                d = static_cast<int> (std::floor (delay));
+                frac = delay - static_cast<float> (d);
+            }
+            frameDelays[i] = d;
+            frameFracs[i] = frac;
+        }
 
-    // Four frames at a time: the channels are read and written as vectors and transposed.
-    int i = 0;
-    for (; i + 4 <= numSamples; i += 4)
-    {
-        __m128 f0 = _mm_loadu_ps (x0 + i), f1 = _mm_loadu_ps (x1 + i);
-        __m128 f2 = _mm_loadu_ps (x2 + i), f3 = _mm_loadu_ps (x3 + i);
-        _MM_TRANSPOSE4_PS (f0, f1, f2, f3);
-        __m128 y0 = step (f0);
-        __m128 y1 = step (f1);
-        __m128 y2 = step (f2);
-        __m128 y3 = step (f3);
-        _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
-        _mm_storeu_ps (x0 + i, y0);
-        _mm_storeu_ps (x1 + i, y1);
-        _mm_storeu_ps (x2 + i, y2);
-        _mm_storeu_ps (x3 + i, y3);
-    }
+        // 3. Delay, interpolation, gain and clamp, a frame of four channels per SSE register; each
+        // frame is written to the ring before it is read, as the plain loop does.
+        auto outputFrame = [&] (int k, __m128 frame) noexcept
+        {
+            if (++writePos >= capacity)
+                writePos = 0;
+            int r = writePos - frameDelays[k];
+            if (r < 0)
+                r += capacity;
+            const int older = r == 0 ? capacity - 1 : r - 1;
 
-    for (; i < numSamples; ++i)
-    {
-        const __m128 y = step (_mm_set_ps (x3[i], x2[i], x1[i], x0[i]));
-        x0[i] = _mm_cvtss_f32 (y);
-        x1[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (1, 1, 1, 1)));
-        x2[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (2, 2, 2, 2)));
-        x3[i] = _mm_cvtss_f32 (_mm_shuffle_ps (y, y, _MM_SHUFFLE (3, 3, 3, 3)));
+            _mm_storeu_ps (lines + writePos * kChannels, frame);
+            const float frac = frameFracs[k];
+            const __m128 mixed = _mm_add_ps (
+                _mm_mul_ps (_mm_set1_ps (frac), _mm_loadu_ps (lines + older * kChannels)),
+                _mm_mul_ps (_mm_set1_ps (1.0f - frac), _mm_loadu_ps (lines + r * kChannels)));
+            // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
+            return _mm_max_ps (lower,
+                               _mm_min_ps (upper, _mm_mul_ps (mixed, _mm_set1_ps (frameGains[k]))));
+        };
+
+        for (i = 0; i + 4 <= count; i += 4)
+        {
+            const int at = start + i;
+            __m128 f0 = _mm_loadu_ps (x[0] + at), f1 = _mm_loadu_ps (x[1] + at);
+            __m128 f2 = _mm_loadu_ps (x[2] + at), f3 = _mm_loadu_ps (x[3] + at);
+            _MM_TRANSPOSE4_PS (f0, f1, f2, f3);
+            __m128 y0 = outputFrame (i, f0);
+            __m128 y1 = outputFrame (i + 1, f1);
+            __m128 y2 = outputFrame (i + 2, f2);
+            __m128 y3 = outputFrame (i + 3, f3);
+            _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+            _mm_storeu_ps (x[0] + at, y0);
+            _mm_storeu_ps (x[1] + at, y1);
+            _mm_storeu_ps (x[2] + at, y2);
+            _mm_storeu_ps (x[3] + at, y3);
+        }
+        for (; i < count; ++i)
+        {
+            const int at = start + i;
+            alignas (16) float y[kChannels];
+            _mm_store_ps (y, outputFrame (i, _mm_set_ps (x[3][at], x[2][at], x[1][at], x[0][at])));
+            for (int ch = 0; ch < kChannels; ++ch)
+                x[ch][at] = y[ch];
+        }
     }
 
     delayWritePos = writePos;

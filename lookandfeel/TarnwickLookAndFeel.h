@@ -1,15 +1,16 @@
 #pragma once
 
-#include <juce_gui_basics/juce_gui_basics.h>
-
+#include "lookandfeel/AltLookAndFeel.h"
 #include "processor/CorvaneAudioProcessor.h"
 
-// Installs itself as the desktop's default look-and-feel for as long as any processor lives.
-struct CorvaneAudioProcessor::TarnwickLookAndFeel : public juce::LookAndFeel_V3
+/**
+    The process-wide default look-and-feel, shared by every processor of the module through
+    juce::SharedResourcePointer: the first processor creates it, the last one deletes it. While it
+    exists every component without a look-and-feel of its own, and every font lookup, follows
+    AltLookAndFeel.
+*/
+struct CorvaneAudioProcessor::TarnwickLookAndFeel : public AltLookAndFeel
 {
-    TarnwickLookAndFeel() { juce::Desktop::getInstance().setDefaultLookAndFeel (this); }
-    ~TarnwickLookAndFeel() override
-    {
-        juce::Desktop::getInstance().setDefaultLookAndFeel (nullptr);
-    }
+    TarnwickLookAndFeel();
+    ~TarnwickLookAndFeel() override;
 };

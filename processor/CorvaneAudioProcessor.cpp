@@ -1,5 +1,6 @@
 #include "processor/CorvaneAudioProcessor.h"
 
+#include "editor/CorvaneAudioProcessorEditor.h"
 #include "lookandfeel/TarnwickLookAndFeel.h"
 #include "processor/StateTextCheck.h"
 
@@ -460,8 +461,18 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
 }
 
+juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
+{
+    return new CorvaneAudioProcessorEditor (*this);
+}
+
 //==============================================================================
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
 {
     return new CorvaneAudioProcessor();
+}
+
+juce::String CorvaneAudioProcessor::getParameterID (int index)
+{
+    return wrapperType == wrapperType_LV2 ? "p" + juce::String (index) : juce::String (index);
 }

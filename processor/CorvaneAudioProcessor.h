@@ -59,8 +59,8 @@ public:
     bool acceptsMidi() const override { return true; }
     bool producesMidi() const override { return false; }
 
-    juce::AudioProcessorEditor* createEditor() override { return nullptr; }
-    bool hasEditor() const override { return false; }
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override { return true; }
 
     // The index-based parameter interface is what every format wrapper drives for this plug-in.
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
@@ -75,6 +75,9 @@ public:
     float getParameter (int index) override;
     const juce::String getParameterText (int index) override;
     float getParameterDefaultValue (int index) override;
+    // LV2 needs IDs that can start a name in its bundle's description; every other format keeps
+    // the index written in decimal ("0" to "3").
+    juce::String getParameterID (int index) override;
     void setParameter (int index, float value) override;
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 

@@ -11,7 +11,7 @@ packages=(
     libflac-dev libvorbis-dev libpng-dev libjpeg-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     liblilv-dev lilv-utils
-    xvfb xauth imagemagick fonts-roboto-unhinted
+    xvfb xauth xdotool imagemagick fonts-roboto-unhinted fonts-dejavu-core
     clang-format time
 )
 

@@ -1,0 +1,409 @@
+#include "editor/CorvaneAudioProcessorEditor.h"
+
+#include "OrvalisResources.h"
+#include "processor/CorvaneAudioProcessor.h"
+
+namespace
+{
+constexpr int allEdges = juce::Button::ConnectedOnLeft | juce::Button::ConnectedOnRight
+                         | juce::Button::ConnectedOnTop | juce::Button::ConnectedOnBottom;
+
+juce::Image picture (const char* data, int size)
+{
+    return juce::ImageCache::getFromMemory (data, size);
+}
+
+// The colours every knob shares; the ones that differ are set per knob.
+void setCommonKnobColours (juce::Slider& s)
+{
+    s.setColour (juce::Slider::rotarySliderFillColourId, juce::Colour (0x7ffdfdfd));
+    s.setColour (juce::Slider::rotarySliderOutlineColourId, juce::Colour (0xff797979));
+    s.setColour (juce::Slider::textBoxHighlightColourId, juce::Colour (0x3affffff));
+    s.setColour (juce::Slider::textBoxOutlineColourId, juce::Colour (0x00b9b9b9));
+}
+
+// Attack and release: black knob ground, light value box.
+void setTimeKnobColours (juce::Slider& s)
+{
+    s.setColour (juce::Slider::backgroundColourId, juce::Colour (0xff000000));
+    s.setColour (juce::Slider::thumbColourId, juce::Colour (0xff000000));
+    s.setColour (juce::Slider::trackColourId, juce::Colour (0xff000000));
+    setCommonKnobColours (s);
+    s.setColour (juce::Slider::textBoxTextColourId, juce::Colour (0xffd7d7d7));
+    s.setColour (juce::Slider::textBoxBackgroundColourId, juce::Colour (0x5092928d));
+}
+
+std::unique_ptr<juce::Slider> makeKnob (const char* name,
+                                        juce::Slider::TextEntryBoxPosition textBox,
+                                        int textBoxWidth,
+                                        int textBoxHeight)
+{
+    auto s = std::make_unique<juce::Slider> (name);
+    s->setSliderStyle (juce::Slider::RotaryVerticalDrag);
+    s->setTextBoxStyle (textBox, false, textBoxWidth, textBoxHeight);
+    return s;
+}
+} // namespace
+
+CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor& p) :
+    AudioProcessorEditor (p)
+{
+    engrenage = std::make_unique<juce::ImageButton> ("engrenage");
+    addAndMakeVisible (engrenage.get());
+    engrenage->addListener (this);
+    const auto gear =
+        picture (OrvalisResources::engrenage_png, OrvalisResources::engrenage_pngSize);
+    engrenage->setImages (false,
+                          true,
+                          true,
+                          gear,
+                          0.85f,
+                          juce::Colour (0x00000000),
+                          gear,
+                          1.0f,
+                          juce::Colour (0x00000000),
+                          gear,
+                          0.5f,
+                          juce::Colour (0x00000000),
+                          0.0f);
+
+    for (int slot = 0; slot < 6; ++slot)
+    {
+        vuMeters[static_cast<size_t> (slot)] = std::make_unique<VuMeter> (p, slot);
+        addAndMakeVisible (vuMeters[static_cast<size_t> (slot)].get());
+        vuMeters[static_cast<size_t> (slot)]->setName ("vuMeter");
+    }
+
+    sliderGain = makeKnob ("sliderGain", juce::Slider::TextBoxRight, 45, 15);
+    addAndMakeVisible (sliderGain.get());
+    sliderGain->setColour (juce::Slider::backgroundColourId, juce::Colour (0x00000000));
+    sliderGain->setColour (juce::Slider::thumbColourId, juce::Colour (0xffeeeeee));
+    setCommonKnobColours (*sliderGain);
+    sliderGain->setColour (juce::Slider::textBoxTextColourId, juce::Colour (0xffd7d7d7));
+    sliderGain->setColour (juce::Slider::textBoxBackgroundColourId, juce::Colour (0x5092928d));
+    sliderGain->addListener (this);
+
+    titleButton = std::make_unique<juce::TextButton> ("new button");
+    addAndMakeVisible (titleButton.get());
+    titleButton->setButtonText (juce::String());
+    titleButton->setConnectedEdges (allEdges);
+    titleButton->addListener (this);
+    titleButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0x00bbbbff));
+    titleButton->setColour (juce::TextButton::buttonOnColourId, juce::Colour (0x48e8e8e8));
+
+    for (int slot = 6; slot < 8; ++slot)
+    {
+        vuMeters[static_cast<size_t> (slot)] = std::make_unique<VuMeter> (p, slot);
+        addAndMakeVisible (vuMeters[static_cast<size_t> (slot)].get());
+        vuMeters[static_cast<size_t> (slot)]->setName ("vuMeter");
+    }
+
+    sliderAttack = makeKnob ("sliderAttack", juce::Slider::TextBoxRight, 55, 15);
+    addAndMakeVisible (sliderAttack.get());
+    setTimeKnobColours (*sliderAttack);
+    sliderAttack->addListener (this);
+
+    sliderRelease = makeKnob ("sliderRelease", juce::Slider::TextBoxRight, 55, 15);
+    addAndMakeVisible (sliderRelease.get());
+    setTimeKnobColours (*sliderRelease);
+    sliderRelease->addListener (this);
+
+    sliderThreshold = makeKnob ("sliderThreshold", juce::Slider::TextBoxBelow, 40, 12);
+    addAndMakeVisible (sliderThreshold.get());
+    sliderThreshold->setColour (juce::Slider::backgroundColourId, juce::Colour (0x00000000));
+    sliderThreshold->setColour (juce::Slider::thumbColourId, juce::Colour (0xffeeeeee));
+    setCommonKnobColours (*sliderThreshold);
+    sliderThreshold->setColour (juce::Slider::textBoxTextColourId, juce::Colour (0xff6f6f6f));
+    sliderThreshold->setColour (juce::Slider::textBoxBackgroundColourId, juce::Colour (0x0092928d));
+    sliderThreshold->addListener (this);
+
+    vuMeterGainReduction = std::make_unique<VuMeter> (p, -1);
+    addAndMakeVisible (vuMeterGainReduction.get());
+    vuMeterGainReduction->setName ("vuMeterGainReduction");
+
+    blueLine = std::make_unique<BlueLine>();
+    addAndMakeVisible (blueLine.get());
+    blueLine->setName ("blueLine");
+
+    backgroundImage =
+        picture (OrvalisResources::background_jpg, OrvalisResources::background_jpgSize);
+    loadCaptions (0);
+
+    setSize (windowWidth, windowHeight);
+
+    optionGUI = std::make_unique<OptionGUI> (&p);
+    addChildComponent (optionGUI.get());
+    welcomeGUI = std::make_unique<WelcomeGUI>();
+    addChildComponent (welcomeGUI.get());
+
+    p.uiRefreshNeeded.store (true, std::memory_order_relaxed);
+
+    sliderAttack->setTextValueSuffix (" ms");
+    sliderRelease->setTextValueSuffix (" ms");
+    sliderThreshold->setTextValueSuffix (" dB");
+    sliderGain->setTextValueSuffix (" dB");
+
+    sliderAttack->setRange (0.0, 40.0, 0.1);
+    sliderRelease->setRange (0.0, 1000.0, 1.0);
+    sliderThreshold->setRange (-10.0, 10.0, 1.0);
+    sliderGain->setRange (0.0, 60.0, 1.0);
+
+    sliderAttack->setDoubleClickReturnValue (true, 1.0);
+    sliderRelease->setDoubleClickReturnValue (true, 20.0);
+    sliderThreshold->setDoubleClickReturnValue (true, 0.0);
+    sliderGain->setDoubleClickReturnValue (true, 0.0);
+
+    sliderAttack->setSkewFactor (0.54);
+    sliderRelease->setSkewFactor (0.4);
+    sliderGain->setSkewFactor (0.5);
+    sliderThreshold->setMouseDragSensitivity (100);
+
+    titleButton->setLookAndFeel (&transparentButtonLookAndFeel);
+    sliderAttack->setLookAndFeel (&altLookAndFeel);
+    sliderRelease->setLookAndFeel (&altLookAndFeel);
+    sliderThreshold->setLookAndFeel (&maxPeakLookAndFeel);
+    sliderGain->setLookAndFeel (&gainLookAndFeel);
+
+    setKnobsFromParameters();
+
+    const auto green = picture (OrvalisResources::vuMeterVerticalGreen_png,
+                                OrvalisResources::vuMeterVerticalGreen_pngSize);
+    const auto redGreen = picture (OrvalisResources::vuMeterVerticalRedGreen_png,
+                                   OrvalisResources::vuMeterVerticalRedGreen_pngSize);
+    for (size_t slot = 0; slot < vuMeters.size(); ++slot)
+        vuMeters[slot]->meterImage = slot < 4 ? green : redGreen;
+    vuMeterGainReduction->meterImage =
+        picture (OrvalisResources::bandeBleue_png, OrvalisResources::bandeBleue_pngSize);
+    vuMeterGainReduction->showsGainReduction = true;
+
+    engrenage->setTriggeredOnMouseDown (true);
+
+    placeThresholdLine();
+
+    shownInputConfig = 0;
+    const int inputConfig = p.idxInputConfig.load (std::memory_order_relaxed);
+    if (inputConfig != 0)
+    {
+        shownInputConfig = inputConfig;
+        loadCaptions (inputConfig);
+    }
+
+    startTimer (timerIntervalMs);
+}
+
+CorvaneAudioProcessorEditor::~CorvaneAudioProcessorEditor()
+{
+    optionGUI = nullptr;
+
+    engrenage = nullptr;
+    for (size_t slot = 0; slot < 6; ++slot)
+        vuMeters[slot] = nullptr;
+    sliderGain = nullptr;
+    titleButton = nullptr;
+    for (size_t slot = 6; slot < vuMeters.size(); ++slot)
+        vuMeters[slot] = nullptr;
+    sliderAttack = nullptr;
+    sliderRelease = nullptr;
+    sliderThreshold = nullptr;
+    vuMeterGainReduction = nullptr;
+    blueLine = nullptr;
+
+    backgroundImage = juce::Image();
+    inputOrderImage = juce::Image();
+    outputOrderImage = juce::Image();
+    // The look-and-feel members go next, with no component left that uses them; welcomeGUI,
+    // declared first, goes last and uses only its own.
+}
+
+CorvaneAudioProcessor& CorvaneAudioProcessorEditor::owner() const noexcept
+{
+    return static_cast<CorvaneAudioProcessor&> (processor);
+}
+
+void CorvaneAudioProcessorEditor::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colour (0xff000000));
+
+    g.setColour (juce::Colour (0xff000000));
+    g.drawImage (backgroundImage,
+                 0,
+                 0,
+                 windowWidth,
+                 windowHeight,
+                 0,
+                 0,
+                 backgroundImage.getWidth(),
+                 backgroundImage.getHeight());
+    g.drawImage (inputOrderImage,
+                 48,
+                 248,
+                 69,
+                 9,
+                 0,
+                 0,
+                 inputOrderImage.getWidth(),
+                 inputOrderImage.getHeight());
+    g.drawImage (outputOrderImage,
+                 217,
+                 248,
+                 69,
+                 9,
+                 0,
+                 0,
+                 outputOrderImage.getWidth(),
+                 outputOrderImage.getHeight());
+}
+
+void CorvaneAudioProcessorEditor::resized()
+{
+    // clang-format off
+    static constexpr int meterX[] = { 50, 69, 89, 108, 218, 237, 257, 276 };
+    // clang-format on
+    engrenage->setBounds (407, 5, 18, 18);
+    for (size_t slot = 0; slot < vuMeters.size(); ++slot)
+        vuMeters[slot]->setBounds (meterX[slot], 76, 10, 162);
+    sliderGain->setBounds (10, 298, 114, 70);
+    titleButton->setBounds (0, 0, 208, 28);
+    sliderAttack->setBounds (153, 310, 113, 56);
+    sliderRelease->setBounds (312, 310, 113, 56);
+    sliderThreshold->setBounds (367, 71, 64, 137);
+    vuMeterGainReduction->setBounds (155, 30, 27, 250);
+    blueLine->setBounds (202, 76, 99, 3);
+}
+
+void CorvaneAudioProcessorEditor::timerCallback()
+{
+    for (auto& meter : vuMeters)
+        meter->repaint();
+    vuMeterGainReduction->repaint();
+
+    // Lowered before the values are read: a change flagged while they are read raises it again
+    // and is picked up on the next tick.
+    if (owner().uiRefreshNeeded.exchange (false, std::memory_order_acquire))
+        refreshFromProcessor();
+}
+
+void CorvaneAudioProcessorEditor::refreshFromProcessor()
+{
+    setKnobsFromParameters();
+    placeThresholdLine();
+
+    const int inputConfig = owner().idxInputConfig.load (std::memory_order_relaxed);
+    if (inputConfig != shownInputConfig)
+    {
+        shownInputConfig = inputConfig;
+        loadCaptions (inputConfig);
+        repaint();
+    }
+}
+
+void CorvaneAudioProcessorEditor::setKnobsFromParameters()
+{
+    auto& p = owner();
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    const float attack = p.getParameter (CorvaneAudioProcessor::paramAttackTime);
+    const float release = p.getParameter (CorvaneAudioProcessor::paramReleaseTime);
+    const float maxPeak = p.getParameter (CorvaneAudioProcessor::paramMaxPeakLevel);
+    const float gain = p.getParameter (CorvaneAudioProcessor::paramInputGain);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    sliderGain->setValue (60.0f * gain, juce::dontSendNotification);
+    sliderAttack->setValue (40.0f * attack, juce::dontSendNotification);
+    sliderRelease->setValue (1000.0f * release, juce::dontSendNotification);
+    sliderThreshold->setValue (20.0f * maxPeak - 10.0f, juce::dontSendNotification);
+}
+
+void CorvaneAudioProcessorEditor::placeThresholdLine()
+{
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    const float maxPeak = owner().getParameter (CorvaneAudioProcessor::paramMaxPeakLevel);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    const int y = static_cast<int> ((1.0f - maxPeak) * 80.0f + 75.0f);
+    blueLine->setBounds (202, y, 99, 3);
+    blueLine->setVisible (true);
+}
+
+void CorvaneAudioProcessorEditor::loadCaptions (int inputConfig)
+{
+    const auto caption =
+        inputConfig == 1
+            ? picture (OrvalisResources::captionFuMa_png, OrvalisResources::captionFuMa_pngSize)
+            : picture (OrvalisResources::captionAmbiX_png, OrvalisResources::captionAmbiX_pngSize);
+    inputOrderImage = caption;
+    outputOrderImage = caption;
+}
+
+void CorvaneAudioProcessorEditor::buttonClicked (juce::Button* button)
+{
+    if (button == engrenage.get())
+        optionGUI->setVisible (! optionGUI->isVisible());
+    else if (button == titleButton.get())
+        welcomeGUI->setVisible (! welcomeGUI->isVisible());
+}
+
+int CorvaneAudioProcessorEditor::parameterIndexOf (const juce::Slider* slider) const noexcept
+{
+    if (slider == nullptr)
+        return -1;
+    if (slider == sliderGain.get())
+        return CorvaneAudioProcessor::paramInputGain;
+    if (slider == sliderAttack.get())
+        return CorvaneAudioProcessor::paramAttackTime;
+    if (slider == sliderRelease.get())
+        return CorvaneAudioProcessor::paramReleaseTime;
+    if (slider == sliderThreshold.get())
+        return CorvaneAudioProcessor::paramMaxPeakLevel;
+    return -1;
+}
+
+void CorvaneAudioProcessorEditor::sliderValueChanged (juce::Slider* slider)
+{
+    const int index = parameterIndexOf (slider);
+    if (index < 0)
+        return;
+
+    const double v = slider->getValue();
+    double normalised = 0.0;
+    switch (index)
+    {
+        case CorvaneAudioProcessor::paramInputGain:
+            normalised = v / 60.0;
+            break;
+        case CorvaneAudioProcessor::paramAttackTime:
+            normalised = v / 40.0;
+            break;
+        case CorvaneAudioProcessor::paramReleaseTime:
+            normalised = v / 1000.0;
+            break;
+        default:
+            normalised = (v + 10.0) / 20.0;
+            break;
+    }
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    owner().setParameterNotifyingHost (index, static_cast<float> (normalised));
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+}
+
+void CorvaneAudioProcessorEditor::sliderDragStarted (juce::Slider* slider)
+{
+    const int index = parameterIndexOf (slider);
+    if (index < 0)
+        return;
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    owner().beginParameterChangeGesture (index);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+}
+
+void CorvaneAudioProcessorEditor::sliderDragEnded (juce::Slider* slider)
+{
+    const int index = parameterIndexOf (slider);
+    if (index < 0)
+        return;
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    owner().endParameterChangeGesture (index);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+}

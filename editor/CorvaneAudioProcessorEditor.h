@@ -1,0 +1,84 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "editor/BlueLine.h"
+#include "editor/OptionGUI.h"
+#include "editor/VuMeter.h"
+#include "editor/WelcomeGUI.h"
+#include "lookandfeel/AltLookAndFeel.h"
+#include "lookandfeel/AltLookAndFeel_Gain.h"
+#include "lookandfeel/AltLookAndFeel_MaxPeak.h"
+#include "lookandfeel/AltLookAndFeel_transparentButton.h"
+
+#include <array>
+#include <memory>
+
+class CorvaneAudioProcessor;
+
+/**
+    The plug-in's fixed 435 x 373 window: four knobs bound to the host parameters, eight level
+    meters, the gain-reduction meter, the max-peak line, the gear that opens the options panel and
+    the invisible title button that opens the welcome panel.
+
+    It never listens to the processor: a 50 ms timer repaints the meters and, when the processor
+    raises uiRefreshNeeded, re-reads the parameters and the channel convention.
+*/
+class CorvaneAudioProcessorEditor : public juce::AudioProcessorEditor,
+                                    public juce::Timer,
+                                    public juce::Button::Listener,
+                                    public juce::Slider::Listener
+{
+public:
+    explicit CorvaneAudioProcessorEditor (CorvaneAudioProcessor&);
+    ~CorvaneAudioProcessorEditor() override;
+
+    void paint (juce::Graphics&) override;
+    void resized() override;
+    void timerCallback() override;
+    void buttonClicked (juce::Button*) override;
+    void sliderValueChanged (juce::Slider*) override;
+    void sliderDragStarted (juce::Slider*) override;
+    void sliderDragEnded (juce::Slider*) override;
+
+    static constexpr int windowWidth = 435;
+    static constexpr int windowHeight = 373;
+    static constexpr int timerIntervalMs = 50;
+
+private:
+    CorvaneAudioProcessor& owner() const noexcept;
+
+    /** The parameter a knob writes, or -1 for a slider that is not one of the four. */
+    int parameterIndexOf (const juce::Slider*) const noexcept;
+
+    void refreshFromProcessor();
+    void setKnobsFromParameters();
+    void placeThresholdLine();
+    void loadCaptions (int inputConfig);
+
+    std::unique_ptr<OptionGUI> optionGUI;
+    std::unique_ptr<WelcomeGUI> welcomeGUI;
+
+    AltLookAndFeel altLookAndFeel;
+    AltLookAndFeel_transparentButton transparentButtonLookAndFeel;
+    AltLookAndFeel_Gain gainLookAndFeel;
+    AltLookAndFeel_MaxPeak maxPeakLookAndFeel;
+
+    int shownInputConfig = 0;
+
+    std::unique_ptr<juce::ImageButton> engrenage;
+    std::array<std::unique_ptr<VuMeter>, 8> vuMeters;
+    std::unique_ptr<juce::Slider> sliderGain;
+    std::unique_ptr<juce::Slider> sliderAttack;
+    std::unique_ptr<juce::Slider> sliderRelease;
+    std::unique_ptr<juce::Slider> sliderThreshold;
+    std::unique_ptr<juce::TextButton> titleButton;
+    std::unique_ptr<VuMeter> vuMeterGainReduction;
+    std::unique_ptr<BlueLine> blueLine;
+
+    juce::Image backgroundImage;
+    juce::Image inputOrderImage;
+    juce::Image outputOrderImage;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CorvaneAudioProcessorEditor)
+};

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Times Orvalis's LV2 and VST 2.4 builds beside the open-source peer limiters with plugbench, on the
+# same four-channel signal in the same run, and prints one table (ns per four-channel frame).
+# Needs: a build (cmake --build build --target Orvalis_LV2 Orvalis_VST), scripts/install-bench-deps.sh,
+# and the plugbench sources (../shared/tools/plugbench, or PLUGBENCH_DIR).
+# Environment: BUILD_DIR (build), OUT_DIR, PLUGBENCH_DIR, and plugbench's BENCH_CPU, BENCH_SECONDS,
+# BENCH_REPEATS, BENCH_BLOCK.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+plugbench=${PLUGBENCH_DIR:-$root/../shared/tools/plugbench}
+bench_build=$build/plugbench
+out=${OUT_DIR:-$build/plugbench-results/$(date +%Y%m%d-%H%M%S)}
+artefacts=$build/plugin/Orvalis_artefacts/Release
+lv2_uri=https://tarnwick.example/plugins/orvalis
+
+[ -f "$plugbench/run.sh" ] || { echo "plugbench not found at $plugbench (set PLUGBENCH_DIR)" >&2; exit 1; }
+for f in "$artefacts/LV2/Orvalis.lv2/manifest.ttl" "$artefacts/VST/Orvalis.so"; do
+    [ -e "$f" ] || { echo "$f is missing: build Orvalis_LV2 and Orvalis_VST first" >&2; exit 1; }
+done
+cmake -S "$plugbench" -B "$bench_build" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build "$bench_build" -j2 >/dev/null || { echo "plugbench build failed" >&2; exit 1; }
+
+# The floor and the peers, as plugbench measures them.
+OUT_DIR="$out" BUILD_DIR="$bench_build" bash "$plugbench/run.sh" >/dev/null
+peers_status=$?
+
+# Orvalis with its defaults (look-ahead 1 ms, release 20 ms, ceiling 0 dB), same signal and loop.
+cpu=${BENCH_CPU:-1}
+common=(--seconds "${BENCH_SECONDS:-30}" --repeats "${BENCH_REPEATS:-11}" --block "${BENCH_BLOCK:-512}")
+[ "$cpu" -ge 0 ] 2>/dev/null && common+=(--cpu "$cpu")
+setting="defaults: look-ahead 1 ms, release 20 ms, ceiling 0 dB"
+failed=0
+measure() {
+    local id=$1 plugin=$2
+    shift 2
+    echo "--- $id" >&2
+    if "$@" "${common[@]}" --label "$setting" >"$out/$id.log" 2>&1 && grep -q '^RESULT' "$out/$id.log"; then
+        printf '%s\t%s\t%s\t%s\n' "$id" "$plugin" "$setting" "$(grep '^RESULT' "$out/$id.log" | cut -f2-)" \
+            >>"$out/results.tsv"
+    else
+        echo "FAILED: $id (see $out/$id.log)" >&2
+        failed=1
+    fi
+}
+measure orvalis-lv2 "Orvalis LV2 x1" env LV2_PATH="$artefacts/LV2" "$bench_build/lv2bench" "$lv2_uri"
+measure orvalis-vst2 "Orvalis VST 2.4 x1" "$bench_build/vst2bench" --arrangement quad "$artefacts/VST/Orvalis.so"
+
+awk -F'\t' '
+NR == 1 { next }
+{
+    delete f
+    for (i = 4; i <= NF; ++i) { split($i, kv, "="); k = kv[1]; sub(/^[^=]*=/, "", $i); f[k] = $i }
+    rows[++n] = sprintf("| %s | %s | %s | %.2f | %.2f | %.0f | %s | %s | %+.4f | %s |",
+        $1, $2, $3, f["ns_median"], f["ns_min"], f["rtf"], (f["latency"] < 0 ? "none" : f["latency"]),
+        f["delay"], f["out_peak_db"], f["over0"])
+}
+END {
+    print "| id | plugin | setting | ns per 4-ch frame (median) | min | realtime x (48 kHz) | latency (samples) | measured delay | output peak dBFS | samples > 0 dBFS |"
+    print "|---|---|---|---:|---:|---:|---:|---:|---:|---:|"
+    for (i = 1; i <= n; ++i) print rows[i]
+}' "$out/results.tsv" >"$out/table.md"
+
+cat "$out/env.txt"
+echo
+cat "$out/table.md"
+echo
+echo "results: $out"
+[ "$peers_status" -eq 0 ] || echo "note: some peer measurements failed (see $out)" >&2
+exit $failed

@@ -1,0 +1,54 @@
+#pragma once
+
+// The test signal the host tests feed every format and the renderer, and the silence a host plays
+// before it.
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+using Signal = std::vector<std::vector<float>>;
+
+/** Four correlated channels: 100 ms noise bursts peaking near +12 dBFS, alternating with
+    passages 20 dB lower, from a fixed seed. */
+inline Signal makeScene (size_t numFrames, unsigned seed)
+{
+    std::mt19937 random (seed);
+    std::normal_distribution<float> noise (0.0f, 1.0f);
+    Signal signal (4, std::vector<float> (numFrames));
+    for (size_t i = 0; i < numFrames; ++i)
+    {
+        const float common = noise (random);
+        const float level = (i / 4800) % 2 == 0 ? 1.0f : 0.1f;
+        for (size_t ch = 0; ch < 4; ++ch)
+            signal[ch][i] = std::clamp (level * (common + 0.5f * noise (random)), -4.0f, 4.0f);
+    }
+    return signal;
+}
+
+/** Frames of silence a host plays before the scene. `orvalis-render --settled` starts from a
+    settled processor: it runs 65536 frames of silence, in which the input-gain glide reaches its
+    target and the limiter's settle phase after a look-ahead setting ends, and prepares again. A
+    host that plays this much silence first is in the same state when the scene begins, whatever
+    the order in which it set the parameters and prepared (an LV2 plug-in, for one, is prepared
+    when it is instantiated, before any setting arrives). */
+constexpr size_t hostLeadInFrames = 96000;
+
+inline Signal withLeadIn (const Signal& scene)
+{
+    Signal result (scene.size());
+    for (size_t ch = 0; ch < scene.size(); ++ch)
+    {
+        result[ch].assign (hostLeadInFrames, 0.0f);
+        result[ch].insert (result[ch].end(), scene[ch].begin(), scene[ch].end());
+    }
+    return result;
+}
+
+inline Signal withoutLeadIn (const Signal& output)
+{
+    Signal result (output.size());
+    for (size_t ch = 0; ch < output.size(); ++ch)
+        result[ch].assign (output[ch].begin() + (long) hostLeadInFrames, output[ch].end());
+    return result;
+}

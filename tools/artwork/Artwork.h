@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ArtworkCommon.h"
+
+#include <vector>
+
+// Every picture of the plug-in's window, drawn from scratch. Sizes, frame layouts and the
+// colours the window depends on are fixed; the rest is styling.
+namespace artwork
+{
+constexpr int numKnobFrames = 127;
+constexpr int knobFrameSize = 70;
+
+Picture paintAttackReleaseKnobStrip (const Fonts&);
+Picture paintGainKnobStrip (const Fonts&);
+Picture paintMaxPeakBand (const Fonts&);
+Picture paintMaxPeakHandle (const Fonts&);
+Picture paintInputMeter (const Fonts&);
+Picture paintOutputMeter (const Fonts&);
+Picture paintGear (const Fonts&);
+Picture paintAmbiXCaption (const Fonts&);
+Picture paintFuMaCaption (const Fonts&);
+Picture paintWelcomeCard (const Fonts&);
+Picture paintBackground (const Fonts&);
+
+struct PictureEntry
+{
+    const char* fileName;
+    Picture (*paint) (const Fonts&);
+};
+
+/** The pictures in the order they are written, with their file names in resources/. */
+const std::vector<PictureEntry>& allPictures();
+
+/**
+        The pictures of a folder composed the way the window shows them, knobs at several positions,
+        beside the film strips' first, middle and last frames and the welcome card.
+    */
+juce::Image composePreview (const juce::File& folder, const Fonts&);
+} // namespace artwork

@@ -1,0 +1,175 @@
+// Paints the plug-in window, as a host would show it, in its main states into PNG files.
+#include "processor/CorvaneAudioProcessor.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace
+{
+constexpr double sampleRate = 48000.0;
+constexpr int blockSize = 512;
+
+void setParameter (juce::AudioProcessor& p, int index, float value)
+{
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    p.setParameter (index, value);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+}
+
+/**
+    Half a second of a four-channel scene whose omni channel peaks at -6 dBFS, so that 12 dB of
+    input gain and a -1 dB ceiling drive the limiter about 7 dB into reduction.
+*/
+void playLoudScene (CorvaneAudioProcessor& p)
+{
+    p.prepareToPlay (sampleRate, blockSize);
+    juce::AudioBuffer<float> buffer (4, blockSize);
+    juce::MidiBuffer midi;
+    juce::Random random (20240611);
+    const double twoPi = juce::MathConstants<double>::twoPi;
+    const float gains[] = { 0.5f, 0.35f, 0.25f, 0.15f };
+    const double frequencies[] = { 220.0, 330.0, 0.0, 440.0 };
+    long long n = 0;
+    for (int block = 0; block < static_cast<int> (sampleRate / 2) / blockSize; ++block)
+    {
+        for (int i = 0; i < blockSize; ++i, ++n)
+            for (int ch = 0; ch < 4; ++ch)
+            {
+                const double t = static_cast<double> (n) / sampleRate;
+                const float value =
+                    frequencies[ch] > 0.0
+                        ? static_cast<float> (std::sin (twoPi * frequencies[ch] * t))
+                        : random.nextFloat() * 2.0f - 1.0f;
+                buffer.setSample (ch, i, gains[ch] * value);
+            }
+        p.processBlock (buffer, midi);
+    }
+}
+
+juce::Button* buttonNamed (juce::Component& editor, const juce::String& name)
+{
+    for (auto* c : editor.getChildren())
+        if (c->getName() == name)
+            if (auto* b = dynamic_cast<juce::Button*> (c))
+                return b;
+    return nullptr;
+}
+
+/** What a click on one of the window's own buttons does. */
+void press (juce::AudioProcessorEditor& editor, const juce::String& buttonName)
+{
+    if (auto* button = buttonNamed (editor, buttonName))
+        dynamic_cast<juce::Button::Listener&> (editor).buttonClicked (button);
+}
+
+struct State
+{
+    const char* file;
+    const char* description;
+    std::function<void (CorvaneAudioProcessor&)> beforeOpening;
+    std::function<void (juce::AudioProcessorEditor&)> afterOpening;
+};
+
+bool writePng (const juce::Image& image, const juce::File& file)
+{
+    file.deleteFile();
+    juce::FileOutputStream out (file);
+    juce::PNGImageFormat png;
+    return out.openedOk() && png.writeImageToStream (image, out);
+}
+
+int run (const juce::File& folder, float scale)
+{
+    const State states[] = {
+        { "window-default.png", "default settings, silence", [] (auto&) {}, [] (auto&) {} },
+        { "window-limiting.png",
+          "+12 dB input gain into a loud scene, ceiling -1 dB: meters lit, about 7 dB of reduction",
+          [] (CorvaneAudioProcessor& p)
+          {
+              setParameter (p, CorvaneAudioProcessor::paramInputGain, 0.2f);
+              setParameter (p, CorvaneAudioProcessor::paramMaxPeakLevel, 0.45f);
+              setParameter (p, CorvaneAudioProcessor::paramAttackTime, 0.125f);
+              setParameter (p, CorvaneAudioProcessor::paramReleaseTime, 0.15f);
+              playLoudScene (p);
+          },
+          [] (auto&) {} },
+        { "window-options.png",
+          "options panel shown (gear)",
+          [] (auto&) {},
+          [] (auto& e) { press (e, "engrenage"); } },
+        { "window-welcome.png",
+          "welcome panel shown (title strip)",
+          [] (auto&) {},
+          [] (auto& e) { press (e, "new button"); } },
+        { "window-fuma.png",
+          "FuMa input chosen: W X Y Z captions, options panel shown",
+          [] (CorvaneAudioProcessor& p) { p.idxInputConfig = 1; },
+          [] (auto& e) { press (e, "engrenage"); } },
+    };
+
+    if (! folder.createDirectory())
+    {
+        std::fprintf (stderr, "cannot create %s\n", folder.getFullPathName().toRawUTF8());
+        return 1;
+    }
+
+    for (const auto& state : states)
+    {
+        CorvaneAudioProcessor processor;
+        state.beforeOpening (processor);
+        std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditor());
+        dynamic_cast<juce::Timer&> (*editor).timerCallback();
+        state.afterOpening (*editor);
+
+        const auto image = editor->createComponentSnapshot (editor->getLocalBounds(), true, scale);
+        const auto file = folder.getChildFile (state.file);
+        if (! writePng (image, file))
+        {
+            std::fprintf (stderr, "cannot write %s\n", file.getFullPathName().toRawUTF8());
+            return 1;
+        }
+        std::printf ("%s  %s\n", file.getFullPathName().toRawUTF8(), state.description);
+    }
+    return 0;
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    juce::String folder = "screenshots";
+    float scale = 1.0f;
+    for (int i = 1; i < argc; ++i)
+    {
+        const juce::String arg (argv[i]);
+        if (arg == "--help" || arg == "-h")
+        {
+            std::printf (
+                "usage: orvalis-screenshot [FOLDER] [--scale N]\n"
+                "Paints the plug-in window in its main states (default, limiting, options,\n"
+                "welcome, FuMa) into FOLDER/window-*.png (default folder: screenshots).\n"
+                "--scale N paints at N times the window's size (e.g. 2 for a HiDPI look).\n");
+            return 0;
+        }
+        if (arg == "--scale" && i + 1 < argc)
+            scale = juce::String (argv[++i]).getFloatValue();
+        else if (arg.startsWith ("-"))
+        {
+            std::fprintf (stderr, "unknown option %s (try --help)\n", argv[i]);
+            return 2;
+        }
+        else
+            folder = arg;
+    }
+    if (! (scale > 0.0f && scale <= 8.0f))
+    {
+        std::fprintf (stderr, "--scale must be between 0 and 8\n");
+        return 2;
+    }
+
+    juce::ScopedJuceInitialiser_GUI gui;
+    return run (juce::File::getCurrentWorkingDirectory().getChildFile (folder), scale);
+}
