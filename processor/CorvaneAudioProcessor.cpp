@@ -346,8 +346,9 @@ void CorvaneAudioProcessor::silenceNonFiniteSamples (float* const* channels,
                                                      int numSamples) noexcept
 {
     // A NaN or infinite sample from the host, or an input times the gain that overflows, would
-    // make a meter read NaN for good (its fall is a running mix with the previous value). Such
-    // samples are metered and limited as silence; finite samples are left exactly as they are.
+    // show on the input meter as a +10 dBFS peak (infinity) or hide the block's real peak (NaN
+    // compares false in the peak scan). Such samples are metered and limited as silence, as the
+    // limiter treats them; finite samples are left exactly as they are.
     for (int ch = 0; ch < numProcessedChannels; ++ch)
     {
         float* const samples = channels[ch];
