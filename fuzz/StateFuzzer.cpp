@@ -60,16 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
         const float value = processor->getParameter (index);
         require (std::isfinite (value), "stored parameter values are finite");
         // Compared as numbers: "-0" reads back as 0.
-        const auto saved = processor->getParameterText (index);
+        const auto savedText = processor->getParameterText (index);
         const auto readBack = restored->getParameterText (index);
         if (roundTripsExactly (value)
-            && std::strtod (saved.toRawUTF8(), nullptr)
+            && std::strtod (savedText.toRawUTF8(), nullptr)
                    != std::strtod (readBack.toRawUTF8(), nullptr))
         {
             std::fprintf (stderr,
                           "parameter %d: %s saved, %s read back\n",
                           index,
-                          saved.toRawUTF8(),
+                          savedText.toRawUTF8(),
                           readBack.toRawUTF8());
             require (false, "a saved value reads back to the same six digits");
         }
