@@ -417,14 +417,7 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
 
     for (int i = 0; i < numSamples; ++i)
     {
-        float v = ceiling;
-        for (int ch = 0; ch < numChannels; ++ch)
-        {
-            const float a = std::abs (finiteOrZero (channels[ch][i]));
-            if (! (v > a))
-                v = a;
-        }
-        stepGain (state, pushWindowPeak (window, v));
+        stepGain (state, pushWindowPeak (window, detectorValue (channels, i)));
 
         if (++delayWritePos >= delayCapacity)
             delayWritePos = 0;
@@ -656,6 +649,19 @@ bool LookaheadLimiter::outputsSumToZero (const float* const* channels, int numSa
 }
 #endif
 
+// The ceiling unless a channel's magnitude is greater, in channel order (non-finite samples as 0).
+float LookaheadLimiter::detectorValue (const float* const* channels, int i) const noexcept
+{
+    float v = ceiling;
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        const float a = std::abs (finiteOrZero (channels[ch][i]));
+        if (! (v > a))
+            v = a;
+    }
+    return v;
+}
+
 int LookaheadLimiter::processWithoutDelay (float* const* channels, int numSamples) noexcept
 {
     // After a refused rate whose look-ahead is under one sample: no delay, the window is the
@@ -665,15 +671,7 @@ int LookaheadLimiter::processWithoutDelay (float* const* channels, int numSample
 
     for (int i = 0; i < numSamples; ++i)
     {
-        float v = ceiling;
-        for (int ch = 0; ch < numChannels; ++ch)
-        {
-            const float a = std::abs (finiteOrZero (channels[ch][i]));
-            if (! (v > a))
-                v = a;
-        }
-
-        stepGain (state, v);
+        stepGain (state, detectorValue (channels, i));
 
         for (int ch = 0; ch < numChannels; ++ch)
         {

@@ -81,6 +81,7 @@ private:
     void clearPeakDetector() noexcept;
     void releaseBuffers() noexcept;
     int processWithoutDelay (float* const* channels, int numSamples) noexcept;
+    float detectorValue (const float* const* channels, int i) const noexcept;
     void processEachChannel (float* const* channels, int numSamples) noexcept;
 #if ORVALIS_LIMITER_SSE
     void processFourChannels (float* const* channels, int numSamples) noexcept;
