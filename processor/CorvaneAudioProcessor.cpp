@@ -2,6 +2,7 @@
 
 #include "editor/CorvaneAudioProcessorEditor.h"
 #include "lookandfeel/TarnwickLookAndFeel.h"
+#include "processor/BlockOps.h"
 #include "processor/StateTextCheck.h"
 
 #include <algorithm>
@@ -298,16 +299,15 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     const int numSamples = std::min (buffer.getNumSamples(), maxBlockSamples);
     numInputMeters = std::min (numInputMeters, getTotalNumInputChannels());
 
-    applyInputGain (channels, numSamples);
-    silenceNonFiniteSamples (channels, numSamples);
-
-    for (int slot = 0; slot < numInputMeters; ++slot)
-        updateMeter (slot, buffer, slot, numSamples);
-
+    applyInputGainAndMeter (channels, numSamples);
     limiter->process (channels, numSamples);
 
     for (int slot = numInputMeters; slot < numMeters; ++slot)
-        updateMeter (slot, buffer, slot - numInputMeters, numSamples);
+    {
+        const int channel = slot - numInputMeters;
+        if (channel < buffer.getNumChannels())
+            updateMeter (slot, blockOps::peakMagnitude (channels[channel], numSamples));
+    }
 
     clearExtraOutputs (buffer, numSamples);
 }
@@ -319,9 +319,10 @@ void CorvaneAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buff
     clearExtraOutputs (buffer, buffer.getNumSamples());
 }
 
-void CorvaneAudioProcessor::applyInputGain (float* const* channels, int numSamples) noexcept
+void CorvaneAudioProcessor::applyInputGainAndMeter (float* const* channels, int numSamples) noexcept
 {
     const float target = inputGainTarget.load (std::memory_order_relaxed);
+    float peaks[4] = {};
 
     if (std::abs (inputGainCurrent - target) > 0.000001)
     {
@@ -333,41 +334,28 @@ void CorvaneAudioProcessor::applyInputGain (float* const* channels, int numSampl
             for (int ch = 0; ch < numProcessedChannels; ++ch)
                 channels[ch][i] *= inputGainCurrent;
         }
+        for (int ch = 0; ch < numProcessedChannels; ++ch)
+            peaks[ch] = blockOps::silenceNonFiniteAndMeasure (channels[ch], numSamples);
     }
     else
     {
         inputGainCurrent = target;
         for (int ch = 0; ch < numProcessedChannels; ++ch)
-            juce::FloatVectorOperations::multiply (channels[ch], target, numSamples);
+            peaks[ch] =
+                blockOps::multiplySilenceNonFiniteAndMeasure (channels[ch], target, numSamples);
     }
+
+    // A NaN or infinite sample from the host, or an input times the gain that overflows, would show
+    // on the input meter as a +10 dBFS peak (infinity) or hide the block's real peak (NaN compares
+    // false in a peak scan). Such samples are metered and limited as silence, as the limiter treats
+    // them; finite samples are left exactly as they are.
+    for (int slot = 0; slot < numInputMeters; ++slot)
+        updateMeter (slot, peaks[slot]);
 }
 
-void CorvaneAudioProcessor::silenceNonFiniteSamples (float* const* channels,
-                                                     int numSamples) noexcept
+void CorvaneAudioProcessor::updateMeter (int slot, float peak) noexcept
 {
-    // A NaN or infinite sample from the host, or an input times the gain that overflows, would
-    // show on the input meter as a +10 dBFS peak (infinity) or hide the block's real peak (NaN
-    // compares false in the peak scan). Such samples are metered and limited as silence, as the
-    // limiter treats them; finite samples are left exactly as they are.
-    for (int ch = 0; ch < numProcessedChannels; ++ch)
-    {
-        float* const samples = channels[ch];
-        for (int i = 0; i < numSamples; ++i)
-            samples[i] = std::isfinite (samples[i]) ? samples[i] : 0.0f;
-    }
-}
-
-void CorvaneAudioProcessor::updateMeter (int slot,
-                                         const juce::AudioBuffer<float>& buffer,
-                                         int channel,
-                                         int numSamples) noexcept
-{
-    if (channel >= buffer.getNumChannels())
-        return;
-
-    const float peak = buffer.getMagnitude (channel, 0, numSamples);
     float level = 0.0f;
-
     if (peak > 0.0f)
     {
         const float db = 20.0f * std::log10 (peak);

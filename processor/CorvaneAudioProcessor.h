@@ -116,12 +116,8 @@ protected:
 private:
     void requestLookaheadMs (float ms) noexcept;
     void applyRequestedSettings() noexcept;
-    void applyInputGain (float* const* channels, int numSamples) noexcept;
-    void silenceNonFiniteSamples (float* const* channels, int numSamples) noexcept;
-    void updateMeter (int slot,
-                      const juce::AudioBuffer<float>& buffer,
-                      int channel,
-                      int numSamples) noexcept;
+    void applyInputGainAndMeter (float* const* channels, int numSamples) noexcept;
+    void updateMeter (int slot, float peak) noexcept;
     void clearExtraOutputs (juce::AudioBuffer<float>& buffer, int numSamples) noexcept;
 
     // Settings waiting for the audio thread. A look-ahead change packs the requested ms (low 32
