@@ -63,7 +63,8 @@ std::vector<std::vector<float>> makeSourcePool (std::mt19937& rng, int numFrames
                     samples[static_cast<size_t> (i)] = noise (rng);
                     break;
                 case 1:
-                    samples[static_cast<size_t> (i)] = std::sin (t * 0.013f * (1.0f + ch));
+                    samples[static_cast<size_t> (i)] =
+                        std::sin (t * 0.013f * (1.0f + static_cast<float> (ch)));
                     break;
                 case 2:
                     samples[static_cast<size_t> (i)] = (i % 512 == 0 ? 1.0f : 0.001f) * noise (rng);
