@@ -98,7 +98,7 @@ protected:
         ASSERT_TRUE (juce::File (timeProgram).existsAsFile())
             << timeProgram << " is missing (Debian package time)";
         folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                     .getNonexistentChildFile ("orvalis-render-stream", "");
+                     .getChildFile ("orvalis-render-stream-" + juce::Uuid().toDashedString());
         ASSERT_TRUE (folder.createDirectory());
         logs = folder.getChildFile ("logs");
         ASSERT_TRUE (logs.createDirectory());

@@ -176,7 +176,7 @@ RunResult waitForRenderer (int pid, const juce::File& logFolder)
 RunResult runRenderer (const std::vector<std::string>& args)
 {
     const auto logs = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                          .getNonexistentChildFile ("orvalis-render-log", "");
+                          .getChildFile ("orvalis-render-log-" + juce::Uuid().toDashedString());
     logs.createDirectory();
     auto result = waitForRenderer (startRenderer (args, logs), logs);
     logs.deleteRecursively();

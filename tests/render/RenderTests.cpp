@@ -42,7 +42,7 @@ protected:
     void SetUp() override
     {
         folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                     .getNonexistentChildFile ("orvalis-render-test", "");
+                     .getChildFile ("orvalis-render-test-" + juce::Uuid().toDashedString());
         ASSERT_TRUE (folder.createDirectory());
     }
 
