@@ -85,6 +85,14 @@ std::uint32_t bitsOf (float value) noexcept
     return bits;
 }
 
+// Equal-gain crossfade between the limited and the bypassed sample. The bypassed input is the
+// host's own and may not be finite; inside the fade it counts as silence, as the limiter counts it.
+float crossfade (float limited, float bypassedInput, float bypassedShare) noexcept
+{
+    const float input = std::isfinite (bypassedInput) ? bypassedInput : 0.0f;
+    return bypassedShare * input + (1.0f - bypassedShare) * limited;
+}
+
 float floatFrom (std::uint32_t bits) noexcept
 {
     float value;
@@ -108,6 +116,10 @@ CorvaneAudioProcessor::CorvaneAudioProcessor() :
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
 
     limiter = std::make_unique<LookaheadLimiter> (maxLookaheadMs, 0.0f);
+    bypassScratch.reset (new float[static_cast<size_t> (4 * maxBlockSamples)]());
+    bypassFadeSamples = std::max (
+        1,
+        static_cast<int> (static_cast<float> (limiter->getSampleRate()) * bypassFadeMs / 1000.0f));
     limiter->setNumChannels();
     requestedReleaseMs.store (limiter->getReleaseMs(), std::memory_order_relaxed);
     requestedCeiling.store (limiter->getCeiling(), std::memory_order_relaxed);
@@ -275,54 +287,188 @@ void CorvaneAudioProcessor::applyRequestedSettings() noexcept
 void CorvaneAudioProcessor::prepareToPlay (double sampleRate, int)
 {
     applyRequestedSettings();
-    limiter->setSampleRate (truncateRate (sampleRate));
+    // An accepted rate resets the limiter; the bypass's delay line starts from silence with it.
+    if (limiter->setSampleRate (truncateRate (sampleRate)) == LookaheadLimiter::kOk)
+        inputHistory.clear();
 
     const int latency = limiter->getLookaheadSamples();
     if (latency != getLatencySamples())
         setLatencySamples (latency);
+
+    const int rate = limiter->getSampleRate();
+    bypassFadeSamples =
+        std::max (1, static_cast<int> (static_cast<float> (rate) * bypassFadeMs / 1000.0f));
+    bypassStateKnown = false;
+    resumeHoldSamples = 0;
+    limiterMissedAudio = false;
 }
 
 void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     juce::ScopedNoDenormals noDenormals;
-    applyRequestedSettings();
 
     float* const* channels = buffer.getArrayOfWritePointers();
 
     // Only a host that ignores the four-channel layout gets here; give it silence, not unlimited audio.
     if (buffer.getNumChannels() < numProcessedChannels)
     {
+        applyRequestedSettings();
         buffer.clear();
         return;
     }
 
-    const int numSamples = std::min (buffer.getNumSamples(), maxBlockSamples);
     numInputMeters = std::min (numInputMeters, getTotalNumInputChannels());
+    const int latency = getLatencySamples();
 
-    applyInputGainAndMeter (channels, numSamples);
-    limiter->process (channels, numSamples);
-
-    for (int slot = numInputMeters; slot < numMeters; ++slot)
+    if (! bypassStateKnown)
     {
-        const int channel = slot - numInputMeters;
-        if (channel < buffer.getNumChannels())
-            updateMeter (slot, blockOps::peakMagnitude (channels[channel], numSamples));
+        bypassStateKnown = true;
+        bypassFadePos = 0;
+    }
+    else if (limiterMissedAudio)
+    {
+        // Coming out of bypass: the limiter resumes where it stopped, but its delay line holds
+        // audio from before the bypass for as long as its delay.
+        resumeHoldSamples = static_cast<int> (std::ceil (limiter->getSmoothedDelay()));
+        limiterMissedAudio = false;
     }
 
-    clearExtraOutputs (buffer, numSamples);
+    const int total = buffer.getNumSamples();
+    for (int offset = 0; offset < total; offset += maxBlockSamples)
+    {
+        const int n = std::min (total - offset, maxBlockSamples);
+        float* piece[4];
+        for (int ch = 0; ch < 4; ++ch)
+            piece[ch] = channels[ch] + offset;
+
+        if (bypassFadePos == 0)
+        {
+            inputHistory.record (piece, n, latency);
+            applyRequestedSettings();
+            processPiece (piece, n, true);
+            continue;
+        }
+
+        float* delayed[4];
+        for (int ch = 0; ch < 4; ++ch)
+            delayed[ch] = bypassScratch.get() + ch * maxBlockSamples;
+        inputHistory.delay (piece, delayed, n, latency);
+        applyRequestedSettings();
+        processPiece (piece, n, true);
+
+        const float fadeLength = static_cast<float> (bypassFadeSamples);
+        for (int i = 0; i < n && bypassFadePos > 0; ++i)
+        {
+            if (resumeHoldSamples > 0)
+            {
+                --resumeHoldSamples;
+                for (int ch = 0; ch < 4; ++ch)
+                    piece[ch][i] = delayed[ch][i];
+                continue;
+            }
+            const float bypassed = static_cast<float> (--bypassFadePos) / fadeLength;
+            for (int ch = 0; ch < 4; ++ch)
+                piece[ch][i] = crossfade (piece[ch][i], delayed[ch][i], bypassed);
+        }
+    }
+
+    clearExtraOutputs (buffer, total);
 }
 
 void CorvaneAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer,
                                                   juce::MidiBuffer&)
 {
-    buffer.getArrayOfWritePointers();
-    clearExtraOutputs (buffer, buffer.getNumSamples());
+    juce::ScopedNoDenormals noDenormals;
+
+    float* const* channels = buffer.getArrayOfWritePointers();
+    const int total = buffer.getNumSamples();
+
+    if (buffer.getNumChannels() >= numProcessedChannels)
+    {
+        if (! bypassStateKnown)
+        {
+            bypassStateKnown = true;
+            bypassFadePos = bypassFadeSamples;
+        }
+        resumeHoldSamples = 0;
+
+        for (int offset = 0; offset < total; offset += maxBlockSamples)
+        {
+            float* piece[4];
+            for (int ch = 0; ch < 4; ++ch)
+                piece[ch] = channels[ch] + offset;
+            bypassPiece (piece, std::min (total - offset, maxBlockSamples));
+        }
+    }
+
+    clearExtraOutputs (buffer, total);
 }
 
-void CorvaneAudioProcessor::applyInputGainAndMeter (float* const* channels, int numSamples) noexcept
+void CorvaneAudioProcessor::bypassPiece (float* const* piece, int n) noexcept
+{
+    const int latency = getLatencySamples();
+    bypassFadePos = std::min (bypassFadePos, bypassFadeSamples);
+
+    if (bypassFadePos == bypassFadeSamples)
+    {
+        // Fully bypassed: the limiter, the input gain and the meters rest.
+        inputHistory.delay (piece, piece, n, latency);
+        limiterMissedAudio = true;
+        return;
+    }
+
+    // Fading into bypass: the limiter runs for the length of the fade.
+    float* delayed[4];
+    for (int ch = 0; ch < 4; ++ch)
+        delayed[ch] = bypassScratch.get() + ch * maxBlockSamples;
+    inputHistory.delay (piece, delayed, n, latency);
+
+    const int fading = std::min (n, bypassFadeSamples - bypassFadePos);
+    applyRequestedSettings();
+    processPiece (piece, fading, false);
+
+    const float fadeLength = static_cast<float> (bypassFadeSamples);
+    for (int i = 0; i < fading; ++i)
+    {
+        const float bypassed = static_cast<float> (++bypassFadePos) / fadeLength;
+        for (int ch = 0; ch < 4; ++ch)
+            piece[ch][i] = crossfade (piece[ch][i], delayed[ch][i], bypassed);
+    }
+    for (int ch = 0; ch < 4; ++ch)
+        std::copy (delayed[ch] + fading, delayed[ch] + n, piece[ch] + fading);
+
+    if (fading < n)
+        limiterMissedAudio = true;
+}
+
+void CorvaneAudioProcessor::processPiece (float* const* channels,
+                                          int numSamples,
+                                          bool updateMeters) noexcept
+{
+    float peaks[4] = {};
+    applyInputGain (channels, numSamples, peaks);
+
+    // A NaN or infinite sample from the host, or an input times the gain that overflows, would show
+    // on the input meter as a +10 dBFS peak (infinity) or hide the block's real peak (NaN compares
+    // false in a peak scan). Such samples are metered and limited as silence, as the limiter treats
+    // them; finite samples are left exactly as they are.
+    if (updateMeters)
+        for (int slot = 0; slot < numInputMeters; ++slot)
+            updateMeter (slot, peaks[slot]);
+
+    limiter->process (channels, numSamples);
+
+    if (updateMeters)
+        for (int slot = numInputMeters; slot < numMeters; ++slot)
+            updateMeter (slot,
+                         blockOps::peakMagnitude (channels[slot - numInputMeters], numSamples));
+}
+
+void CorvaneAudioProcessor::applyInputGain (float* const* channels,
+                                            int numSamples,
+                                            float* peaks) noexcept
 {
     const float target = inputGainTarget.load (std::memory_order_relaxed);
-    float peaks[4] = {};
 
     if (std::abs (inputGainCurrent - target) > 0.000001)
     {
@@ -344,13 +490,6 @@ void CorvaneAudioProcessor::applyInputGainAndMeter (float* const* channels, int 
             peaks[ch] =
                 blockOps::multiplySilenceNonFiniteAndMeasure (channels[ch], target, numSamples);
     }
-
-    // A NaN or infinite sample from the host, or an input times the gain that overflows, would show
-    // on the input meter as a +10 dBFS peak (infinity) or hide the block's real peak (NaN compares
-    // false in a peak scan). Such samples are metered and limited as silence, as the limiter treats
-    // them; finite samples are left exactly as they are.
-    for (int slot = 0; slot < numInputMeters; ++slot)
-        updateMeter (slot, peaks[slot]);
 }
 
 void CorvaneAudioProcessor::updateMeter (int slot, float peak) noexcept

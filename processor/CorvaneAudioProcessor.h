@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "limiter/LookaheadLimiter.h"
+#include "processor/InputHistory.h"
 
 #include <array>
 #include <atomic>
@@ -22,6 +23,14 @@
     1 is refused and keeps the look-ahead). NaN and infinity, from a host or a settings document,
     change nothing: not stored, not applied, and uiRefreshNeeded is not raised for them. NaN and
     infinite input samples are metered and limited as silence.
+
+    Blocks of any length are processed whole, in pieces of at most maxBlockSamples frames, each
+    piece exactly as if the host had handed it over as a block of its own. Bypass keeps time: the
+    four channels come out delayed by the reported latency and otherwise as they came, and a switch
+    into or out of bypass crossfades over bypassFadeMs. The limiter runs through the fade into
+    bypass, then rests with the input gain and the meters; when bypass ends it resumes from that
+    state, and the output stays with the bypassed signal until the limiter's delay line holds
+    current audio again, then fades over.
 */
 class CorvaneAudioProcessor : public juce::AudioProcessor
 {
@@ -41,6 +50,7 @@ public:
     static constexpr int numMeters = 8;
     static constexpr int maxBlockSamples = 8192;
     static constexpr float maxLookaheadMs = 40.0f;
+    static constexpr float bypassFadeMs = 5.0f;
 
     CorvaneAudioProcessor();
     ~CorvaneAudioProcessor() override;
@@ -90,6 +100,9 @@ public:
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
+    /** The length of the crossfade at a bypass switch, in samples at the current rate. */
+    int getBypassFadeSamples() const noexcept { return bypassFadeSamples; }
+
     // Read by the window's timer; written here (and idxInputConfig, uiRefreshNeeded by the window).
     std::atomic<int> idxInputConfig { 0 }; // 0 ambiX, 1 FuMa: captions only
     std::unique_ptr<LookaheadLimiter> limiter;
@@ -116,7 +129,9 @@ protected:
 private:
     void requestLookaheadMs (float ms) noexcept;
     void applyRequestedSettings() noexcept;
-    void applyInputGainAndMeter (float* const* channels, int numSamples) noexcept;
+    void processPiece (float* const* channels, int numSamples, bool updateMeters) noexcept;
+    void bypassPiece (float* const* channels, int numSamples) noexcept;
+    void applyInputGain (float* const* channels, int numSamples, float* peaks) noexcept;
     void updateMeter (int slot, float peak) noexcept;
     void clearExtraOutputs (juce::AudioBuffer<float>& buffer, int numSamples) noexcept;
 
@@ -128,6 +143,17 @@ private:
     std::atomic<std::uint64_t> requestedLookahead { 0 };
     std::atomic<float> requestedReleaseMs { 0.0f }; // what the limiter's release is or will be
     std::atomic<float> requestedCeiling { 0.0f };
+
+    // The time-keeping bypass (audio thread and prepareToPlay only). The bypassed share of the
+    // output is bypassFadePos / bypassFadeSamples; resumeHoldSamples counts the samples after the
+    // end of a bypass during which the limiter's delay line still gives out audio from before it.
+    InputHistory inputHistory;
+    std::unique_ptr<float[]> bypassScratch; // the delayed input of one piece, channel by channel
+    int bypassFadeSamples = 1;
+    int bypassFadePos = 0;
+    int resumeHoldSamples = 0;
+    bool limiterMissedAudio = false; // bypass ran without the limiter since it last processed
+    bool bypassStateKnown = false;   // the first block after prepareToPlay switches without a fade
 
     static_assert (std::atomic<float>::is_always_lock_free);
     static_assert (std::atomic<int>::is_always_lock_free);

@@ -1,11 +1,13 @@
 // Latency, block processing, meters, bypass, and parameter changes reaching the limiter.
 
-#include "tests/common/AllocationCounter.h"
 #include "ProcessorTestSupport.h"
+#include "tests/common/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <tuple>
 #include <vector>
 
@@ -184,69 +186,183 @@ TEST (ProcessorInputGain, GlidesTowardANewGainWithoutAStep)
 }
 
 //==============================================================================
-TEST (ProcessorBlocks, SamplesFrom8192OnPassUntouched)
+class ProcessorLongBlocks : public ::testing::TestWithParam<std::tuple<int, bool>> // length, glide
+{
+};
+
+TEST_P (ProcessorLongBlocks, EqualTheSameAudioHandedOverInPiecesOf8192)
+{
+    const auto [length, glide] = GetParam();
+    auto whole = createProcessor();
+    auto pieces = createProcessor();
+    for (auto* p : { whole.get(), pieces.get() })
+    {
+        p->prepareToPlay (48000.0, length);
+        if (glide)
+            setParameter (*p, gain, 0.2f); // +12 dB, gliding up over the first block
+    }
+
+    juce::AudioBuffer<float> input (4, length);
+    fillNoise (input, 21, 4.0f); // up to +12 dBFS
+    juce::AudioBuffer<float> buffer;
+    buffer.makeCopyOf (input);
+    process (*whole, buffer);
+
+    juce::AudioBuffer<float> expected;
+    expected.makeCopyOf (input);
+    for (int offset = 0; offset < length; offset += 8192)
+    {
+        const int n = std::min (8192, length - offset);
+        juce::AudioBuffer<float> piece (expected.getArrayOfWritePointers(), 4, offset, n);
+        process (*pieces, piece);
+    }
+    EXPECT_TRUE (identical (buffer, expected));
+    EXPECT_EQ (meters (*whole), meters (*pieces));
+    EXPECT_LE (buffer.getMagnitude (0, length), 1.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P (Lengths,
+                          ProcessorLongBlocks,
+                          ::testing::Combine (::testing::Values (8193, 10000, 16384, 65536),
+                                              ::testing::Bool()));
+
+TEST (ProcessorLongBlocks, EveryFrameIsDelayedAndLimited)
 {
     auto p = createProcessor();
     p->prepareToPlay (48000.0, 10000);
 
     juce::AudioBuffer<float> input (4, 10000);
     fillNoise (input, 7, 0.5f);
-    input.setSample (0, 9000, 4.0f); // beyond the bound: neither limited nor metered
+    input.setSample (0, 9000, 4.0f); // beyond the first 8192: limited and metered all the same
     juce::AudioBuffer<float> buffer;
     buffer.makeCopyOf (input);
     process (*p, buffer);
 
     for (int ch = 0; ch < 4; ++ch)
-    {
-        for (int i = 0; i < 48; ++i)
-            ASSERT_EQ (buffer.getSample (ch, i), 0.0f);
-        for (int i = 48; i < 8192; ++i)
+        for (int i = 48; i < 8900; ++i)
             ASSERT_EQ (buffer.getSample (ch, i), input.getSample (ch, i - 48)) << ch << ' ' << i;
-        for (int i = 8192; i < 10000; ++i)
-            ASSERT_EQ (buffer.getSample (ch, i), input.getSample (ch, i)) << ch << ' ' << i;
-    }
-    EXPECT_LT (meter (*p, 0), 0.61f); // about -6 dBFS, not the +12 dBFS sample at 9000
-
-    // The limiter saw 8192 samples, so the next block continues with input sample 8144.
-    juce::AudioBuffer<float> next (4, 100);
-    next.clear();
-    process (*p, next);
-    for (int ch = 0; ch < 4; ++ch)
-        EXPECT_EQ (next.getSample (ch, 0), input.getSample (ch, 8144));
+    EXPECT_NEAR (buffer.getSample (0, 9048), 1.0f, 1.0e-3f);
+    EXPECT_GT (meter (*p, 0), 0.9f); // +12 dBFS reads near the top of the scale
 }
 
-TEST (ProcessorBlocks, BypassPassesFourChannelsUndelayedAndFreezesTheMeters)
+//==============================================================================
+class ProcessorBypass : public ::testing::TestWithParam<float> // Attack Time
+{
+};
+
+TEST_P (ProcessorBypass, DelaysTheInputByTheLatencyAndFreezesTheMeters)
 {
     auto p = createProcessor();
-    auto twin = createProcessor();
+    setParameter (*p, attack, GetParam());
+    setParameter (*p, gain, 0.1f);
     p->prepareToPlay (48000.0, 512);
-    twin->prepareToPlay (48000.0, 512);
+    const int latency = p->getLatencySamples();
 
-    juce::AudioBuffer<float> buffer (4, 512), twinBuffer (4, 512);
+    // Meters and the gain reduction from one limited block, then bypass from then on.
+    juce::AudioBuffer<float> buffer (4, 512);
     fillNoise (buffer, 3, 2.0f);
-    twinBuffer.makeCopyOf (buffer);
     process (*p, buffer);
-    process (*twin, twinBuffer);
     const auto metersBefore = meters (*p);
-    const float reductionBefore = p->limiter->getGainReductionDb();
-    ASSERT_GT (reductionBefore, 0.0f);
 
-    juce::AudioBuffer<float> bypassed (4, 512);
-    fillNoise (bypassed, 4, 3.0f);
-    juce::AudioBuffer<float> original;
-    original.makeCopyOf (bypassed);
-    processBypassed (*p, bypassed);
-    EXPECT_TRUE (identical (bypassed, original));
+    juce::AudioBuffer<float> input (4, 20000);
+    fillNoise (input, 4, 3.0f);
+    input.setSample (2, 12000, std::numeric_limits<float>::quiet_NaN());
+    juce::AudioBuffer<float> bypassed;
+    bypassed.makeCopyOf (input);
+    for (int offset = 0; offset < 20000; offset += 5000)
+    {
+        juce::AudioBuffer<float> block (bypassed.getArrayOfWritePointers(), 4, offset, 5000);
+        processBypassed (*p, block);
+    }
+
+    // After the fade, exactly the input of the latency before, NaN and all.
+    const float reduction = p->limiter->getGainReductionDb();
+    for (int ch = 0; ch < 4; ++ch)
+        for (int i = p->getBypassFadeSamples() + latency; i < 20000; ++i)
+        {
+            const float in = input.getSample (ch, i - latency), out = bypassed.getSample (ch, i);
+            ASSERT_TRUE (std::memcmp (&in, &out, sizeof in) == 0) << ch << ' ' << i;
+        }
     EXPECT_EQ (meters (*p), metersBefore);
-    EXPECT_EQ (p->limiter->getGainReductionDb(), reductionBefore);
 
-    // The limiter resumes where it was, as if the bypassed block had never happened.
-    fillNoise (buffer, 5, 2.0f);
-    twinBuffer.makeCopyOf (buffer);
-    process (*p, buffer);
-    process (*twin, twinBuffer);
-    EXPECT_TRUE (identical (buffer, twinBuffer));
-    EXPECT_EQ (meters (*p), meters (*twin));
+    bypassed.makeCopyOf (input);
+    processBypassed (*p, bypassed);
+    EXPECT_EQ (p->limiter->getGainReductionDb(), reduction); // the limiter rests
+}
+
+INSTANTIATE_TEST_SUITE_P (Lookaheads, ProcessorBypass, ::testing::Values (0.0f, 0.025f, 1.0f));
+
+TEST (ProcessorBypass, StartingInBypassNeedsNoFade)
+{
+    auto p = createProcessor();
+    p->prepareToPlay (48000.0, 256);
+    juce::AudioBuffer<float> input (4, 256), buffer;
+    fillNoise (input, 5, 3.0f);
+    buffer.makeCopyOf (input);
+    processBypassed (*p, buffer);
+    for (int ch = 0; ch < 4; ++ch)
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ (buffer.getSample (ch, i), i < 48 ? 0.0f : input.getSample (ch, i - 48));
+}
+
+TEST (ProcessorBypass, SwitchingCrossfadesAndTheLimiterResumesWhereItRested)
+{
+    // A 500 Hz sine at +6 dBFS through +6 dB of gain: bypassed, it is 12 dB above the limited one.
+    auto p = createProcessor();
+    auto twin = createProcessor();
+    for (auto* q : { p.get(), twin.get() })
+    {
+        setParameter (*q, gain, 0.1f);
+        q->prepareToPlay (48000.0, 48);
+    }
+    const int fade = p->getBypassFadeSamples();
+    ASSERT_EQ (fade, 240);
+
+    const auto sine = [] (juce::AudioBuffer<float>& b, int start)
+    {
+        for (int ch = 0; ch < 4; ++ch)
+            for (int i = 0; i < b.getNumSamples(); ++i)
+                b.setSample (ch,
+                             i,
+                             (ch + 1) * 0.5f
+                                 * std::sin (2.0f * juce::MathConstants<float>::pi * 500.0f
+                                             * static_cast<float> (start + i) / 48000.0f));
+    };
+
+    // 0-4799 limited, 4800-14399 bypassed, then limited again; the twin never bypasses, but its
+    // limiter skips what p's limiter did not see.
+    std::vector<float> out;
+    juce::AudioBuffer<float> block (4, 48), twinBlock (4, 48);
+    for (int start = 0; start < 24000; start += 48)
+    {
+        sine (block, start);
+        twinBlock.makeCopyOf (block);
+        const bool bypassing = start >= 4800 && start < 14400;
+        if (bypassing)
+            processBypassed (*p, block);
+        else
+            process (*p, block);
+
+        if (! bypassing || start < 4800 + fade)
+            process (*twin, twinBlock);
+        // After the resume, the limiter's own output again once delay and fade have passed.
+        if (start >= 14400 + 48 + fade)
+            ASSERT_TRUE (identical (block, twinBlock)) << start;
+        for (int i = 0; i < 48; ++i)
+            out.push_back (block.getSample (3, i));
+    }
+
+    // No step at either switch larger than the largest step of the signal itself (2 x pi x 500 /
+    // 48000 x 2 at +12 dB bypassed), nor any sample beyond the bypassed input's peak.
+    const float ownStep = 2.0f * juce::MathConstants<float>::pi * 500.0f / 48000.0f * 2.0f * 2.0f;
+    for (size_t i = 4700; i < 16000; ++i)
+        ASSERT_LE (std::abs (out[i] - out[i - 1]), ownStep * 1.01f) << i;
+
+    // Between the fades, and while the limiter's delay line refills, the input 48 samples late.
+    juce::AudioBuffer<float> input (4, 24000);
+    sine (input, 0);
+    for (size_t i = 4800 + static_cast<size_t> (fade); i < 14400 + 48; ++i)
+        ASSERT_EQ (out[i], input.getSample (3, static_cast<int> (i) - 48)) << i;
 }
 
 TEST (ProcessorBlocks, MidiPassesAndTooFewChannelsGiveSilence)
@@ -298,21 +414,20 @@ TEST (ProcessorBlocks, OutputChannelsBeyondTheFourthAreCleared)
     original.makeCopyOf (buffer);
     process (p, buffer);
     for (int ch = 4; ch < 6; ++ch)
-    {
-        for (int i = 0; i < 8192; ++i)
+        for (int i = 0; i < 10000; ++i)
             ASSERT_EQ (buffer.getSample (ch, i), 0.0f) << ch << ' ' << i;
-        for (int i = 8192; i < 10000; ++i)
-            ASSERT_EQ (buffer.getSample (ch, i), original.getSample (ch, i)) << ch << ' ' << i;
-    }
     EXPECT_EQ (buffer.getSample (0, 48), original.getSample (0, 0));
 
-    // Bypass clears them over the whole block and leaves the four channels alone.
-    fillNoise (buffer, 10, 0.5f);
-    original.makeCopyOf (buffer);
-    processBypassed (p, buffer);
+    // Bypass clears them too, over the whole block; the four channels keep time.
+    for (int round = 0; round < 2; ++round) // the second is past the fade
+    {
+        fillNoise (buffer, 10, 0.5f);
+        original.makeCopyOf (buffer);
+        processBypassed (p, buffer);
+    }
     for (int ch = 0; ch < 6; ++ch)
-        for (int i = 0; i < 10000; ++i)
-            ASSERT_EQ (buffer.getSample (ch, i), ch < 4 ? original.getSample (ch, i) : 0.0f)
+        for (int i = 48; i < 10000; ++i)
+            ASSERT_EQ (buffer.getSample (ch, i), ch < 4 ? original.getSample (ch, i - 48) : 0.0f)
                 << ch << ' ' << i;
 }
 
@@ -410,6 +525,7 @@ TEST_P (ProcessorDeferredSettings, EqualApplyingEveryChangeAtOnce)
     // clang-format on
 
     std::uint32_t seed = 100;
+    bool resuming = false;
     juce::AudioBuffer<float> buffer (4, blockSize), expected (4, blockSize);
     for (size_t s = 0; s < steps.size(); ++s)
     {
@@ -426,9 +542,20 @@ TEST_P (ProcessorDeferredSettings, EqualApplyingEveryChangeAtOnce)
                 EXPECT_EQ (p->getLatencySamples(), reference.limiter.getLookaheadSamples()) << s;
                 break;
             case Step::bypass:
+            {
+                // The limiter runs through the fade into bypass and rests after it; the output
+                // after the bypass goes back to the limiter's over a fade of its own.
                 fillNoise (buffer, seed++, 2.0f);
+                expected.makeCopyOf (buffer);
                 processBypassed (*p, buffer);
+                juce::AudioBuffer<float> faded (expected.getArrayOfWritePointers(),
+                                                4,
+                                                0,
+                                                std::min (blockSize, p->getBypassFadeSamples()));
+                reference.process (faded);
+                resuming = true;
                 break;
+            }
             case Step::blocks:
                 for (int b = 0; b < (step.index * 500 + blockSize - 1) / blockSize; ++b)
                 {
@@ -436,8 +563,11 @@ TEST_P (ProcessorDeferredSettings, EqualApplyingEveryChangeAtOnce)
                     expected.makeCopyOf (buffer);
                     process (*p, buffer);
                     reference.process (expected);
-                    ASSERT_TRUE (identical (buffer, expected)) << "step " << s << " block " << b;
+                    if (! resuming)
+                        ASSERT_TRUE (identical (buffer, expected))
+                            << "step " << s << " block " << b;
                 }
+                resuming = false;
                 expectSameLimiter (*p->limiter, reference.limiter, s);
                 break;
         }
