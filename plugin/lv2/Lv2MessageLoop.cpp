@@ -75,8 +75,10 @@ struct Runtime
 
 Runtime& runtime()
 {
-    static Runtime instance;
-    return instance;
+    // Never destroyed: a host that exits with instances alive must not have JUCE shut down from
+    // an exit handler under its feet. With none alive there is nothing left to destroy.
+    static Runtime* instance = new Runtime();
+    return *instance;
 }
 } // namespace
 
