@@ -347,7 +347,9 @@ TEST (ProcessorBypass, SwitchingCrossfadesAndTheLimiterResumesWhereItRested)
             process (*twin, twinBlock);
         // After the resume, the limiter's own output again once delay and fade have passed.
         if (start >= 14400 + 48 + fade)
+        {
             ASSERT_TRUE (identical (block, twinBlock)) << start;
+        }
         for (int i = 0; i < 48; ++i)
             out.push_back (block.getSample (3, i));
     }
@@ -564,8 +566,10 @@ TEST_P (ProcessorDeferredSettings, EqualApplyingEveryChangeAtOnce)
                     process (*p, buffer);
                     reference.process (expected);
                     if (! resuming)
+                    {
                         ASSERT_TRUE (identical (buffer, expected))
                             << "step " << s << " block " << b;
+                    }
                 }
                 resuming = false;
                 expectSameLimiter (*p->limiter, reference.limiter, s);
