@@ -183,6 +183,15 @@ TEST (ProcessorInputGain, GlidesTowardANewGainWithoutAStep)
     EXPECT_NEAR (last, 0.99763116f, 1.0e-5f);
     for (size_t i = out.size() - 1000; i < out.size(); ++i)
         ASSERT_EQ (out[i], last) << i;
+
+    // Bit for bit the stated glide, sample after sample, also once it has come to rest.
+    float expected = 1.0f;
+    const double target = static_cast<double> (std::pow (10.0f, 6.0f * 0.05f));
+    for (int k = 1; k < 8000 - 48; ++k)
+    {
+        expected = static_cast<float> (0.005 * target + 0.995 * static_cast<double> (expected));
+        ASSERT_EQ (applied (k), expected) << k;
+    }
 }
 
 //==============================================================================
