@@ -80,6 +80,7 @@ void Lv2Instance::activate()
 {
     processor->prepareToPlay (sampleRate, maxPieceSamples);
     firstRunAfterActivate = true;
+    restoredSinceActivate = false;
 }
 
 float Lv2Instance::lastKnobPortValue (int knob) const noexcept
@@ -95,24 +96,33 @@ bool Lv2Instance::applyKnobPorts() noexcept
         if (knobPorts[k] == nullptr)
             continue;
         const float value = *knobPorts[k];
-        if (sameBits (value, lastKnobValues[k].load (std::memory_order_relaxed)))
+        if (! knobsFromPorts
+            && sameBits (value, lastKnobValues[k].load (std::memory_order_relaxed)))
             continue;
 
         lastKnobValues[k].store (value, std::memory_order_relaxed);
         const auto& knob = lv2Ports::knobs[k];
+        const float normalised = knob.toNormalised (value);
         JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-        processor->setParameter (knob.processorIndex, knob.toNormalised (value));
+        // The window sets the processor itself before its port write comes back through the
+        // host; setting an Attack Time again would clear the limiter's detector once more.
+        if (sameBits (normalised, processor->getParameter (knob.processorIndex)))
+            continue;
+        processor->setParameter (knob.processorIndex, normalised);
         JUCE_END_IGNORE_WARNINGS_GCC_LIKE
         changed = true;
     }
+    knobsFromPorts = false;
     return changed;
 }
 
 void Lv2Instance::run (std::uint32_t numSamples) noexcept
 {
-    if (applyKnobPorts() && firstRunAfterActivate)
+    const bool changed = applyKnobPorts();
+    if (firstRunAfterActivate && (changed || restoredSinceActivate))
         processor->prepareToPlay (sampleRate, maxPieceSamples);
     firstRunAfterActivate = false;
+    restoredSinceActivate = false;
 
     // lv2:toggled: above zero is on.
     const bool enabled = enabledPort == nullptr || *enabledPort > 0.0f;
@@ -210,6 +220,7 @@ LV2_State_Status Lv2Instance::restore (LV2_State_Retrieve_Function retrieve,
         if (type != chunkType || ! fits())
             return LV2_STATE_ERR_BAD_TYPE;
         processor->setStateInformation (data, static_cast<int> (size));
+        knobsFromPorts = restoredSinceActivate = true;
         return LV2_STATE_SUCCESS;
     }
 
@@ -221,6 +232,7 @@ LV2_State_Status Lv2Instance::restore (LV2_State_Retrieve_Function retrieve,
         block.fromBase64Encoding (
             juce::String::fromUTF8 (static_cast<const char*> (data), static_cast<int> (size)));
         processor->setStateInformation (block.getData(), static_cast<int> (block.getSize()));
+        restoredSinceActivate = true;
         return LV2_STATE_SUCCESS;
     }
 

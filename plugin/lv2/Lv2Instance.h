@@ -22,8 +22,8 @@
     reports the processor's latency, the gain-reduction port the limiter's gain reduction.
 
     The processor is prepared in activate(). The knob values a host has set arrive with the first
-    run() after it; if they change anything, that run prepares the processor once more with them
-    before processing, so that the reported latency is the look-ahead of the host's settings, as
+    run() after it; if they (or a state restored since) change anything, that run prepares the
+    processor once more with them before processing, so that the reported latency is the look-ahead of the host's settings, as
     a VST3 host gets it by setting parameters before preparing. Nothing in this module adds an
     AudioProcessorListener to the processor, so preparing from run() (which reports the latency
     to the processor's listeners, under JUCE's listener lock, when it changes) never locks.
@@ -47,7 +47,10 @@ public:
 
     /** Stores the settings document, the bytes getStateInformation writes, as one chunk. */
     LV2_State_Status save (LV2_State_Store_Function store, LV2_State_Handle handle);
-    /** Restores the settings document (also from sessions saved by earlier LV2 builds). */
+    /** Restores the settings document (also from sessions saved by earlier LV2 builds). The
+        knob ports, which the host restores and automates, win over the document's knob values:
+        the next run applies them again, whichever order the host restores the two in. A
+        document from an earlier build, which had no knob ports, keeps its values. */
     LV2_State_Status restore (LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
 
     CorvaneAudioProcessor& getProcessor() noexcept { return *processor; }
@@ -78,6 +81,8 @@ private:
 
     std::array<std::atomic<float>, lv2Ports::numKnobs> lastKnobValues {};
     bool firstRunAfterActivate = true;
+    bool knobsFromPorts = false; // a restored document gives way to the knob ports at the next run
+    bool restoredSinceActivate = false;
     std::unique_ptr<float[]> scratch; // maxPieceSamples frames per channel, for crossed buffers
     juce::MidiBuffer midi;            // stays empty
 };

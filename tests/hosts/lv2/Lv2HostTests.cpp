@@ -618,8 +618,10 @@ TEST_F (Lv2Host, StateIsTheSettingsDocumentAndKeepsEverySetting)
                "<Root><Gain>0.1</Gain><Attack>0.125</Attack><Release>0.05</Release>"
                "<Threshold>0.45</Threshold><idxInputConfig>0</idxInputConfig></Root>");
 
-    // A document with FuMa and settings of its own, into an instance whose ports were never
-    // touched, comes back whole.
+    // A document with FuMa and settings of its own comes back whole, with the knob ports the
+    // host restores beside it (10 ms, 300 ms, +5 dB, 30 dB); where the ports say otherwise, as
+    // they do in a host that saved them after a change the plug-in had not yet run with, the
+    // ports win.
     const std::string fuma = "<Root><Gain>0.5</Gain><Attack>0.25</Attack><Release>0.3</Release>"
                              "<Threshold>0.75</Threshold><idxInputConfig>1</idxInputConfig></Root>";
     StateProperties fumaState;
@@ -627,9 +629,19 @@ TEST_F (Lv2Host, StateIsTheSettingsDocumentAndKeepsEverySetting)
         world().urids.map (LV2_ATOM__Chunk), settingsDocument (fuma)
     };
     Instance second (48000.0, true);
+    const float fumaKnobs[] = { 10.0f, 300.0f, 5.0f, 30.0f };
+    for (size_t k = 0; k < 4; ++k)
+        second.port (knobSymbols[k]) = fumaKnobs[k];
+    second.process (Signal (4, std::vector<float> (64)), { 64 });
     EXPECT_EQ (fumaState.restoreInto (second), LV2_STATE_SUCCESS);
     second.process (Signal (4, std::vector<float> (64)), { 64 });
     EXPECT_EQ (StateProperties::saveFrom (second).documentText(), fuma);
+    second.port ("input_gain") = 12.0f;
+    EXPECT_EQ (fumaState.restoreInto (second), LV2_STATE_SUCCESS);
+    second.process (Signal (4, std::vector<float> (64)), { 64 });
+    EXPECT_EQ (StateProperties::saveFrom (second).documentText(),
+               "<Root><Gain>0.2</Gain><Attack>0.25</Attack><Release>0.3</Release>"
+               "<Threshold>0.75</Threshold><idxInputConfig>1</idxInputConfig></Root>");
 
     // Sessions saved by the build on JUCE's LV2 wrapper kept the same block as text, in JUCE's
     // own base64 (MemoryBlock::toBase64Encoding: the byte count, a dot, then six bits at a time
