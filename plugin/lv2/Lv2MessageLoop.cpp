@@ -59,6 +59,15 @@ struct Runtime
     std::unique_ptr<juce::ScopedJuceInitialiser_GUI> juce;
     std::unique_ptr<LoopThread> loop;
 
+    // At exit or unload: a host that exits with instances alive must not have JUCE shut down
+    // from an exit handler under its feet, so whatever is still up is left as it is. With no
+    // instance and no window alive, nothing is.
+    ~Runtime()
+    {
+        (void) loop.release();
+        (void) juce.release();
+    }
+
     void startLoop()
     {
         loop = std::make_unique<LoopThread>();
@@ -75,10 +84,8 @@ struct Runtime
 
 Runtime& runtime()
 {
-    // Never destroyed: a host that exits with instances alive must not have JUCE shut down from
-    // an exit handler under its feet. With none alive there is nothing left to destroy.
-    static Runtime* instance = new Runtime();
-    return *instance;
+    static Runtime instance;
+    return instance;
 }
 } // namespace
 
