@@ -225,6 +225,15 @@ public:
         return parentOfWidget == parent;
     }
 
+    // The host's inputs from now on: a 1 kHz tone on all four channels.
+    void playTone (float amplitude)
+    {
+        for (size_t ch = 0; ch < 4; ++ch)
+            for (size_t i = 0; i < audio[ch].size(); ++i)
+                audio[ch][i] =
+                    amplitude * (float) std::sin (2.0 * M_PI * 1000.0 * (double) i / 48000.0);
+    }
+
     void portEvent (uint32_t port, float value)
     {
         descriptor->port_event (handle, port, sizeof value, 0, &value);
@@ -316,11 +325,24 @@ TEST_F (Lv2Ui, WindowOpensInTheHostWindowAndClosesAgain)
     }
 }
 
-TEST_F (Lv2Ui, HostPortChangesMoveTheKnobs)
+TEST_F (Lv2Ui, MetersShowTheInstanceAndHostPortChangesMoveTheKnobs)
 {
     HostedWindow window;
     ASSERT_NE (window.handle, nullptr);
     window.runFor (800);
+
+    // The meters read the processor the host runs: input and output meters and the gain
+    // reduction light up with a tone above the ceiling.
+    const auto metersBefore = window.pixels (40, 70, 260, 180);
+    window.playTone (2.0f);
+    window.runFor (600);
+    EXPECT_NE (window.pixels (40, 70, 260, 180), metersBefore) << "the meters stayed dark";
+    const std::string shot = std::string (ORVALIS_SCREENSHOT_DIR) + "/lv2-window-playing.png";
+    EXPECT_EQ (std::system (("import -window " + std::to_string (window.parent) + " " + shot
+                             + " 2>/dev/null")
+                                .c_str()),
+               0);
+    std::printf ("screenshot: %s\n", shot.c_str());
 
     // Through the plug-in: the host sets Input Gain's port and runs its audio.
     const auto gainBefore = window.pixels (10, 298, 114, 70);
