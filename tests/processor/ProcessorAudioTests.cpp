@@ -255,16 +255,17 @@ TEST (ProcessorLongBlocks, EveryFrameIsDelayedAndLimited)
 }
 
 //==============================================================================
-class ProcessorBypass : public ::testing::TestWithParam<float> // Attack Time
+class ProcessorBypass : public ::testing::TestWithParam<std::tuple<double, float>> // rate, attack
 {
 };
 
 TEST_P (ProcessorBypass, DelaysTheInputByTheLatencyAndFreezesTheMeters)
 {
+    const auto [rate, attackValue] = GetParam();
     auto p = createProcessor();
-    setParameter (*p, attack, GetParam());
+    setParameter (*p, attack, attackValue);
     setParameter (*p, gain, 0.1f);
-    p->prepareToPlay (48000.0, 512);
+    p->prepareToPlay (rate, 512);
     const int latency = p->getLatencySamples();
 
     // Meters and the gain reduction from one limited block, then bypass from then on.
@@ -299,7 +300,12 @@ TEST_P (ProcessorBypass, DelaysTheInputByTheLatencyAndFreezesTheMeters)
     EXPECT_EQ (p->limiter->getGainReductionDb(), reduction); // the limiter rests
 }
 
-INSTANTIATE_TEST_SUITE_P (Lookaheads, ProcessorBypass, ::testing::Values (0.0f, 0.025f, 1.0f));
+INSTANTIATE_TEST_SUITE_P (Lookaheads,
+                          ProcessorBypass,
+                          ::testing::Values (std::make_tuple (48000.0, 0.0f),
+                                             std::make_tuple (48000.0, 0.025f),
+                                             std::make_tuple (48000.0, 1.0f),
+                                             std::make_tuple (192000.0, 1.0f)));
 
 TEST (ProcessorBypass, StartingInBypassNeedsNoFade)
 {
