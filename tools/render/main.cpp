@@ -1,9 +1,9 @@
 // orvalis-render: runs the Orvalis processor over a four-channel first-order ambisonic file.
-#include "tools/render/DemoSceneReader.h"
-#include "tools/render/EnvelopePlot.h"
-#include "tools/render/RenderOptions.h"
-#include "tools/render/RenderSession.h"
-#include "tools/render/RenderSettings.h"
+#include "tools/render/BatchRender.h"
+#include "tools/render/FileChecks.h"
+#include "tools/render/RenderJob.h"
+#include "tools/render/RenderReport.h"
+#include "tools/render/RenderText.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -21,7 +21,6 @@ namespace
 {
 constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
-constexpr double maxSampleRate = 192000.0;
 constexpr double progressAfterSeconds = 5.0;
 
 volatile std::sig_atomic_t stopSignal = 0;
@@ -143,66 +142,10 @@ void warn (const juce::String& message)
     std::cerr << "orvalis-render: warning: " << message << std::endl;
 }
 
-juce::File resolve (const juce::String& path)
-{
-    return juce::File::getCurrentWorkingDirectory().getChildFile (path);
-}
-
-/** True when both names lead to one file: the same path after resolving links, or a hard link. */
-bool sameFile (const juce::File& a, const juce::File& b)
-{
-    namespace fs = std::filesystem;
-    const fs::path pa (a.getFullPathName().toStdString()), pb (b.getFullPathName().toStdString());
-    std::error_code error;
-    if (fs::exists (pa, error) && fs::exists (pb, error) && fs::equivalent (pa, pb, error))
-        return true;
-    std::error_code errorA, errorB;
-    const auto ca = fs::weakly_canonical (pa, errorA), cb = fs::weakly_canonical (pb, errorB);
-    return ! errorA && ! errorB && ca == cb;
-}
-
-juce::String decibels (float linear, const char* unit)
-{
-    if (! (linear > 0.0f))
-        return "-inf";
-    const float db = 20.0f * std::log10 (linear);
-    return (db >= 0.0f ? "+" : "") + juce::String (db, 2)
-           + (unit[0] != 0 ? juce::String (" ") + unit : "");
-}
-
-juce::String clockTime (double seconds, bool withMilliseconds)
-{
-    const auto totalMs = static_cast<juce::int64> (seconds * 1000.0 + 0.5);
-    const auto minutes = totalMs / 60000;
-    const auto restMs = totalMs % 60000;
-    auto text = juce::String (minutes) + ":" + juce::String (restMs / 1000).paddedLeft ('0', 2);
-    if (withMilliseconds)
-        text << "." << juce::String (restMs % 1000).paddedLeft ('0', 3);
-    return text;
-}
-
-/** Checks a file that must exist and be readable; returns the reason when it is not. */
-std::optional<juce::String> checkReadable (const juce::File& file, const juce::String& shownName)
-{
-    if (file.isDirectory())
-        return shownName + ": is a folder, not a file";
-    if (! file.existsAsFile())
-        return shownName + ": no such file";
-    if (::access (file.getFullPathName().toRawUTF8(), R_OK) != 0)
-        return shownName + ": cannot be read (permission denied)";
-    return std::nullopt;
-}
-
-/** Checks a file name to be written: its folder must exist and it must not be a folder. */
-std::optional<juce::String> checkWritable (const juce::File& file, const juce::String& shownName)
-{
-    if (file.isDirectory())
-        return shownName + ": is a folder; give a file name";
-    if (! file.getParentDirectory().isDirectory())
-        return shownName + ": folder " + file.getParentDirectory().getFullPathName()
-               + " does not exist";
-    return std::nullopt;
-}
+using FileChecks::resolve;
+using FileChecks::sameFile;
+using RenderText::clockTime;
+using RenderText::decibels;
 
 class ProgressBar
 {
@@ -250,7 +193,7 @@ private:
 std::optional<juce::String> loadSettings (const juce::String& path, SettingsDocument& document)
 {
     const auto file = resolve (path);
-    if (auto problem = checkReadable (file, path))
+    if (auto problem = FileChecks::checkReadable (file, path))
         return problem;
     juce::StringArray warnings;
     if (auto problem = SettingsDocument::parse (file.loadFileAsString(), document, warnings))
@@ -260,53 +203,38 @@ std::optional<juce::String> loadSettings (const juce::String& path, SettingsDocu
     return std::nullopt;
 }
 
-std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format format,
-                                                       const juce::File& file,
-                                                       double sampleRate,
-                                                       juce::String& problem)
+juce::String startTime()
 {
-    auto stream = std::make_unique<juce::FileOutputStream> (file);
-    if (! stream->openedOk())
-    {
-        problem = "cannot write in " + file.getParentDirectory().getFullPathName() + ": "
-                  + stream->getStatus().getErrorMessage();
-        return nullptr;
-    }
-
-    std::unique_ptr<juce::AudioFormatWriter> writer;
-    if (format == RenderOptions::Format::flac)
-        writer.reset (
-            juce::FlacAudioFormat().createWriterFor (stream.get(), sampleRate, 4, 24, {}, 5));
-    else
-        writer.reset (juce::WavAudioFormat().createWriterFor (
-            stream.get(),
-            sampleRate,
-            juce::AudioChannelSet::discreteChannels (4),
-            format == RenderOptions::Format::wav32 ? 32 : 24,
-            {},
-            0));
-    if (writer == nullptr)
-    {
-        problem = "cannot write " + RenderOptions::formatName (format) + " at "
-                  + juce::String (sampleRate) + " Hz";
-        return nullptr;
-    }
-    stream.release(); // the writer owns it now
-    return writer;
+    return juce::Time::getCurrentTime().toISO8601 (true);
 }
 
-void printSummary (const RenderStats& stats,
-                   const juce::String& inputName,
-                   const juce::String& outputName,
-                   RenderOptions::Format format,
-                   bool raw,
-                   double sampleRate,
-                   const KnobSettings& p)
+/** Writes every --report; false (after saying why) when one could not be written. */
+bool writeReports (const RenderContext& context,
+                   const std::vector<FileResult>& files,
+                   const RunSummary& summary)
 {
+    bool ok = true;
+    for (const auto& name : context.options.reportFiles)
+        if (auto problem = RenderReport::write (resolve (name), context, files, summary))
+        {
+            fail (name + ": cannot write the report: " + *problem);
+            ok = false;
+        }
+    return ok;
+}
+
+void printSummary (const FileResult& result, bool raw, const RenderContext& context)
+{
+    const auto& stats = result.stats;
+    const auto& p = result.knobs;
+    const double sampleRate = result.sampleRate;
     const double seconds = static_cast<double> (stats.inputFrames) / sampleRate;
-    std::cout << "input      " << inputName << ": " << sampleRate << " Hz, 4 channels, "
+    std::cout << "input      " << result.inputName << ": " << sampleRate << " Hz, 4 channels, "
               << juce::String (seconds, 3) << " s (" << stats.inputFrames << " frames)\n";
-    std::cout << "output     " << outputName << ": " << RenderOptions::formatName (format) << ", "
+    if (result.lengthNote.isNotEmpty())
+        std::cout << "length     " << result.lengthNote << "\n";
+    std::cout << "output     " << result.outputName << ": "
+              << RenderOptions::formatName (result.format) << ", "
               << (raw ? "raw (delayed by the latency)" : "aligned with the input") << "\n";
     std::cout << "settings   input gain " << juce::String (p.gainDb, 2) << " dB, attack "
               << juce::String (p.attackMs, 3) << " ms, release " << juce::String (p.releaseMs, 2)
@@ -334,6 +262,30 @@ void printSummary (const RenderStats& stats,
                   << clockTime (static_cast<double> (stats.largestGainReductionFrame) / sampleRate,
                                 true);
     std::cout << " (input peak after gain over output peak, 10 ms windows)\n";
+    std::cout << "limiting   "
+              << juce::String (stats.inputFrames > 0
+                                   ? 100.0 * static_cast<double> (stats.limitedFrames)
+                                         / static_cast<double> (stats.inputFrames)
+                                   : 0.0,
+                               2)
+              << " % of the frames (output below the input after gain)\n";
+
+    const auto loudness = [] (const std::optional<Loudness>& l)
+    {
+        if (! l.has_value())
+            return juce::String ("not measured");
+        return (l->integratedLufs ? juce::String (*l->integratedLufs, 2) + " LUFS"
+                                  : juce::String ("below the gate"))
+               + ", range " + juce::String (l->rangeLu, 2) + " LU";
+    };
+    std::cout << "loudness   W (" << RenderOptions::conventionName (context.options.convention)
+              << "): input " << loudness (stats.inputLoudness) << "; output "
+              << loudness (stats.outputLoudness) << "\n";
+    if (result.meetsTarget.has_value())
+        std::cout << "target     output true peak "
+                  << decibels (result.largestOutputTruePeak(), "dBTP")
+                  << (*result.meetsTarget ? " meets" : " exceeds") << " the target of "
+                  << juce::String (*context.options.targetTruePeakDb, 2) << " dBTP\n";
 
     const double speed = stats.wallSeconds > 0.0 ? seconds / stats.wallSeconds : 0.0;
     const double processorSpeed =
@@ -344,53 +296,35 @@ void printSummary (const RenderStats& stats,
     std::cout.flush();
 }
 
-int render (const RenderOptions& options)
+int renderOne (const RenderContext& context)
 {
-    SettingsDocument settings;
-    if (options.settingsFile.isNotEmpty())
-        if (auto problem = loadSettings (options.settingsFile, settings))
-            return fail (*problem);
+    const auto& options = context.options;
+    const auto started = startTime();
+    const auto startClock = std::chrono::steady_clock::now();
 
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
+    std::vector<FileResult> results (1);
+    auto& result = results[0];
+    result.inputName = options.demo ? juce::String ("demo scene (ambiX, SN3D)") : options.input;
+    result.outputName = options.output;
+    result.plotName = options.plotFile;
+    RenderJob job (context, result, warn);
 
-    std::unique_ptr<juce::AudioFormatReader> reader;
     juce::File inputFile;
-    juce::String inputName;
     if (options.demo)
-    {
-        reader = std::make_unique<DemoSceneReader>();
-        inputName = "demo scene (ambiX, SN3D)";
-    }
+        job.openDemo();
     else
     {
-        inputName = options.input;
         inputFile = resolve (options.input);
-        if (auto problem = checkReadable (inputFile, options.input))
-            return fail (*problem);
-        // By content, not by name: a FLAC file called .wav is still read.
-        reader.reset (formats.createReaderFor (inputFile.createInputStream()));
-        if (reader == nullptr)
-            return fail (options.input
-                         + ": not an audio file this program can read (WAV, AIFF or FLAC)");
+        if (! job.openInput (inputFile))
+            return fail (result.error);
     }
 
-    if (reader->numChannels != 4)
-        return fail (inputName + ": needs 4 channels (first-order ambisonics), got "
-                     + juce::String (reader->numChannels));
-    const double sampleRate = reader->sampleRate;
-    if (! (sampleRate >= 1.0))
-        return fail (inputName + ": has no valid sample rate");
-    if (sampleRate > maxSampleRate)
-        return fail (inputName + ": sample rate " + juce::String (sampleRate) + " Hz is above "
-                     + juce::String (maxSampleRate) + " Hz, the highest the limiter supports");
-
     const auto outputFile = resolve (options.output);
-    if (auto problem = checkWritable (outputFile, options.output))
+    if (auto problem = FileChecks::checkWritable (outputFile, options.output))
         return fail (*problem);
     if (! options.demo && sameFile (inputFile, outputFile))
         return fail (options.output + ": OUTPUT is the same file as INPUT; choose another name");
-    if (settings.xml != nullptr && sameFile (resolve (options.settingsFile), outputFile))
+    if (context.settings.xml != nullptr && sameFile (resolve (options.settingsFile), outputFile))
         return fail (options.output + ": OUTPUT is the same file as the settings document");
     if (! options.format.has_value())
         for (const char* extension : { ".aif", ".aiff", ".aifc", ".ogg", ".mp3" })
@@ -403,75 +337,62 @@ int render (const RenderOptions& options)
     if (options.plotFile.isNotEmpty())
     {
         plotFile = resolve (options.plotFile);
-        if (auto problem = checkWritable (plotFile, options.plotFile))
+        if (auto problem = FileChecks::checkWritable (plotFile, options.plotFile))
             return fail (*problem);
         if (sameFile (plotFile, outputFile) || (! options.demo && sameFile (plotFile, inputFile)))
             return fail (options.plotFile + ": the plot must not replace INPUT or OUTPUT");
     }
-
-    std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
-    juce::StringArray warnings;
-    auto parameters = applySettings (*processor, options, &settings, warnings);
-    for (const auto& warning : warnings)
-        warn (warning);
+    for (const auto& name : options.reportFiles)
+    {
+        const auto report = resolve (name);
+        if (sameFile (report, outputFile) || (! options.demo && sameFile (report, inputFile))
+            || (plotFile != juce::File() && sameFile (report, plotFile)))
+            return fail (name + ": the report must not replace INPUT, OUTPUT or the plot");
+        if (auto problem = FileChecks::checkWritable (report, name))
+            return fail (*problem);
+    }
 
     const auto format = options.outputFormat();
     if ((format == RenderOptions::Format::flac) != options.output.endsWithIgnoreCase (".flac"))
         warn ("writing " + RenderOptions::formatName (format) + " into a file named "
               + outputFile.getFileName());
-    juce::TemporaryFile temporary (outputFile, juce::TemporaryFile::useHiddenFile);
-    juce::String problem;
-    auto writer = createWriter (format, temporary.getFile(), sampleRate, problem);
-    if (writer == nullptr)
-        return fail (options.output + ": " + problem);
 
-    RenderSession::Settings sessionSettings;
-    sessionSettings.blockSize = options.blockSize;
-    sessionSettings.raw = options.raw;
-    sessionSettings.settledStart = options.settled;
-    sessionSettings.inputGain = parameters.linearGain();
-    sessionSettings.countClipping = format != RenderOptions::Format::wav32;
-    sessionSettings.plotColumns = EnvelopePlot::width - 90;
-
-    RenderSession session (*processor, *reader, *writer, sessionSettings);
-    session.prepare();
-    parameters.attackMs = lookaheadMsInForce (*processor, parameters.attackMs);
-
-    const double inputSeconds = static_cast<double> (reader->lengthInSamples) / sampleRate;
+    const double inputSeconds = static_cast<double> (job.getExpectedFrames()) / result.sampleRate;
     ProgressBar progress (::isatty (STDERR_FILENO) == 1 && inputSeconds > progressAfterSeconds);
-    const auto result = session.run ([] { return stopSignal != 0; },
-                                     [&progress] (juce::int64 done, juce::int64 total)
-                                     { progress.update (done, total); });
+    job.render (
+        outputFile,
+        format,
+        plotFile,
+        [] { return stopSignal != 0; },
+        [&progress] (juce::int64 done, juce::int64 total) { progress.update (done, total); });
     progress.clear();
-    writer.reset(); // completes the file's header
-    processor->releaseResources();
 
-    const auto& stats = session.getStats();
-    if (result == RenderSession::Result::interrupted || stopSignal != 0)
-        return fail ("interrupted; " + options.output + " not written",
-                     128 + static_cast<int> (stopSignal));
-    if (result == RenderSession::Result::readFailed)
-        return fail (inputName + ": read error; " + options.output + " not written");
-    if (result == RenderSession::Result::writeFailed)
-        return fail (options.output + ": write error (disk full?); nothing written");
+    RunSummary summary;
+    summary.startedAt = started;
+    summary.wallSeconds =
+        std::chrono::duration<double> (std::chrono::steady_clock::now() - startClock).count();
 
-    // Read back what was written before it replaces anything.
-    std::unique_ptr<juce::AudioFormatReader> check (
-        formats.createReaderFor (temporary.getFile().createInputStream()));
-    if (check == nullptr || check->lengthInSamples != stats.inputFrames || check->numChannels != 4)
-        return fail (options.output
-                     + ": the written file is incomplete (disk full?); nothing written");
-    check.reset();
+    if (result.status == FileStatus::interrupted || stopSignal != 0)
+    {
+        if (result.status == FileStatus::interrupted)
+            result.error.clear();
+        summary.interrupted = true;
+        summary.exitStatus = 128 + static_cast<int> (stopSignal);
+        writeReports (context, results, summary);
+        return fail ("interrupted; " + options.output + " not written", summary.exitStatus);
+    }
+    if (result.status == FileStatus::failed)
+    {
+        summary.exitStatus = exitFailed;
+        writeReports (context, results, summary);
+        return fail (result.error);
+    }
 
-    std::error_code renameError;
-    std::filesystem::rename (temporary.getFile().getFullPathName().toStdString(),
-                             outputFile.getFullPathName().toStdString(),
-                             renameError);
-    if (renameError)
-        return fail (options.output
-                     + ": cannot replace it: " + juce::String (renameError.message()));
-
-    printSummary (stats, inputName, options.output, format, options.raw, sampleRate, parameters);
+    printSummary (result, options.raw, context);
+    const auto& stats = result.stats;
+    if (result.status == FileStatus::truncated)
+        warn (result.inputName + " is " + result.lengthNote
+              + "; only the frames present were rendered");
     if (stats.nonFiniteInputSamples > 0)
         warn (juce::String (stats.nonFiniteInputSamples)
               + " input samples were not finite numbers and became silence");
@@ -480,32 +401,82 @@ int render (const RenderOptions& options)
               + " output samples above 0 dBFS were clipped in " + RenderOptions::formatName (format)
               + "; use --format wav32 or a ceiling at or below 0 dB");
 
-    if (plotFile != juce::File())
-    {
-        EnvelopePlot::Labels labels;
-        labels.title = "Orvalis: " + inputName + " -> " + options.output;
-        labels.subtitle = "input gain " + juce::String (parameters.gainDb, 1) + " dB, attack "
-                          + juce::String (parameters.attackMs, 2) + " ms, release "
-                          + juce::String (parameters.releaseMs, 1) + " ms, ceiling "
-                          + juce::String (parameters.ceilingDb, 1) + " dB; largest gain reduction "
-                          + juce::String (stats.largestGainReductionDb, 1) + " dB";
-        labels.sampleRate = sampleRate;
-        labels.ceilingDb = parameters.ceilingDb;
-        const auto image = EnvelopePlot::draw (stats.history, labels);
-
-        juce::TemporaryFile plotTemporary (plotFile, juce::TemporaryFile::useHiddenFile);
-        if (! EnvelopePlot::writePng (image, plotTemporary.getFile()))
-            return fail (options.plotFile + ": cannot write the plot (" + options.output
-                         + " was written)");
-        std::filesystem::rename (plotTemporary.getFile().getFullPathName().toStdString(),
-                                 plotFile.getFullPathName().toStdString(),
-                                 renameError);
-        if (renameError)
-            return fail (options.plotFile
-                         + ": cannot write the plot: " + juce::String (renameError.message()));
+    int status = BatchRender::exitStatusFor (results);
+    if (plotFile != juce::File() && result.error.isEmpty())
         std::cout << "plot       " << options.plotFile << "\n";
-    }
-    return 0;
+    summary.exitStatus = status;
+    if (! writeReports (context, results, summary))
+        status = exitFailed;
+    for (const auto& name : options.reportFiles)
+        std::cout << "report     " << name << "\n";
+    if (result.error.isNotEmpty())
+        return fail (result.error);
+    return status;
+}
+
+int renderBatch (RenderContext& context)
+{
+    const auto started = startTime();
+    // Workers make their processors while this one lives: the first processor of the process
+    // sets up the shared look-and-feel, which belongs on this thread. It also tells the settings
+    // warnings once for the whole batch.
+    std::unique_ptr<juce::AudioProcessor> keeper (createPluginFilter());
+    juce::StringArray warnings;
+    applySettings (*keeper, context.options, &context.settings, warnings);
+    for (const auto& warning : warnings)
+        warn (warning);
+    context.warnAboutSettings = false;
+
+    BatchRender batch (context, [] { return stopSignal != 0; });
+    if (auto problem = batch.plan())
+        return fail (*problem, exitUsage);
+
+    int status = batch.run();
+    const auto& results = batch.getResults();
+    const auto t = RenderReport::totals (results);
+    RunSummary summary;
+    summary.startedAt = started;
+    summary.wallSeconds = batch.getWallSeconds();
+    summary.workers = batch.getWorkers();
+    summary.interrupted = stopSignal != 0;
+    if (summary.interrupted)
+        status = 128 + static_cast<int> (stopSignal);
+    summary.exitStatus = status;
+
+    std::cout << "summary    " << t.files << " files: " << t.done << " done, " << t.truncated
+              << " truncated, " << t.skipped << " skipped, " << t.failed << " failed";
+    if (summary.interrupted)
+        std::cout << ", " << t.interrupted << " interrupted (removed), " << t.notStarted
+                  << " not started";
+    std::cout << "; " << RenderText::duration (t.audioSeconds) << " of audio in "
+              << juce::String (summary.wallSeconds, 1) << " s ("
+              << juce::String (
+                     summary.wallSeconds > 0.0 ? t.audioSeconds / summary.wallSeconds : 0.0, 0)
+              << "x real time)\n";
+    if (context.options.targetTruePeakDb.has_value())
+        std::cout << "target     " << t.targetMissed
+                  << (t.targetMissed == 1 ? " output exceeds" : " outputs exceed")
+                  << " the true-peak target of "
+                  << juce::String (*context.options.targetTruePeakDb, 2) << " dBTP\n";
+    if (! writeReports (context, results, summary) && status == 0)
+        status = exitFailed;
+    for (const auto& name : context.options.reportFiles)
+        std::cout << "report     " << name << "\n";
+    std::cout.flush();
+    if (summary.interrupted)
+        fail ("interrupted: " + juce::String (t.done + t.truncated) + " finished outputs kept, "
+              + juce::String (t.interrupted) + " unfinished removed, " + juce::String (t.notStarted)
+              + " not started");
+    return status;
+}
+
+int render (RenderContext& context)
+{
+    const auto& options = context.options;
+    if (options.settingsFile.isNotEmpty())
+        if (auto problem = loadSettings (options.settingsFile, context.settings))
+            return fail (*problem);
+    return options.isBatch() ? renderBatch (context) : renderOne (context);
 }
 } // namespace
 
@@ -533,5 +504,7 @@ int main (int argc, char* argv[])
     // The processor's look-and-feel and image cache expect JUCE's GUI classes to be initialised;
     // nothing here opens a window.
     juce::ScopedJuceInitialiser_GUI juceGui;
-    return render (options);
+    RenderContext context;
+    context.options = options;
+    return render (context);
 }
