@@ -94,9 +94,9 @@ void runOverSignal (benchmark::State& state, bool quiet, ProcessBlock&& processB
     }
 
     state.SetItemsProcessed (state.iterations() * frames);
-    state.counters["ns_per_frame"] = benchmark::Counter (static_cast<double> (frames) * 1e-9,
-                                                         benchmark::Counter::kIsIterationInvariantRate
-                                                             | benchmark::Counter::kInvert);
+    state.counters["ns_per_frame"] = benchmark::Counter (
+        static_cast<double> (frames) * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_LimiterProcess (benchmark::State& state)
@@ -111,9 +111,11 @@ void BM_LimiterProcess (benchmark::State& state)
     limiter.setReleaseMs (20.0f);
     limiter.setCeiling (1.0f);
     limiter.setSampleRate (rate);
-    state.SetLabel ("N=" + std::to_string (limiter.getLookaheadSamples()) + (quiet ? " quiet" : " bursts"));
+    state.SetLabel ("N=" + std::to_string (limiter.getLookaheadSamples())
+                    + (quiet ? " quiet" : " bursts"));
 
-    runOverSignal (state, quiet, [&] (float* const* channels, int n) { limiter.process (channels, n); });
+    runOverSignal (
+        state, quiet, [&] (float* const* channels, int n) { limiter.process (channels, n); });
 }
 
 // The least work any look-ahead limiter does: delay N, multiply by a gain, clamp. Scalar, one
@@ -157,7 +159,10 @@ void BM_FloorDelay (benchmark::State& state)
     const int delay = rate * static_cast<int> (state.range (1)) / 1000;
     FloorDelay floor (delay);
     state.SetLabel ("N=" + std::to_string (delay));
-    runOverSignal (state, false, [&] (float* const* channels, int n) { floor.process (channels, n, 0.5f, 1.0f); });
+    runOverSignal (state,
+                   false,
+                   [&] (float* const* channels, int n)
+                   { floor.process (channels, n, 0.5f, 1.0f); });
 }
 } // namespace
 
@@ -170,6 +175,10 @@ BENCHMARK (BM_LimiterProcess)
     ->Args ({ 192000, 40, 1 })
     ->Unit (benchmark::kMillisecond);
 
-BENCHMARK (BM_FloorDelay)->Args ({ 48000, 1 })->Args ({ 48000, 40 })->Args ({ 192000, 40 })->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_FloorDelay)
+    ->Args ({ 48000, 1 })
+    ->Args ({ 48000, 40 })
+    ->Args ({ 192000, 40 })
+    ->Unit (benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

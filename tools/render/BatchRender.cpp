@@ -96,7 +96,7 @@ public:
         line << filesDone << "/" << files << " files, " << RenderText::duration (audioSeconds)
              << " of audio";
         if (elapsed > 0.5 && audioSeconds > 0.0)
-            line << ", " << juce::String (audioSeconds / elapsed, 0) << "x real time";
+            line << ", " << juce::roundToInt (audioSeconds / elapsed) << "x real time";
         if (fraction > 0.02 && fraction < 1.0)
             line << ", about " << RenderText::clockTime (elapsed / fraction - elapsed, false)
                  << " left";

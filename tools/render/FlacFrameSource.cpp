@@ -158,7 +158,8 @@ juce::String FlacFrameSource::getDamageNote() const
     juce::StringArray notes;
     if (damagedFrames > 0)
         notes.add (juce::String (damagedFrames)
-                   + " damaged spots in the FLAC stream (lost sync, bad frame header or "
+                   + (damagedFrames == 1 ? " damaged spot" : " damaged spots")
+                   + " in the FLAC stream (lost sync, bad frame header or "
                      "checksum; a damaged frame is decoded as silence)");
     if (wrongChannelFrames > 0)
         notes.add (juce::String (wrongChannelFrames)

@@ -177,7 +177,7 @@ void RenderJob::render (const juce::File& outputFile,
     sessionSettings.inputGain = result.knobs.linearGain();
     sessionSettings.countClipping = format != RenderOptions::Format::wav32;
     sessionSettings.plotColumns = EnvelopePlot::width - 90;
-    sessionSettings.measureInputLoudness = true;
+    sessionSettings.measureInputLoudness = options.inputLoudness;
     sessionSettings.measureOutputLoudness = true;
     sessionSettings.loudnessGain =
         options.convention == RenderOptions::Convention::fuma ? std::sqrt (2.0f) : 1.0f;

@@ -94,6 +94,8 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
             options.raw = true;
         else if (arg == "--settled")
             options.settled = true;
+        else if (arg == "--input-loudness")
+            options.inputLoudness = true;
         else if (arg == "--gain" || arg == "--attack" || arg == "--release" || arg == "--ceiling")
         {
             const Range& range = arg == "--gain"      ? gainRange

@@ -37,6 +37,7 @@ struct RenderOptions
     juce::StringArray reportFiles; // .json or .csv
     std::optional<double> targetTruePeakDb;
     Convention convention = Convention::ambiX;
+    bool inputLoudness = false; // the output's loudness is always measured
     // Unset values keep the plug-in's default, or the value from --settings.
     std::optional<double> gainDb, attackMs, releaseMs, ceilingDb;
     int blockSize = defaultBlockSize;

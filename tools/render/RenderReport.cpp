@@ -8,9 +8,11 @@ namespace
 {
 constexpr int schemaVersion = 1;
 
+/** The value to the given step (a power of ten at most 1), as the nearest double to that decimal. */
 double rounded (double value, double step)
 {
-    return std::round (value / step) * step;
+    const double perUnit = std::round (1.0 / step);
+    return std::round (value * perUnit) / perUnit;
 }
 
 /** A linear level in dB to 0.001 dB; null for silence. */

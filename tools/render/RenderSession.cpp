@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace
 {
@@ -197,6 +199,17 @@ int RenderSession::readBlock (int numFrames)
     for (int ch = 0; ch < numChannels; ++ch)
     {
         float* const samples = channelPointers[static_cast<size_t> (ch)];
+        // A NaN or infinity has every exponent bit set, and adding one to its exponent carries
+        // into the sign bit: one pass without branches finds out whether there is anything to replace.
+        std::uint32_t carry = 0;
+        for (int i = 0; i < got; ++i)
+        {
+            std::uint32_t bits;
+            std::memcpy (&bits, samples + i, sizeof (bits));
+            carry |= (bits & 0x7f800000u) + 0x00800000u;
+        }
+        if ((carry & 0x80000000u) == 0)
+            continue;
         for (int i = 0; i < got; ++i)
             if (! std::isfinite (samples[i]))
             {

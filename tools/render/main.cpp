@@ -450,8 +450,8 @@ int renderBatch (RenderContext& context)
                   << " not started";
     std::cout << "; " << RenderText::duration (t.audioSeconds) << " of audio in "
               << juce::String (summary.wallSeconds, 1) << " s ("
-              << juce::String (
-                     summary.wallSeconds > 0.0 ? t.audioSeconds / summary.wallSeconds : 0.0, 0)
+              << juce::roundToInt (summary.wallSeconds > 0.0 ? t.audioSeconds / summary.wallSeconds
+                                                             : 0.0)
               << "x real time)\n";
     if (context.options.targetTruePeakDb.has_value())
         std::cout << "target     " << t.targetMissed
