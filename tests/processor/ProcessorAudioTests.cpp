@@ -183,6 +183,15 @@ TEST (ProcessorInputGain, GlidesTowardANewGainWithoutAStep)
     EXPECT_NEAR (last, 0.99763116f, 1.0e-5f);
     for (size_t i = out.size() - 1000; i < out.size(); ++i)
         ASSERT_EQ (out[i], last) << i;
+
+    // Bit for bit the stated glide, sample after sample, also once it has come to rest.
+    float expected = 1.0f;
+    const double target = static_cast<double> (std::pow (10.0f, 6.0f * 0.05f));
+    for (int k = 1; k < 8000 - 48; ++k)
+    {
+        expected = static_cast<float> (0.005 * target + 0.995 * static_cast<double> (expected));
+        ASSERT_EQ (applied (k), expected) << k;
+    }
 }
 
 //==============================================================================
@@ -347,7 +356,9 @@ TEST (ProcessorBypass, SwitchingCrossfadesAndTheLimiterResumesWhereItRested)
             process (*twin, twinBlock);
         // After the resume, the limiter's own output again once delay and fade have passed.
         if (start >= 14400 + 48 + fade)
+        {
             ASSERT_TRUE (identical (block, twinBlock)) << start;
+        }
         for (int i = 0; i < 48; ++i)
             out.push_back (block.getSample (3, i));
     }
@@ -564,8 +575,10 @@ TEST_P (ProcessorDeferredSettings, EqualApplyingEveryChangeAtOnce)
                     process (*p, buffer);
                     reference.process (expected);
                     if (! resuming)
+                    {
                         ASSERT_TRUE (identical (buffer, expected))
                             << "step " << s << " block " << b;
+                    }
                 }
                 resuming = false;
                 expectSameLimiter (*p->limiter, reference.limiter, s);
