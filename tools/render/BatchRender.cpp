@@ -225,7 +225,11 @@ std::optional<juce::String> BatchRender::plan()
     }
 
     for (const auto& argument : options.inputs)
+    {
+        if (! FileChecks::resolve (argument).exists())
+            return argument + ": no such file or folder";
         addInput (argument);
+    }
     if (planned.empty())
         return "no WAV, AIFF or FLAC files in " + options.inputs.joinIntoString (", ");
 

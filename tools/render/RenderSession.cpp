@@ -18,9 +18,9 @@ double secondsSince (Clock::time_point start)
 // A window's input below this (-80 dBFS) says nothing about the gain.
 constexpr float quietInput = 1.0e-4f;
 constexpr double gainWindowSeconds = 0.01;
-// An output frame this far below its gained input (about 1e-5 dB) was limited; rounding alone
-// never takes it so far.
-constexpr float limitedRatio = 1.0f - 1.0e-6f;
+// An output frame more than 0.001 dB below its gained input was limited. The processor's input
+// gain can come to rest a few units in the last place short of its setting; that is not limiting.
+constexpr float limitedRatio = 0.99988487f; // -0.001 dB
 
 float frameMagnitude (const std::array<float*, 4>& channels, int i)
 {
