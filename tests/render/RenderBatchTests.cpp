@@ -87,6 +87,11 @@ juce::var parseJson (const juce::File& file)
 /** The report's entry for an input, by the name it was given. */
 juce::var entryFor (const juce::var& report, const std::string& input)
 {
+    if (! report["files"].isArray())
+    {
+        ADD_FAILURE() << "no files in the report";
+        return {};
+    }
     for (const auto& entry : *report["files"].getArray())
         if (entry["input"].toString().toStdString() == input)
             return entry;

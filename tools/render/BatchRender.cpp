@@ -161,6 +161,7 @@ void BatchRender::addInput (const juce::String& argument)
             r.plotName = joinName (context.options.plotFile, outRelative + ".png");
         r.format = format;
         r.mode = context.modeName();
+        r.knobs = context.knobs;
         planned.push_back (p);
         results.push_back (r);
     };
@@ -402,6 +403,8 @@ void BatchRender::printFinished (size_t index)
         if (r.error.isNotEmpty())
             line << "\n        " << r.error;
     }
+    else if (r.status == FileStatus::interrupted)
+        line << r.inputName << " -> " << r.outputName << ": unfinished, removed";
     else
         line << (r.error.isNotEmpty() ? r.error : r.inputName);
     std::cout << line << std::endl;

@@ -14,6 +14,7 @@ struct RenderContext
     RenderOptions options;
     SettingsDocument settings;     // no xml without --settings
     bool warnAboutSettings = true; // the batch warns once, not for every file
+    KnobSettings knobs;            // what the settings give, for files that are never rendered
 
     /** The limiting mode the settings give, as the report names it. */
     juce::String modeName() const { return "sample-peak"; }

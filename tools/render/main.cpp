@@ -10,6 +10,8 @@
 #include <juce_events/juce_events.h>
 
 #include <array>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,12 +25,16 @@ constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
 constexpr double progressAfterSeconds = 5.0;
 
-volatile std::sig_atomic_t stopSignal = 0;
+// Set by the signal handler, read by every worker of a batch: a lock-free atomic is safe in both.
+std::atomic<int> stopSignal { 0 };
+static_assert (std::atomic<int>::is_always_lock_free);
 
 extern "C" void onStopSignal (int signal);
 extern "C" void onStopSignal (int signal)
 {
-    stopSignal = signal;
+    const int savedErrno = errno;
+    stopSignal.store (signal, std::memory_order_relaxed);
+    errno = savedErrno;
 }
 
 void installStopHandlers()
@@ -348,41 +354,12 @@ int renderOne (const RenderContext& context)
     result.inputName = options.demo ? juce::String ("demo scene (ambiX, SN3D)") : options.input;
     result.outputName = options.output;
     result.plotName = options.plotFile;
+    result.mode = context.modeName();
     RenderJob job (context, result, warn);
 
-    juce::File inputFile;
-    if (options.demo)
-        job.openDemo();
-    else
-    {
-        inputFile = resolve (options.input);
-        if (! job.openInput (inputFile))
-            return fail (result.error);
-    }
-
     const auto outputFile = resolve (options.output);
-    if (auto problem = FileChecks::checkWritable (outputFile, options.output))
-        return fail (*problem);
-    if (! options.demo && sameFile (inputFile, outputFile))
-        return fail (options.output + ": OUTPUT is the same file as INPUT; choose another name");
-    if (context.settings.xml != nullptr && sameFile (resolve (options.settingsFile), outputFile))
-        return fail (options.output + ": OUTPUT is the same file as the settings document");
-    if (! options.format.has_value())
-        for (const char* extension : { ".aif", ".aiff", ".aifc", ".ogg", ".mp3" })
-            if (options.output.endsWithIgnoreCase (extension))
-                return fail (options.output + ": cannot write "
-                             + juce::String (extension + 1).toUpperCase()
-                             + "; name OUTPUT .wav or .flac, or choose --format");
-
-    juce::File plotFile;
-    if (options.plotFile.isNotEmpty())
-    {
-        plotFile = resolve (options.plotFile);
-        if (auto problem = FileChecks::checkWritable (plotFile, options.plotFile))
-            return fail (*problem);
-        if (sameFile (plotFile, outputFile) || (! options.demo && sameFile (plotFile, inputFile)))
-            return fail (options.plotFile + ": the plot must not replace INPUT or OUTPUT");
-    }
+    const auto inputFile = options.demo ? juce::File() : resolve (options.input);
+    const auto plotFile = options.plotFile.isNotEmpty() ? resolve (options.plotFile) : juce::File();
     for (const auto& name : options.reportFiles)
     {
         const auto report = resolve (name);
@@ -391,6 +368,53 @@ int renderOne (const RenderContext& context)
             return fail (name + ": the report must not replace INPUT, OUTPUT or the plot");
         if (auto problem = FileChecks::checkWritable (report, name))
             return fail (*problem);
+    }
+
+    // From here on a failure is reported in the report too, with the settings it would have had.
+    if (! options.reportFiles.isEmpty())
+    {
+        std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
+        juce::StringArray repeated; // RenderJob tells them
+        result.knobs = applySettings (*processor, options, &context.settings, repeated);
+    }
+    RunSummary summary;
+    summary.startedAt = started;
+    const auto failReported = [&] (const juce::String& message)
+    {
+        result.status = FileStatus::failed;
+        result.error = message;
+        summary.exitStatus = exitFailed;
+        summary.wallSeconds =
+            std::chrono::duration<double> (std::chrono::steady_clock::now() - startClock).count();
+        writeReports (context, results, summary);
+        return fail (message);
+    };
+
+    if (options.demo)
+        job.openDemo();
+    else if (! job.openInput (inputFile))
+        return failReported (result.error);
+
+    if (auto problem = FileChecks::checkWritable (outputFile, options.output))
+        return failReported (*problem);
+    if (! options.demo && sameFile (inputFile, outputFile))
+        return failReported (options.output
+                             + ": OUTPUT is the same file as INPUT; choose another name");
+    if (context.settings.xml != nullptr && sameFile (resolve (options.settingsFile), outputFile))
+        return failReported (options.output + ": OUTPUT is the same file as the settings document");
+    if (! options.format.has_value())
+        for (const char* extension : { ".aif", ".aiff", ".aifc", ".ogg", ".mp3" })
+            if (options.output.endsWithIgnoreCase (extension))
+                return failReported (options.output + ": cannot write "
+                                     + juce::String (extension + 1).toUpperCase()
+                                     + "; name OUTPUT .wav or .flac, or choose --format");
+
+    if (plotFile != juce::File())
+    {
+        if (auto problem = FileChecks::checkWritable (plotFile, options.plotFile))
+            return failReported (*problem);
+        if (sameFile (plotFile, outputFile) || (! options.demo && sameFile (plotFile, inputFile)))
+            return failReported (options.plotFile + ": the plot must not replace INPUT or OUTPUT");
     }
 
     const auto format = options.outputFormat();
@@ -407,9 +431,6 @@ int renderOne (const RenderContext& context)
         [] { return stopSignal != 0; },
         [&progress] (juce::int64 done, juce::int64 total) { progress.update (done, total); });
     progress.clear();
-
-    RunSummary summary;
-    summary.startedAt = started;
     summary.wallSeconds =
         std::chrono::duration<double> (std::chrono::steady_clock::now() - startClock).count();
 
@@ -418,16 +439,12 @@ int renderOne (const RenderContext& context)
         if (result.status == FileStatus::interrupted)
             result.error.clear();
         summary.interrupted = true;
-        summary.exitStatus = 128 + static_cast<int> (stopSignal);
+        summary.exitStatus = 128 + stopSignal.load();
         writeReports (context, results, summary);
         return fail ("interrupted; " + options.output + " not written", summary.exitStatus);
     }
     if (result.status == FileStatus::failed)
-    {
-        summary.exitStatus = exitFailed;
-        writeReports (context, results, summary);
-        return fail (result.error);
-    }
+        return failReported (result.error);
 
     printSummary (result, options.raw, context);
     const auto& stats = result.stats;
@@ -463,7 +480,7 @@ int renderBatch (RenderContext& context)
     // warnings once for the whole batch.
     std::unique_ptr<juce::AudioProcessor> keeper (createPluginFilter());
     juce::StringArray warnings;
-    applySettings (*keeper, context.options, &context.settings, warnings);
+    context.knobs = applySettings (*keeper, context.options, &context.settings, warnings);
     for (const auto& warning : warnings)
         warn (warning);
     context.warnAboutSettings = false;
@@ -481,7 +498,7 @@ int renderBatch (RenderContext& context)
     summary.workers = batch.getWorkers();
     summary.interrupted = stopSignal != 0;
     if (summary.interrupted)
-        status = 128 + static_cast<int> (stopSignal);
+        status = 128 + stopSignal.load();
     summary.exitStatus = status;
 
     std::cout << "summary    " << t.files << " files: " << t.done << " done, " << t.truncated
