@@ -41,8 +41,9 @@ size_t riffChunkSizeAt (const std::vector<std::uint8_t>& bytes, const char* id)
 {
     for (size_t pos = 12; pos + 8 <= bytes.size();)
     {
-        const std::uint32_t size = bytes[pos + 4] | (bytes[pos + 5] << 8) | (bytes[pos + 6] << 16)
-                                   | (std::uint32_t (bytes[pos + 7]) << 24);
+        std::uint32_t size = 0;
+        for (size_t i = 4; i-- > 0;)
+            size = (size << 8) | bytes[pos + 4 + i];
         if (std::memcmp (bytes.data() + pos, id, 4) == 0)
             return pos + 4;
         pos += 8 + size + (size & 1);
