@@ -615,8 +615,3 @@ juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
 {
     return new CorvaneAudioProcessor();
 }
-
-juce::String CorvaneAudioProcessor::getParameterID (int index)
-{
-    return wrapperType == wrapperType_LV2 ? "p" + juce::String (index) : juce::String (index);
-}
