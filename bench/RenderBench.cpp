@@ -257,6 +257,8 @@ BENCHMARK (BM_LoudnessOfW)->Arg (0)->Unit (benchmark::kMillisecond);
 
 int main (int argc, char** argv)
 {
+    benchmark::AddCustomContext (
+        "load average", juce::File ("/proc/loadavg").loadFileAsString().trim().toStdString());
     // The processor's look-and-feel expects JUCE's GUI classes; nothing opens a window.
     juce::ScopedJuceInitialiser_GUI juce;
     benchmark::Initialize (&argc, argv);
