@@ -13,6 +13,7 @@ packages=(
     liblilv-dev lilv-utils sordi lv2file
     xvfb xauth xdotool imagemagick fonts-roboto-unhinted fonts-dejavu-core
     clang-format time
+    libebur128-dev ffmpeg
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; else sudo=""; fi
