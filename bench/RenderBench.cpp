@@ -8,6 +8,7 @@
 // Argument 0 picks the signal: 0 the demo scene (four percussive sources, peaks to +9 dBFS),
 // 1 noise bursts alternating between 0..+12 dBFS and -40..-10 dBFS (dense: the worst case for
 // the true-peak meters, which skip stretches that cannot raise a peak).
+#include "BenchSignal.h"
 #include "tools/render/DemoSceneReader.h"
 #include "tools/render/InputFile.h"
 #include "tools/render/LoudnessMeter.h"
@@ -49,23 +50,10 @@ Signal makeSignal (int kind)
         }
         return s;
     }
-    std::mt19937 rng (20261209u);
-    std::uniform_real_distribution<float> unit (-1.0f, 1.0f), loudDb (0.0f, 12.0f),
-        softDb (-40.0f, -10.0f);
-    std::uniform_int_distribution<int> lengthMs (20, 400);
-    bool loud = true;
-    for (int i = 0; i < frames;)
-    {
-        const int end = std::min (frames, i + lengthMs (rng) * 48);
-        const float level = std::pow (10.0f, (loud ? loudDb (rng) : softDb (rng)) / 20.0f);
-        for (; i < end; ++i)
-        {
-            const float common = unit (rng);
-            for (auto& ch : s)
-                ch[static_cast<size_t> (i)] = level * (0.6f * common + 0.4f * unit (rng));
-        }
-        loud = ! loud;
-    }
+    // The engine benchmarks' noise bursts, reaching +12 dBFS.
+    const auto bursts = benchSignal::makeSignal (frames, false);
+    for (size_t ch = 0; ch < 4; ++ch)
+        s[ch] = bursts[ch];
     return s;
 }
 
