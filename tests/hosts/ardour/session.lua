@@ -8,15 +8,16 @@
 -- FRAMES frames (its four sources are overwritten with the test signal afterwards), no fades, and
 -- the track's and master's panners bypassed, so that the master carries the four channels as they
 -- are. "insert" puts the plug-in (FORMAT LV2, VST3 or VST, or none) at the top of the track;
--- "gain" sets one of its parameters; "reload" reads it back. Each saves and closes the session,
--- then loads it once more and exports its first FRAMES frames to the file EXPORT (32-bit float
--- WAV). Every line the test reads starts with "orvalis:"; the last one is "orvalis: done".
+-- "gain" sets one of its parameters; these two save and close the session, then load it once
+-- more. "reload" reads the parameter back. Each then exports the session's first FRAMES frames to
+-- the file EXPORT (32-bit float WAV). Every line the test reads starts with "orvalis:"; the last
+-- one is "orvalis: done".
 --
 -- Ardour 7.3's export corrupts its own heap now and then (with or without any plug-in), and the
 -- damage aborts the process at the next frees: a second export, saving, or closing the session.
 -- So each run exports once, as its last act, and then ends without tearing the session down
 -- (ORVALIS_ARDOUR_TEARDOWN=1 closes it all the same, for the crash hunt). The plug-in's own
--- teardown still runs at every step, when the session is closed before the export.
+-- teardown still runs in the steps that change the session, which close it before the export.
 
 io.stdout:setvbuf ("no") -- a crash must not swallow what was printed before it
 
@@ -174,9 +175,11 @@ if not AudioEngine:set_backend ("None (Dummy)", "", "") then fail ("no Dummy bac
 load ()
 say ("rate", Session:nominal_sample_rate ())
 steps[step] ()
-close ()
+if step ~= "reload" then close () end
 if step ~= "make" then
-	load ()
+	-- The reload step exports the session it loaded; the others close theirs (the plug-in's
+	-- teardown) and export it as loaded again.
+	if step ~= "reload" then load () end
 	export (arg[5])
 	if os.getenv ("ORVALIS_ARDOUR_TEARDOWN") == "1" then
 		close ()
