@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -107,6 +108,11 @@ RunResult run (const std::vector<std::string>& args,
         if (std::chrono::steady_clock::now() > deadline)
         {
             result.timedOut = true;
+            // Where it hangs, for the crash hunt: every thread's stack, appended to the log.
+            if (std::getenv ("ORVALIS_ARDOUR_STACKS_ON_HANG") != nullptr)
+                std::system (("gdb -q -batch -p " + std::to_string (child)
+                              + " -ex 'thread apply all bt 30' >> '" + logPath.string() + "' 2>&1")
+                                 .c_str());
             kill (-child, SIGKILL);
             waitpid (child, &status, 0);
             break;
