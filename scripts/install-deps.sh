@@ -10,7 +10,7 @@ packages=(
     libxrandr-dev libxcursor-dev libxcomposite-dev libgl-dev
     libflac-dev libvorbis-dev libpng-dev libjpeg-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    liblilv-dev lilv-utils sordi lv2file
+    liblilv-dev lilv-utils sordi lv2file ardour
     xvfb xauth xdotool imagemagick fonts-roboto-unhinted fonts-dejavu-core
     clang-format time
     libebur128-dev ffmpeg
