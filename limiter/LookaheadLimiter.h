@@ -95,6 +95,9 @@ public:
     float getSmoothedDelay() const noexcept { return smoothedDelay; }
     bool isAllocated() const noexcept { return peakRing != nullptr; }
     bool isTruePeak() const noexcept { return truePeak; }
+    /** True when process measures true peaks: true-peak mode with a look-ahead of at least one
+        sample (without one there is no delay line, and sample peaks are limited). */
+    bool measuresTruePeaks() const noexcept { return truePeak && lookaheadSamples >= 1; }
     /** In true-peak mode, a channel's true peak over the last block's output as the detector
         measured it (its value around each output sample times that sample's gain); 0 otherwise. */
     float getOutputTruePeak (int channel) const noexcept

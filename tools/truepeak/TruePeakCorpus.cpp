@@ -46,8 +46,10 @@ ceiling by the reference, or over it at all by the 4x meter.
   --csv FILE     also write every run, one line each
 
 Exit status: 0 when every signal within the detector's passband stays within the limits, 1
-otherwise (the full-band white noise is reported but not counted: it has 9 % of its power above
-0.907 of the Nyquist frequency, where the detector under-reads).
+otherwise. The demo scene (its hi-hat is differentiated white noise, strongest at the Nyquist
+frequency), white noise and naive squares have much of their power above 0.907 of the Nyquist
+frequency, where the detector under-reads: they are reported but not counted, beside versions
+low-passed to 19.6 kHz that are.
 )";
 
 struct CorpusSignal
@@ -261,17 +263,51 @@ Signal demoScene (int)
     return s;
 }
 
+Signal lowPassed (Signal s, int rate)
+{
+    for (auto& ch : s)
+        lowPass (ch, rate, 19600.0);
+    return s;
+}
+
+// Squares made of their odd harmonics below 19.6 kHz, the same frequencies and drive as squares().
+Signal bandLimitedSquares (int rate)
+{
+    const size_t frames = framesFor (rate, 0.6);
+    Signal s = silence (frames);
+    const double hz[] = { 1000.0, 5500.0, 1000.0, 5500.0 };
+    for (size_t ch = 0; ch < numChannels; ++ch)
+        for (size_t i = framesFor (rate, 0.02); i < frames; ++i)
+        {
+            const double t = static_cast<double> (i) / rate;
+            if (! (ch < 2 || std::fmod (t, 0.05) < 0.01))
+                continue;
+            double sum = 0.0;
+            for (int k = 1; k * hz[ch] < 19600.0; k += 2)
+                sum += std::sin (twoPi * k * (hz[ch] * t + 0.1 * static_cast<double> (ch))) / k;
+            s[ch][i] = static_cast<float> (2.0 * 4.0 / M_PI * sum);
+        }
+    return s;
+}
+
+// Signals marked false have much of their power above 0.907 of the Nyquist frequency (20 kHz at
+// 44.1 kHz), beyond the detector's passband: they are measured and reported, and each has a
+// counterpart low-passed to 19.6 kHz that the guarantee covers.
 std::vector<CorpusSignal> corpus()
 {
     return {
-        { "demo scene", true, demoScene },
-        { "noise bursts to 19.6 kHz", true, [] (int rate) { return noiseBursts (rate, true); } },
+        { "demo scene", false, demoScene },
+        { "demo scene to 19.6 kHz",
+          true,
+          [] (int rate) { return lowPassed (demoScene (rate), rate); } },
         { "noise bursts, white", false, [] (int rate) { return noiseBursts (rate, false); } },
+        { "noise bursts to 19.6 kHz", true, [] (int rate) { return noiseBursts (rate, true); } },
         { "997 Hz", true, [] (int rate) { return toneBursts (rate, 997.0); } },
         { "10 kHz", true, [] (int rate) { return toneBursts (rate, 10000.0); } },
         { "15 kHz", true, [] (int rate) { return toneBursts (rate, 15000.0); } },
         { "19 kHz", true, [] (int rate) { return toneBursts (rate, 19000.0); } },
-        { "squares 1 and 5.5 kHz", true, squares },
+        { "squares 1, 5.5 kHz, naive", false, squares },
+        { "squares 1, 5.5 kHz, to 19.6 kHz", true, bandLimitedSquares },
         { "single-sample impulses", true, impulses },
         { "fs/4 pattern", true, quarterRate },
     };
@@ -428,7 +464,7 @@ int main (int argc, char** argv)
     bool failed = false;
 
     std::cout << "ceiling " << ceilingDb << " dBTP; worst over all settings per signal and rate\n";
-    std::cout << juce::String ("signal").paddedRight (' ', 26)
+    std::cout << juce::String ("signal").paddedRight (' ', 32)
               << "  rate   SP-mode ref32   ref32  (setting)              4x meter  ffmpeg\n";
     for (const auto& signal : corpus())
         for (int rate : rates)
@@ -475,7 +511,7 @@ int main (int argc, char** argv)
                     }
                 }
 
-            const auto line = juce::String (signal.name).paddedRight (' ', 26)
+            const auto line = juce::String (signal.name).paddedRight (' ', 32)
                               + juce::String (rate).paddedLeft (' ', 6)
                               + signedDb (samplePeakMode.referenceDb).paddedLeft (' ', 14)
                               + signedDb (worst.referenceDb).paddedLeft (' ', 8)
