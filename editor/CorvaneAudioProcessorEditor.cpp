@@ -344,7 +344,9 @@ void CorvaneAudioProcessorEditor::placeThresholdLine()
     const float maxPeak = owner().getParameter (CorvaneAudioProcessor::paramMaxPeakLevel);
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 
-    const int y = static_cast<int> ((1.0f - maxPeak) * 80.0f + 75.0f);
+    // A value outside 0..1 is stored as given but limits at the end of the range, and a huge one
+    // would overflow the conversion to int: the line marks the ceiling in force.
+    const int y = static_cast<int> ((1.0f - juce::jlimit (0.0f, 1.0f, maxPeak)) * 80.0f + 75.0f);
     blueLine->setBounds (202, y, 99, 3);
     blueLine->setVisible (true);
 }

@@ -310,9 +310,7 @@ void LookaheadLimiter::storeWindowState (const WindowState& w) noexcept
 ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, float v) noexcept
 {
     const int b = blockLength;
-    const int m = numBlocks;
     float* const ring = peakRing.get();
-    float* const peaks = blockPeaks.get();
     int* const peakPos = blockPeakPos.get();
 
     ring[w.ringPos] = v;
@@ -343,49 +341,77 @@ ORVALIS_ALWAYS_INLINE float LookaheadLimiter::pushWindowPeak (WindowState& w, fl
         w.currentBlockPeak > w.otherBlocksPeak ? w.currentBlockPeak : w.otherBlocksPeak;
 
     if (++w.ringPos >= w.blockEnd)
-    {
-        const int k = w.blockIndex;
-        peaks[k] = w.currentBlockPeak;
-        const float p = w.currentBlockPeak;
-        w.blockIndex = k + 1 >= m ? 0 : k + 1;
-        // The next block's entries stay in the window until overwritten, so it starts from
-        // the peak it had on the previous pass.
-        w.currentBlockPeak = peaks[w.blockIndex];
-        w.currentBlockPeakPos = peakPos[w.blockIndex];
-        peaks[w.blockIndex] = 0.0f;
-
-        if (w.otherBlocksPeakBlock == k || w.otherBlocksPeakBlock == w.blockIndex)
-        {
-            float peak = 0.0f;
-            int block = w.otherBlocksPeakBlock;
-            for (int j = 0; j < m; ++j)
-            {
-                if (peaks[j] > peak)
-                {
-                    peak = peaks[j];
-                    block = j;
-                }
-            }
-            w.otherBlocksPeak = peak;
-            w.otherBlocksPeakBlock = block;
-        }
-        else if (p > w.otherBlocksPeak)
-        {
-            w.otherBlocksPeak = p;
-            w.otherBlocksPeakBlock = k;
-        }
-
-        const int window = lookaheadSamples + 1;
-        w.blockStart += b;
-        if (w.ringPos >= window)
-        {
-            w.ringPos = 0;
-            w.blockStart = 0;
-        }
-        w.blockEnd = std::min (w.blockStart + b, window);
-    }
+        completeBlock (w);
 
     return windowPeak;
+}
+
+ORVALIS_ALWAYS_INLINE void LookaheadLimiter::completeBlock (WindowState& w) noexcept
+{
+    const int b = blockLength;
+    const int m = numBlocks;
+    float* const peaks = blockPeaks.get();
+    int* const peakPos = blockPeakPos.get();
+
+    const int k = w.blockIndex;
+    peaks[k] = w.currentBlockPeak;
+    const float p = w.currentBlockPeak;
+    w.blockIndex = k + 1 >= m ? 0 : k + 1;
+    // The next block's entries stay in the window until overwritten, so it starts from
+    // the peak it had on the previous pass.
+    w.currentBlockPeak = peaks[w.blockIndex];
+    w.currentBlockPeakPos = peakPos[w.blockIndex];
+    peaks[w.blockIndex] = 0.0f;
+
+    if (w.otherBlocksPeakBlock == k || w.otherBlocksPeakBlock == w.blockIndex)
+    {
+        float peak = 0.0f;
+        int block = w.otherBlocksPeakBlock;
+        for (int j = 0; j < m; ++j)
+        {
+            if (peaks[j] > peak)
+            {
+                peak = peaks[j];
+                block = j;
+            }
+        }
+        w.otherBlocksPeak = peak;
+        w.otherBlocksPeakBlock = block;
+    }
+    else if (p > w.otherBlocksPeak)
+    {
+        w.otherBlocksPeak = p;
+        w.otherBlocksPeakBlock = k;
+    }
+
+    const int window = lookaheadSamples + 1;
+    w.blockStart += b;
+    if (w.ringPos >= window)
+    {
+        w.ringPos = 0;
+        w.blockStart = 0;
+    }
+    w.blockEnd = std::min (w.blockStart + b, window);
+}
+
+void LookaheadLimiter::fillWindow (WindowState& w, float v, int count) noexcept
+{
+    float* const ring = peakRing.get();
+    int* const peakPos = blockPeakPos.get();
+
+    while (count > 0)
+    {
+        const int k = std::min (count, w.blockEnd - w.ringPos);
+        std::fill_n (ring + w.ringPos, k, v);
+        // Nothing in the block is above v, and v is now at its last written entry. Which of equal
+        // entries holds the peak only decides when the block is scanned again, not what is found.
+        w.currentBlockPeak = v;
+        w.currentBlockPeakPos = peakPos[w.blockIndex] = w.ringPos + k - 1;
+        w.ringPos += k;
+        count -= k;
+        if (w.ringPos >= w.blockEnd)
+            completeBlock (w);
+    }
 }
 
 float LookaheadLimiter::pushWindowPeak (float v) noexcept
@@ -436,6 +462,17 @@ ORVALIS_ALWAYS_INLINE void LookaheadLimiter::stepGain (GainState& s,
     {
         s.gain = s.attackTarget + (s.gain - s.attackTarget) * releaseStep;
     }
+}
+
+// The entry before r, on the ring of delayCapacity frames that sample-peak mode has always read,
+// also now that the ring is longer for true-peak mode: at the largest look-ahead that ring held
+// exactly N + 1 frames, so the entry before the oldest was the frame just written. (It is weighted
+// by 0 unless the delay glides, but the sign of that zero reaches the output.)
+int LookaheadLimiter::olderEntry (int writePos, int r, int d) const noexcept
+{
+    if (d + 1 == delayCapacity)
+        return writePos;
+    return r == 0 ? ringFrames - 1 : r - 1;
 }
 
 int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
@@ -490,7 +527,7 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
         int r = delayWritePos - d;
         if (r < 0)
             r += ringFrames;
-        const int older = r == 0 ? ringFrames - 1 : r - 1;
+        const int older = olderEntry (delayWritePos, r, d);
 
         for (int ch = 0; ch < numChannels; ++ch)
         {
@@ -551,6 +588,8 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
         // 1. Non-finite samples become 0 (in place: the output overwrites them anyway), and each
         // frame's detector value: the ceiling unless the largest magnitude is greater. With every
         // sample finite the order of the maximum does not matter.
+        // Also found: the first frame whose detector value is above the ceiling.
+        int firstAbove = count;
         int i = 0;
         for (; i + 4 <= count; i += 4)
         {
@@ -565,6 +604,9 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
                 largest = _mm_max_ps (largest, _mm_and_ps (magnitude, finite));
             }
             _mm_store_ps (framePeaks + i, _mm_max_ps (upper, largest));
+            if (firstAbove == count)
+                if (const int above = _mm_movemask_ps (_mm_cmpgt_ps (largest, upper)); above != 0)
+                    firstAbove = i + __builtin_ctz (static_cast<unsigned> (above));
         }
         for (; i < count; ++i)
         {
@@ -576,10 +618,32 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
                 v = v > std::abs (sample) ? v : std::abs (sample);
             }
             framePeaks[i] = v;
+            if (firstAbove == count && v > limit)
+                firstAbove = i;
         }
 
-        // 2. The window peak, the gain law and the delay glide, sample by sample.
-        for (i = 0; i < count; ++i)
+        // 2. The window peak, the gain law and the delay glide, sample by sample. While the gain
+        // rests at exactly 1 with nothing to attack, release or settle, the delay does not glide
+        // and the window holds nothing above the ceiling, every frame at the ceiling leaves all of
+        // that as it is: the gain law returns 1 and only the window takes the frames in.
+        i = 0;
+        bool glided = false;
+        if (state.gain == 1.0f && state.attackTarget == 1.0f
+            && ! (static_cast<double> (state.settleWeight) > 0.0001) && delay == nAsFloat
+            && limit > 0.0f && window.currentBlockPeak <= limit && window.otherBlocksPeak <= limit)
+        {
+            const int run = firstAbove;
+            if (run > 0)
+            {
+                fillWindow (window, limit, run);
+                state.settleWeight = 0.0f;
+                std::fill_n (frameGains, run, 1.0f);
+                std::fill_n (frameDelays, run, n);
+                std::fill_n (frameFracs, run, 0.0f);
+                i = run;
+            }
+        }
+        for (; i < count; ++i)
         {
             stepGain (state, pushWindowPeak (window, framePeaks[i]));
             frameGains[i] = state.gain;
@@ -589,6 +653,7 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
             float frac = 0.0f;
             if (delay != nAsFloat)
             {
+                glided = true;
                 if (std::abs (static_cast<double> (delay) - static_cast<double> (n)) > 1e-9)
                     delay = static_cast<float> (static_cast<double> (delay) * 0.9999
                                                 + static_cast<double> (n) * 0.0001);
@@ -610,7 +675,7 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
             int r = writePos - frameDelays[k];
             if (r < 0)
                 r += capacity;
-            const int older = r == 0 ? capacity - 1 : r - 1;
+            const int older = olderEntry (writePos, r, frameDelays[k]);
 
             _mm_storeu_ps (lines + writePos * kChannels, frame);
             const float frac = frameFracs[k];
@@ -622,30 +687,70 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
                                _mm_min_ps (upper, _mm_mul_ps (mixed, _mm_set1_ps (frameGains[k]))));
         };
 
-        for (i = 0; i + 4 <= count; i += 4)
+        const auto outputChunk = [&] (auto&& output) noexcept
         {
-            const int at = start + i;
-            __m128 f0 = _mm_loadu_ps (x[0] + at), f1 = _mm_loadu_ps (x[1] + at);
-            __m128 f2 = _mm_loadu_ps (x[2] + at), f3 = _mm_loadu_ps (x[3] + at);
-            _MM_TRANSPOSE4_PS (f0, f1, f2, f3);
-            __m128 y0 = outputFrame (i, f0);
-            __m128 y1 = outputFrame (i + 1, f1);
-            __m128 y2 = outputFrame (i + 2, f2);
-            __m128 y3 = outputFrame (i + 3, f3);
-            _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
-            _mm_storeu_ps (x[0] + at, y0);
-            _mm_storeu_ps (x[1] + at, y1);
-            _mm_storeu_ps (x[2] + at, y2);
-            _mm_storeu_ps (x[3] + at, y3);
-        }
-        for (; i < count; ++i)
+            int k = 0;
+            for (; k + 4 <= count; k += 4)
+            {
+                const int at = start + k;
+                __m128 f0 = _mm_loadu_ps (x[0] + at), f1 = _mm_loadu_ps (x[1] + at);
+                __m128 f2 = _mm_loadu_ps (x[2] + at), f3 = _mm_loadu_ps (x[3] + at);
+                _MM_TRANSPOSE4_PS (f0, f1, f2, f3);
+                __m128 y0 = output (k, f0);
+                __m128 y1 = output (k + 1, f1);
+                __m128 y2 = output (k + 2, f2);
+                __m128 y3 = output (k + 3, f3);
+                _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+                _mm_storeu_ps (x[0] + at, y0);
+                _mm_storeu_ps (x[1] + at, y1);
+                _mm_storeu_ps (x[2] + at, y2);
+                _mm_storeu_ps (x[3] + at, y3);
+            }
+            for (; k < count; ++k)
+            {
+                const int at = start + k;
+                alignas (16) float y[kChannels];
+                _mm_store_ps (y, output (k, _mm_set_ps (x[3][at], x[2][at], x[1][at], x[0][at])));
+                for (int ch = 0; ch < kChannels; ++ch)
+                    x[ch][at] = y[ch];
+            }
+        };
+
+        if (glided)
         {
-            const int at = start + i;
-            alignas (16) float y[kChannels];
-            _mm_store_ps (y, outputFrame (i, _mm_set_ps (x[3][at], x[2][at], x[1][at], x[0][at])));
-            for (int ch = 0; ch < kChannels; ++ch)
-                x[ch][at] = y[ch];
+            outputChunk (outputFrame);
+            continue;
         }
+
+        // Every frame of this chunk reads the delay at exactly N: frac * older + (1 - frac) * r is
+        // r plus a zero with older's sign (the ring holds finite samples only). Older is the entry
+        // read for the frame before, or, at the largest look-ahead, the frame just written (see
+        // olderEntry).
+        const bool olderIsWritten = n + 1 == delayCapacity;
+        __m128 previous = _mm_setzero_ps();
+        {
+            const int firstWrite = writePos + 1 >= capacity ? 0 : writePos + 1;
+            int r = firstWrite - n;
+            if (r < 0)
+                r += capacity;
+            previous = _mm_loadu_ps (lines + (r == 0 ? capacity - 1 : r - 1) * kChannels);
+        }
+        outputChunk (
+            [&] (int k, __m128 frame) noexcept
+            {
+                if (++writePos >= capacity)
+                    writePos = 0;
+                int r = writePos - n;
+                if (r < 0)
+                    r += capacity;
+                _mm_storeu_ps (lines + writePos * kChannels, frame);
+                const __m128 current = _mm_loadu_ps (lines + r * kChannels);
+                const __m128 older = olderIsWritten ? frame : previous;
+                previous = current;
+                const __m128 mixed = _mm_add_ps (_mm_and_ps (older, signMask), current);
+                return _mm_max_ps (
+                    lower, _mm_min_ps (upper, _mm_mul_ps (mixed, _mm_set1_ps (frameGains[k]))));
+            });
     }
 
     delayWritePos = writePos;
@@ -811,7 +916,7 @@ void LookaheadLimiter::processTruePeak (float* const* channels, int numSamples) 
             int r = writePos - frameDelays[k];
             if (r < 0)
                 r += capacity;
-            const int older = r == 0 ? capacity - 1 : r - 1;
+            const int older = olderEntry (writePos, r, frameDelays[k]);
             int leaving = writePos - n;
             if (leaving < 0)
                 leaving += capacity;

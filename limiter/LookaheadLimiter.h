@@ -126,6 +126,10 @@ private:
     void storeWindowState (const WindowState&) noexcept;
     float pushWindowPeak (WindowState&, float v) noexcept;
     float pushWindowPeak (float v) noexcept;
+    void completeBlock (WindowState&) noexcept;
+    int olderEntry (int writePos, int r, int d) const noexcept;
+    /** Takes count entries of v into the window; only while no entry in it is above v. */
+    void fillWindow (WindowState&, float v, int count) noexcept;
     void stepGain (GainState&, float windowPeak) const noexcept;
 
     // Legend (units and ranges):

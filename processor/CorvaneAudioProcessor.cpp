@@ -513,25 +513,41 @@ void CorvaneAudioProcessor::applyInputGain (float* const* channels,
 {
     const float target = inputGainTarget.load (std::memory_order_relaxed);
 
-    if (std::abs (inputGainCurrent - target) > 0.000001)
+    const auto glide = [target] (float current) noexcept
     {
-        for (int i = 0; i < numSamples; ++i)
+        return static_cast<float> (0.005 * static_cast<double> (target)
+                                   + 0.995 * static_cast<double> (current));
+    };
+
+    // A glide step that leaves the gain as it is leaves it so for good: in single precision the
+    // glide comes to rest just short of its target, and from there the gain is a constant.
+    if (std::abs (inputGainCurrent - target) > 0.000001
+        && glide (inputGainCurrent) != inputGainCurrent)
+    {
+        int i = 0;
+        for (; i < numSamples; ++i)
         {
-            inputGainCurrent =
-                static_cast<float> (0.005 * static_cast<double> (target)
-                                    + 0.995 * static_cast<double> (inputGainCurrent));
+            const float next = glide (inputGainCurrent);
+            if (next == inputGainCurrent)
+                break;
+            inputGainCurrent = next;
             for (int ch = 0; ch < numProcessedChannels; ++ch)
                 channels[ch][i] *= inputGainCurrent;
         }
         for (int ch = 0; ch < numProcessedChannels; ++ch)
+        {
+            for (int j = i; j < numSamples; ++j)
+                channels[ch][j] *= inputGainCurrent;
             peaks[ch] = blockOps::silenceNonFiniteAndMeasure (channels[ch], numSamples);
+        }
     }
     else
     {
-        inputGainCurrent = target;
+        if (std::abs (inputGainCurrent - target) <= 0.000001)
+            inputGainCurrent = target;
         for (int ch = 0; ch < numProcessedChannels; ++ch)
-            peaks[ch] =
-                blockOps::multiplySilenceNonFiniteAndMeasure (channels[ch], target, numSamples);
+            peaks[ch] = blockOps::multiplySilenceNonFiniteAndMeasure (
+                channels[ch], inputGainCurrent, numSamples);
     }
 }
 
@@ -649,9 +665,4 @@ juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
 {
     return new CorvaneAudioProcessor();
-}
-
-juce::String CorvaneAudioProcessor::getParameterID (int index)
-{
-    return wrapperType == wrapperType_LV2 ? "p" + juce::String (index) : juce::String (index);
 }

@@ -93,9 +93,6 @@ public:
     float getParameter (int index) override;
     const juce::String getParameterText (int index) override;
     float getParameterDefaultValue (int index) override;
-    // LV2 needs IDs that can start a name in its bundle's description; every other format keeps
-    // the index written in decimal ("0" to "3").
-    juce::String getParameterID (int index) override;
     void setParameter (int index, float value) override;
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 

@@ -19,13 +19,9 @@ void InputHistory::record (const float* const* channels, int numSamples, int del
 
     const int kept = std::min (numSamples, std::clamp (delaySamples, 0, capacity));
     const int first = numSamples - kept;
+    const int pos = (writePos + (first & mask)) & mask;
     for (int ch = 0; ch < numChannels; ++ch)
-    {
-        float* const line = ring.get() + ch * capacity;
-        const float* const source = channels[ch];
-        for (int i = first; i < numSamples; ++i)
-            line[(writePos + i) & mask] = source[i];
-    }
+        copyIntoRing (ring.get() + ch * capacity, pos, channels[ch] + first, kept);
     writePos = (writePos + (numSamples & mask)) & mask;
 }
 
@@ -34,23 +30,38 @@ void InputHistory::delay (const float* const* in,
                           int numSamples,
                           int delaySamples) noexcept
 {
-    if (numSamples <= 0)
-        return;
-
     const int d = std::clamp (delaySamples, 0, capacity - 1);
-    for (int ch = 0; ch < numChannels; ++ch)
+    // Each stretch is stored before its delayed copy is read, so a delay of 0 gives the input back
+    // and the output may be the input; a stretch is short enough not to overwrite what it reads.
+    const int stretch = capacity - d;
+    for (int done = 0; done < numSamples;)
     {
-        float* const line = ring.get() + ch * capacity;
-        const float* const source = in[ch];
-        float* const destination = out[ch];
-        int pos = writePos;
-        for (int i = 0; i < numSamples; ++i)
+        const int k = std::min (numSamples - done, stretch);
+        const int readPos = (writePos - d) & mask;
+        for (int ch = 0; ch < numChannels; ++ch)
         {
-            // Written before it is read, so a delay of 0 gives the input back.
-            line[pos] = source[i];
-            destination[i] = line[(pos - d) & mask];
-            pos = (pos + 1) & mask;
+            float* const line = ring.get() + ch * capacity;
+            copyIntoRing (line, writePos, in[ch] + done, k);
+            copyOutOfRing (line, readPos, out[ch] + done, k);
         }
+        writePos = (writePos + k) & mask;
+        done += k;
     }
-    writePos = (writePos + (numSamples & mask)) & mask;
+}
+
+void InputHistory::copyIntoRing (float* line, int pos, const float* source, int count) noexcept
+{
+    const int first = std::min (count, capacity - pos);
+    std::copy (source, source + first, line + pos);
+    std::copy (source + first, source + count, line);
+}
+
+void InputHistory::copyOutOfRing (const float* line,
+                                  int pos,
+                                  float* destination,
+                                  int count) noexcept
+{
+    const int first = std::min (count, capacity - pos);
+    std::copy (line + pos, line + pos + first, destination);
+    std::copy (line, line + (count - first), destination + first);
 }

@@ -29,6 +29,9 @@ public:
     delay (const float* const* in, float* const* out, int numSamples, int delaySamples) noexcept;
 
 private:
+    static void copyIntoRing (float* line, int pos, const float* source, int count) noexcept;
+    static void copyOutOfRing (const float* line, int pos, float* destination, int count) noexcept;
+
     static constexpr int mask = capacity - 1;
     static_assert ((capacity & mask) == 0, "the ring is indexed with a mask");
 

@@ -45,6 +45,12 @@ measure() {
 }
 measure orvalis-lv2 "Orvalis LV2 x1" env LV2_PATH="$artefacts/LV2" "$bench_build/lv2bench" "$lv2_uri"
 measure orvalis-vst2 "Orvalis VST 2.4 x1" "$bench_build/vst2bench" --arrangement quad "$artefacts/VST/Orvalis.so"
+# The same with +12 dB of input gain: what a limiter is for (Input Gain is parameter 3, 0..60 dB).
+setting="+12 dB input gain, otherwise defaults"
+measure orvalis-lv2-12db "Orvalis LV2 x1" env LV2_PATH="$artefacts/LV2" "$bench_build/lv2bench" \
+    --set input_gain=12 "$lv2_uri"
+measure orvalis-vst2-12db "Orvalis VST 2.4 x1" "$bench_build/vst2bench" --arrangement quad --param 3=0.2 \
+    "$artefacts/VST/Orvalis.so"
 
 awk -F'\t' '
 NR == 1 { next }

@@ -10,9 +10,10 @@ packages=(
     libxrandr-dev libxcursor-dev libxcomposite-dev libgl-dev
     libflac-dev libvorbis-dev libpng-dev libjpeg-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    liblilv-dev lilv-utils
+    liblilv-dev lilv-utils sordi lv2file ardour
     xvfb xauth xdotool imagemagick fonts-roboto-unhinted fonts-dejavu-core
     clang-format time
+    libebur128-dev ffmpeg
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; else sudo=""; fi

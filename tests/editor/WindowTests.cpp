@@ -407,8 +407,10 @@ TEST_F (Window, CeilingLineMarksTheMaxPeakLevelAtFourPixelsPerDecibel)
         float normalised;
         int y;
     };
-    // +10 dB at y 75, 0 dB at 115, -10 dB at 155; 0.26 gives 134.2, truncated.
-    const Case cases[] = { { 1.0f, 75 }, { 0.5f, 115 }, { 0.0f, 155 }, { 0.26f, 134 } };
+    // +10 dB at y 75, 0 dB at 115, -10 dB at 155; 0.26 gives 134.2, truncated. Values beyond the
+    // range limit at its ends, as the ceiling in force does.
+    const Case cases[] = { { 1.0f, 75 },   { 0.5f, 115 },   { 0.0f, 155 },
+                           { 0.26f, 134 }, { 1.0e30f, 75 }, { -1.0e30f, 155 } };
     for (const auto& c : cases)
     {
         hostSets (*processor, CorvaneAudioProcessor::paramMaxPeakLevel, c.normalised);

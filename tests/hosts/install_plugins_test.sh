@@ -12,7 +12,7 @@ HOME="$home" "$cmake_bin" "$@" -P "$script"
 
 fail=0
 for item in .vst/Orvalis.so .vst3/Orvalis.vst3/Contents/x86_64-linux/Orvalis.so \
-            .lv2/Orvalis.lv2/manifest.ttl .lv2/Orvalis.lv2/dsp.ttl; do
+            .lv2/Orvalis.lv2/manifest.ttl .lv2/Orvalis.lv2/orvalis.ttl .lv2/Orvalis.lv2/Orvalis.so; do
     if [ -e "$home/$item" ]; then echo "installed ~/$item"; else echo "MISSING ~/$item"; fail=1; fi
 done
 

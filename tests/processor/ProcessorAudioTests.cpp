@@ -183,6 +183,15 @@ TEST (ProcessorInputGain, GlidesTowardANewGainWithoutAStep)
     EXPECT_NEAR (last, 0.99763116f, 1.0e-5f);
     for (size_t i = out.size() - 1000; i < out.size(); ++i)
         ASSERT_EQ (out[i], last) << i;
+
+    // Bit for bit the stated glide, sample after sample, also once it has come to rest.
+    float expected = 1.0f;
+    const double target = static_cast<double> (std::pow (10.0f, 6.0f * 0.05f));
+    for (int k = 1; k < 8000 - 48; ++k)
+    {
+        expected = static_cast<float> (0.005 * target + 0.995 * static_cast<double> (expected));
+        ASSERT_EQ (applied (k), expected) << k;
+    }
 }
 
 //==============================================================================
@@ -246,16 +255,17 @@ TEST (ProcessorLongBlocks, EveryFrameIsDelayedAndLimited)
 }
 
 //==============================================================================
-class ProcessorBypass : public ::testing::TestWithParam<float> // Attack Time
+class ProcessorBypass : public ::testing::TestWithParam<std::tuple<double, float>> // rate, attack
 {
 };
 
 TEST_P (ProcessorBypass, DelaysTheInputByTheLatencyAndFreezesTheMeters)
 {
+    const auto [rate, attackValue] = GetParam();
     auto p = createProcessor();
-    setParameter (*p, attack, GetParam());
+    setParameter (*p, attack, attackValue);
     setParameter (*p, gain, 0.1f);
-    p->prepareToPlay (48000.0, 512);
+    p->prepareToPlay (rate, 512);
     const int latency = p->getLatencySamples();
 
     // Meters and the gain reduction from one limited block, then bypass from then on.
@@ -290,7 +300,12 @@ TEST_P (ProcessorBypass, DelaysTheInputByTheLatencyAndFreezesTheMeters)
     EXPECT_EQ (p->limiter->getGainReductionDb(), reduction); // the limiter rests
 }
 
-INSTANTIATE_TEST_SUITE_P (Lookaheads, ProcessorBypass, ::testing::Values (0.0f, 0.025f, 1.0f));
+INSTANTIATE_TEST_SUITE_P (Lookaheads,
+                          ProcessorBypass,
+                          ::testing::Values (std::make_tuple (48000.0, 0.0f),
+                                             std::make_tuple (48000.0, 0.025f),
+                                             std::make_tuple (48000.0, 1.0f),
+                                             std::make_tuple (192000.0, 1.0f)));
 
 TEST (ProcessorBypass, StartingInBypassNeedsNoFade)
 {
@@ -347,7 +362,9 @@ TEST (ProcessorBypass, SwitchingCrossfadesAndTheLimiterResumesWhereItRested)
             process (*twin, twinBlock);
         // After the resume, the limiter's own output again once delay and fade have passed.
         if (start >= 14400 + 48 + fade)
+        {
             ASSERT_TRUE (identical (block, twinBlock)) << start;
+        }
         for (int i = 0; i < 48; ++i)
             out.push_back (block.getSample (3, i));
     }
@@ -564,8 +581,10 @@ TEST_P (ProcessorDeferredSettings, EqualApplyingEveryChangeAtOnce)
                     process (*p, buffer);
                     reference.process (expected);
                     if (! resuming)
+                    {
                         ASSERT_TRUE (identical (buffer, expected))
                             << "step " << s << " block " << b;
+                    }
                 }
                 resuming = false;
                 expectSameLimiter (*p->limiter, reference.limiter, s);

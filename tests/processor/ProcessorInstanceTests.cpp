@@ -2,7 +2,8 @@
 // sixteen at a time, created and destroyed over and over, on one thread and on two. They share
 // one look-and-feel, installed as the desktop's default while any processor lives and removed
 // with the last. Leaks show in JUCE's leak detector and LeakSanitizer (scripts/sanitizers.sh);
-// the races ThreadSanitizer looks for (scripts/tsan.sh).
+// the races ThreadSanitizer looks for (scripts/tsan.sh). Inside a plug-in wrapper on Linux the
+// default look-and-feel changes only between two messages of JUCE's message thread.
 
 #include "ProcessorTestSupport.h"
 #include "lookandfeel/TarnwickLookAndFeel.h"
@@ -11,11 +12,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
 
 using namespace hostCalls;
+
+namespace juce
+{
+// JUCE's own single step of the message loop (modal loops are off in this build).
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+} // namespace juce
 
 namespace
 {
@@ -49,6 +57,81 @@ void processOneBlockEach (std::vector<std::unique_ptr<CorvaneAudioProcessor>>& p
             ASSERT_LE (buffer.getMagnitude (ch, 0, 64), 1.0f);
     }
 }
+
+// JUCE's message loop on a thread of its own, as JUCE's plug-in wrappers run it on Linux, and the
+// type of wrapper the processor is told it lives in; both undone at the end.
+class PluginWrapperOnLinux : private juce::Thread
+{
+public:
+    explicit PluginWrapperOnLinux (juce::AudioProcessor::WrapperType type) :
+        Thread ("message thread"),
+        previousType (juce::PluginHostType::jucePlugInClientCurrentWrapperType)
+    {
+        juce::PluginHostType::jucePlugInClientCurrentWrapperType = type;
+        startThread();
+        started.wait (10000);
+    }
+
+    ~PluginWrapperOnLinux() override
+    {
+        stopThread (10000);
+        juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+        juce::PluginHostType::jucePlugInClientCurrentWrapperType = previousType;
+    }
+
+    /** Runs hostAction on this thread while the message thread is inside one message (for at
+        most 300 ms); true when the desktop's default look-and-feel changed within that message. */
+    bool defaultChangedWithinOneMessage (const std::function<void()>& hostAction)
+    {
+        std::atomic<bool> inMessage { false }, hostDone { false }, changed { false };
+        juce::WaitableEvent messageDone;
+        juce::MessageManager::callAsync (
+            [&]
+            {
+                const auto* before = &juce::Desktop::getInstance().getDefaultLookAndFeel();
+                inMessage = true;
+                const auto until = juce::Time::getMillisecondCounter() + 300;
+                while (! hostDone && juce::Time::getMillisecondCounter() < until)
+                    std::this_thread::yield();
+                changed = &juce::Desktop::getInstance().getDefaultLookAndFeel() != before;
+                messageDone.signal();
+            });
+        while (! inMessage)
+            std::this_thread::yield();
+        hostAction();
+        hostDone = true;
+        messageDone.wait (10000);
+        return changed;
+    }
+
+    /** installedLookAndFeel(), asked on the message thread. */
+    const CorvaneAudioProcessor::TarnwickLookAndFeel* installedOnMessageThread()
+    {
+        const CorvaneAudioProcessor::TarnwickLookAndFeel* result = nullptr;
+        juce::WaitableEvent done;
+        juce::MessageManager::callAsync (
+            [&]
+            {
+                result = installedLookAndFeel();
+                done.signal();
+            });
+        done.wait (10000);
+        return result;
+    }
+
+private:
+    void run() override
+    {
+        juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
+        started.signal();
+        while (! threadShouldExit())
+            if (! juce::dispatchNextMessageOnSystemQueue (true))
+                juce::Thread::sleep (1);
+    }
+
+    juce::AudioProcessor::WrapperType previousType;
+    juce::WaitableEvent started;
+};
 } // namespace
 
 TEST (ProcessorInstances, SixteenAtATimeShareOneLookAndFeelInstalledWhileAnyLives)
@@ -159,4 +242,26 @@ TEST (ProcessorInstances, EditorsOpenAndCloseOnSixteenProcessors)
         processors.clear();
         EXPECT_EQ (installedLookAndFeel(), nullptr);
     }
+}
+
+// JUCE's VST3 and LV2 wrappers on Linux create (LV2 also destroy) instances on the host's threads
+// while their message thread runs, and the first and the last instance change the desktop's
+// default look-and-feel, which JUCE allows only under the message manager's lock. Without it the
+// change lands in the middle of whatever the message thread is doing (and ThreadSanitizer reports
+// the race).
+TEST (ProcessorInstances, DefaultLookAndFeelChangesOnlyBetweenMessagesInsideAPluginWrapper)
+{
+    PluginWrapperOnLinux wrapper (juce::AudioProcessor::wrapperType_LV2);
+    std::unique_ptr<CorvaneAudioProcessor> first, second;
+    EXPECT_FALSE (wrapper.defaultChangedWithinOneMessage ([&] { first = createProcessor(); }))
+        << "the first instance installed its look-and-feel inside a message";
+    ASSERT_NE (wrapper.installedOnMessageThread(), nullptr);
+    EXPECT_EQ (wrapper.installedOnMessageThread(), lookAndFeelOf (*first));
+
+    second = createProcessor();
+    first.reset();
+    EXPECT_EQ (wrapper.installedOnMessageThread(), lookAndFeelOf (*second));
+    EXPECT_FALSE (wrapper.defaultChangedWithinOneMessage ([&] { second.reset(); }))
+        << "the last instance removed its look-and-feel inside a message";
+    EXPECT_EQ (wrapper.installedOnMessageThread(), nullptr);
 }

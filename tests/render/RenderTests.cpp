@@ -691,7 +691,13 @@ TEST_F (RenderTest, HelpExplainsEveryOption)
                                 "--demo",
                                 "wav24",
                                 "flac",
-                                "BS.1770" })
+                                "BS.1770",
+                                "--out-dir",
+                                "--jobs",
+                                "--report",
+                                "--target-true-peak",
+                                "--convention",
+                                "--input-loudness" })
         EXPECT_NE (result.output.find (option), std::string::npos) << option;
 }
 } // namespace

@@ -17,6 +17,7 @@ const Range gainRange { "--gain", 0.0, 60.0, "0..60 dB" };
 const Range attackRange { "--attack", 0.0, 40.0, "0..40 ms" };
 const Range releaseRange { "--release", 0.0, 1000.0, "0..1000 ms" };
 const Range ceilingRange { "--ceiling", -10.0, 10.0, "-10..+10 dB" };
+const Range targetRange { "--target-true-peak", -60.0, 20.0, "-60..+20 dBTP" };
 
 std::optional<juce::String>
 parseNumber (const juce::String& text, const Range& range, double& result)
@@ -50,6 +51,10 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
             positional.add (arg);
             continue;
         }
+        if (arg.startsWith ("-j") && arg.length() > 2)
+            arg = "--jobs=" + arg.substring (2);
+        else if (arg == "-j")
+            arg = "--jobs";
         if (arg == "--")
         {
             onlyPositional = true;
@@ -67,7 +72,9 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
 
         const bool takesValue = arg == "--gain" || arg == "--attack" || arg == "--release"
                                 || arg == "--ceiling" || arg == "--block" || arg == "--settings"
-                                || arg == "--plot" || arg == "--format";
+                                || arg == "--plot" || arg == "--format" || arg == "--out-dir"
+                                || arg == "--jobs" || arg == "--report"
+                                || arg == "--target-true-peak" || arg == "--convention";
         if (takesValue && ! hasInlineValue)
         {
             if (i + 1 >= args.size())
@@ -87,6 +94,8 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
             options.raw = true;
         else if (arg == "--settled")
             options.settled = true;
+        else if (arg == "--input-loudness")
+            options.inputLoudness = true;
         else if (arg == "--gain" || arg == "--attack" || arg == "--release" || arg == "--ceiling")
         {
             const Range& range = arg == "--gain"      ? gainRange
@@ -116,6 +125,45 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
                 return arg + " needs a file name";
             (arg == "--settings" ? options.settingsFile : options.plotFile) = value;
         }
+        else if (arg == "--out-dir")
+        {
+            if (value.isEmpty())
+                return juce::String ("--out-dir needs a folder name");
+            options.outDir = value;
+        }
+        else if (arg == "--jobs")
+        {
+            const auto text = value.trim();
+            if (! text.containsOnly ("0123456789") || text.isEmpty() || text.length() > 4
+                || text.getIntValue() < 1 || text.getIntValue() > 256)
+                return "-j must be a whole number of workers 1..256, got " + value;
+            options.jobs = text.getIntValue();
+        }
+        else if (arg == "--report")
+        {
+            if (! value.endsWithIgnoreCase (".json") && ! value.endsWithIgnoreCase (".csv"))
+                return "--report needs a file name ending in .json or .csv, got '" + value + "'";
+            for (const auto& earlier : options.reportFiles)
+                if (earlier.endsWithIgnoreCase (".json") == value.endsWithIgnoreCase (".json"))
+                    return juce::String ("--report is given twice for the same kind of file");
+            options.reportFiles.add (value);
+        }
+        else if (arg == "--target-true-peak")
+        {
+            double number = 0.0;
+            if (auto error = parseNumber (value, targetRange, number))
+                return error;
+            options.targetTruePeakDb = number;
+        }
+        else if (arg == "--convention")
+        {
+            if (value.equalsIgnoreCase ("ambix"))
+                options.convention = Convention::ambiX;
+            else if (value.equalsIgnoreCase ("fuma"))
+                options.convention = Convention::fuma;
+            else
+                return "--convention must be ambix or fuma, got '" + value + "'";
+        }
         else if (arg == "--format")
         {
             if (value == "wav32")
@@ -136,6 +184,22 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
         result = options;
         return std::nullopt;
     }
+
+    if (options.isBatch())
+    {
+        if (options.demo)
+            return juce::String ("--demo writes one OUTPUT; it cannot be used with --out-dir");
+        if (positional.isEmpty())
+            return juce::String ("--out-dir needs at least one INPUT file or folder");
+        for (const auto& name : positional)
+            if (name.isEmpty())
+                return juce::String ("file names must not be empty");
+        options.inputs = positional;
+        result = options;
+        return std::nullopt;
+    }
+    if (options.jobs > 0)
+        return juce::String ("-j needs the batch form (--out-dir DIR INPUT...)");
 
     const int wanted = options.demo ? 1 : 2;
     if (positional.size() < wanted)
@@ -177,6 +241,13 @@ juce::String RenderOptions::formatName (Format f)
             return "24-bit WAV";
         case Format::flac:
             return "24-bit FLAC";
+        case Format::aiff24:
+            return "24-bit AIFF";
     }
     return {};
+}
+
+juce::String RenderOptions::conventionName (Convention c)
+{
+    return c == Convention::fuma ? "FuMa" : "ambiX";
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace
 {
@@ -16,20 +18,59 @@ double secondsSince (Clock::time_point start)
 // A window's input below this (-80 dBFS) says nothing about the gain.
 constexpr float quietInput = 1.0e-4f;
 constexpr double gainWindowSeconds = 0.01;
+// An output frame more than 0.001 dB below its gained input was limited. The processor's input
+// gain can come to rest a few units in the last place short of its setting; that is not limiting.
+constexpr float limitedRatio = 0.99988487f; // -0.001 dB
+
+float frameMagnitude (const std::array<float*, 4>& channels, int i)
+{
+    return std::max (std::max (std::abs (channels[0][i]), std::abs (channels[1][i])),
+                     std::max (std::abs (channels[2][i]), std::abs (channels[3][i])));
+}
 } // namespace
 
-RenderSession::RenderSession (juce::AudioProcessor& p,
-                              juce::AudioFormatReader& r,
-                              juce::AudioFormatWriter& w,
-                              const Settings& s) :
-    processor (p),
-    reader (r),
-    writer (w),
-    settings (s),
-    sampleRate (r.sampleRate),
-    inputMeter (s.blockSize),
-    outputMeter (s.blockSize)
+size_t LevelHistory::columnFor (juce::int64 frame, int maxColumns)
 {
+    auto column = static_cast<size_t> (frame / framesPerColumn);
+    while (column >= 2 * static_cast<size_t> (std::max (1, maxColumns)))
+    {
+        for (auto* values : { &inputPeak, &outputPeak, &gainReductionDb })
+        {
+            for (size_t i = 0; 2 * i < values->size(); ++i)
+                (*values)[i] = std::max ((*values)[2 * i],
+                                         2 * i + 1 < values->size() ? (*values)[2 * i + 1] : 0.0f);
+            values->resize ((values->size() + 1) / 2);
+        }
+        framesPerColumn *= 2;
+        column = static_cast<size_t> (frame / framesPerColumn);
+    }
+    if (column >= inputPeak.size())
+    {
+        inputPeak.resize (column + 1, 0.0f);
+        outputPeak.resize (column + 1, 0.0f);
+        gainReductionDb.resize (column + 1, 0.0f);
+    }
+    return column;
+}
+
+RenderSession::RenderSession (juce::AudioProcessor& p,
+                              FrameSource& s,
+                              juce::AudioFormatWriter& w,
+                              const Settings& st) :
+    processor (p),
+    source (s),
+    writer (w),
+    settings (st),
+    sampleRate (s.getSampleRate()),
+    inputMeter (st.blockSize),
+    outputMeter (st.blockSize)
+{
+    if (settings.measureInputLoudness)
+        inputLoudness =
+            std::make_unique<LoudnessMeter> (sampleRate, settings.loudnessGain, settings.blockSize);
+    if (settings.measureOutputLoudness)
+        outputLoudness =
+            std::make_unique<LoudnessMeter> (sampleRate, settings.loudnessGain, settings.blockSize);
 }
 
 int RenderSession::prepare()
@@ -76,33 +117,49 @@ RenderSession::run (const std::function<bool()>& shouldStop,
                     const std::function<void (juce::int64, juce::int64)>& progress)
 {
     const auto start = Clock::now();
-    const juce::int64 total = std::max<juce::int64> (0, reader.lengthInSamples);
+    const juce::int64 expected = std::max<juce::int64> (0, source.getExpectedFrames());
     const int latency = stats.latencySamples;
-    const juce::int64 framesToProcess = settings.raw ? total : total + latency;
     const juce::int64 firstWritten = settings.raw ? 0 : latency;
 
-    stats.inputFrames = total;
     auto& history = stats.history;
     const int columns = std::max (1, settings.plotColumns);
-    history.framesPerColumn = std::max<juce::int64> (1, (total + columns - 1) / columns);
-    const auto numColumns =
-        static_cast<size_t> ((total + history.framesPerColumn - 1) / history.framesPerColumn);
-    history.inputPeak.assign (numColumns, 0.0f);
-    history.outputPeak.assign (numColumns, 0.0f);
-    history.gainReductionDb.assign (numColumns, 0.0f);
+    history.framesPerColumn = std::max<juce::int64> (1, (expected + columns - 1) / columns);
+    history.inputPeak.clear();
+    history.outputPeak.clear();
+    history.gainReductionDb.clear();
     gainWindowFrames = std::max<juce::int64> (1, juce::roundToInt (sampleRate * gainWindowSeconds));
     gainWindowStart = 0;
 
-    for (juce::int64 position = 0; position < framesToProcess;)
+    // Aligned, the input is followed by latency frames of silence, in the same blocks as if they
+    // had been part of the file.
+    int silenceToAdd = settings.raw ? 0 : latency;
+    bool inputEnded = false;
+    for (juce::int64 position = 0;;)
     {
         if (shouldStop())
             return Result::interrupted;
 
-        const int numFrames = static_cast<int> (
-            std::min<juce::int64> (settings.blockSize, framesToProcess - position));
-        if (! readBlock (position, numFrames))
-            return Result::readFailed;
-        measureInput (position, numFrames);
+        int real = 0;
+        if (! inputEnded)
+        {
+            real = readBlock (settings.blockSize);
+            if (real < 0)
+                return Result::readFailed;
+            inputEnded = real < settings.blockSize;
+        }
+        int numFrames = real;
+        if (inputEnded)
+        {
+            const int silence = std::min (settings.blockSize - real, silenceToAdd);
+            for (auto& channel : channelData)
+                std::fill (channel.begin() + real, channel.begin() + real + silence, 0.0f);
+            silenceToAdd -= silence;
+            numFrames += silence;
+        }
+        if (numFrames == 0)
+            break;
+
+        measureInput (position, numFrames, real);
 
         const auto processStart = Clock::now();
         juce::AudioBuffer<float> buffer (processorChannels.data(), bufferChannels, numFrames);
@@ -125,7 +182,7 @@ RenderSession::run (const std::function<bool()>& shouldStop,
         }
 
         position += numFrames;
-        progress (position, framesToProcess);
+        progress (stats.inputFrames, std::max (expected, stats.inputFrames));
     }
 
     finish();
@@ -133,60 +190,77 @@ RenderSession::run (const std::function<bool()>& shouldStop,
     return Result::finished;
 }
 
-bool RenderSession::readBlock (juce::int64 position, int numFrames)
+int RenderSession::readBlock (int numFrames)
 {
-    const juce::int64 total = stats.inputFrames;
-    const int fromFile =
-        static_cast<int> (std::clamp<juce::int64> (total - position, 0, numFrames));
+    const int got = source.read (channelPointers.data(), numFrames);
+    if (got <= 0)
+        return got;
 
-    for (auto& channel : channelData)
-        std::fill (channel.begin() + fromFile, channel.begin() + numFrames, 0.0f);
-
-    if (fromFile > 0)
+    for (int ch = 0; ch < numChannels; ++ch)
     {
-        if (! reader.read (channelPointers.data(), numChannels, position, fromFile))
-            return false;
-
-        for (int ch = 0; ch < numChannels; ++ch)
+        float* const samples = channelPointers[static_cast<size_t> (ch)];
+        // A NaN or infinity has every exponent bit set, and adding one to its exponent carries
+        // into the sign bit: one pass without branches finds out whether there is anything to replace.
+        std::uint32_t carry = 0;
+        for (int i = 0; i < got; ++i)
         {
-            float* const samples = channelPointers[static_cast<size_t> (ch)];
-            for (int i = 0; i < fromFile; ++i)
-                if (! std::isfinite (samples[i]))
-                {
-                    samples[i] = 0.0f;
-                    ++stats.nonFiniteInputSamples;
-                }
+            std::uint32_t bits;
+            std::memcpy (&bits, samples + i, sizeof (bits));
+            carry |= (bits & 0x7f800000u) + 0x00800000u;
         }
+        if ((carry & 0x80000000u) == 0)
+            continue;
+        for (int i = 0; i < got; ++i)
+            if (! std::isfinite (samples[i]))
+            {
+                samples[i] = 0.0f;
+                ++stats.nonFiniteInputSamples;
+            }
     }
-    return true;
+    stats.inputFrames += got;
+    return got;
 }
 
-void RenderSession::measureInput (juce::int64 position, int numFrames)
+void RenderSession::measureInput (juce::int64 position, int numFrames, int real)
 {
-    const juce::int64 total = stats.inputFrames;
-    const int real = static_cast<int> (std::clamp<juce::int64> (total - position, 0, numFrames));
     const auto ringSize = static_cast<juce::int64> (gainedInputMagnitude.size());
+    auto ringPos = static_cast<size_t> (position % ringSize);
     auto& history = stats.history;
+    const int columns = std::max (1, settings.plotColumns);
 
-    for (int i = 0; i < numFrames; ++i)
+    for (int i = 0; i < numFrames;)
     {
-        float magnitude = 0.0f;
-        for (int ch = 0; ch < numChannels; ++ch)
-            magnitude =
-                std::max (magnitude, std::abs (channelPointers[static_cast<size_t> (ch)][i]));
-        // Scaling by a positive factor keeps the order, so this is the gained signal's magnitude.
-        gainedInputMagnitude[static_cast<size_t> ((position + i) % ringSize)] =
-            magnitude * settings.inputGain;
-        if (i < real)
+        // Up to the end of the ring or the plot column, whichever comes first.
+        const auto column = i < real ? history.columnFor (position + i, columns) : size_t { 0 };
+        const juce::int64 columnEnd =
+            i < real ? (static_cast<juce::int64> (column) + 1) * history.framesPerColumn - position
+                     : numFrames;
+        const int end = static_cast<int> (
+            std::min<juce::int64> ({ static_cast<juce::int64> (numFrames),
+                                     columnEnd,
+                                     i + ringSize - static_cast<juce::int64> (ringPos) }));
+        const int realEnd = std::min (end, std::max (real, i));
+        float columnPeak = 0.0f;
+        for (int j = i; j < end; ++j, ++ringPos)
         {
-            auto& column =
-                history.inputPeak[static_cast<size_t> ((position + i) / history.framesPerColumn)];
-            column = std::max (column, magnitude);
+            const float magnitude = frameMagnitude (channelPointers, j);
+            // Scaling by a positive factor keeps the order, so this is the gained signal's magnitude.
+            gainedInputMagnitude[ringPos] = magnitude * settings.inputGain;
+            columnPeak = j < realEnd ? std::max (columnPeak, magnitude) : columnPeak;
         }
+        if (realEnd > i)
+            history.inputPeak[column] = std::max (history.inputPeak[column], columnPeak);
+        if (ringPos == static_cast<size_t> (ringSize))
+            ringPos = 0;
+        i = end;
     }
 
     if (real > 0)
+    {
         inputMeter.process (channelPointers.data(), real);
+        if (inputLoudness != nullptr)
+            inputLoudness->process (channelPointers[0], real);
+    }
 }
 
 void RenderSession::measureOutput (juce::int64 position, int first, int numFrames)
@@ -203,33 +277,50 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
                     ++stats.clippedOutputSamples;
     }
     outputMeter.process (written.data(), count);
+    if (outputLoudness != nullptr)
+        outputLoudness->process (written[0], count);
 
-    const juce::int64 total = stats.inputFrames;
+    // Output frame i belongs to input frame position + i - latency; the flushed silence after the
+    // input and, raw, the delayed start before it belong to none.
+    const juce::int64 offset = position - stats.latencySamples;
+    const int from = static_cast<int> (std::clamp<juce::int64> (-offset, first, numFrames));
+    const int to =
+        static_cast<int> (std::clamp<juce::int64> (stats.inputFrames - offset, from, numFrames));
     const auto ringSize = static_cast<juce::int64> (gainedInputMagnitude.size());
     auto& history = stats.history;
-    for (int i = first; i < numFrames; ++i)
+    const int columns = std::max (1, settings.plotColumns);
+    juce::int64 limited = 0;
+    for (int i = from; i < to;)
     {
-        const juce::int64 aligned = position + i - stats.latencySamples;
-        if (aligned < 0 || aligned >= total)
-            continue;
-
-        float magnitude = 0.0f;
-        for (int ch = 0; ch < numChannels; ++ch)
-            magnitude =
-                std::max (magnitude, std::abs (channelPointers[static_cast<size_t> (ch)][i]));
-
-        auto& column = history.outputPeak[static_cast<size_t> (aligned / history.framesPerColumn)];
-        column = std::max (column, magnitude);
-
+        const juce::int64 aligned = offset + i;
         if (aligned >= gainWindowStart + gainWindowFrames)
         {
             closeGainWindow();
             gainWindowStart = aligned - aligned % gainWindowFrames;
         }
-        gainWindowInputPeak = std::max (
-            gainWindowInputPeak, gainedInputMagnitude[static_cast<size_t> (aligned % ringSize)]);
-        gainWindowOutputPeak = std::max (gainWindowOutputPeak, magnitude);
+        const auto column = history.columnFor (aligned, columns);
+        auto ringPos = static_cast<size_t> (aligned % ringSize);
+        const int end = static_cast<int> (std::min<juce::int64> (
+            { static_cast<juce::int64> (to),
+              i + gainWindowStart + gainWindowFrames - aligned,
+              i + (static_cast<juce::int64> (column) + 1) * history.framesPerColumn - aligned,
+              i + ringSize - static_cast<juce::int64> (ringPos) }));
+
+        float outPeak = 0.0f, inPeak = 0.0f;
+        for (int j = i; j < end; ++j, ++ringPos)
+        {
+            const float magnitude = frameMagnitude (channelPointers, j);
+            const float gained = gainedInputMagnitude[ringPos];
+            limited += magnitude < gained * limitedRatio ? 1 : 0;
+            outPeak = std::max (outPeak, magnitude);
+            inPeak = std::max (inPeak, gained);
+        }
+        history.outputPeak[column] = std::max (history.outputPeak[column], outPeak);
+        gainWindowInputPeak = std::max (gainWindowInputPeak, inPeak);
+        gainWindowOutputPeak = std::max (gainWindowOutputPeak, outPeak);
+        i = end;
     }
+    stats.limitedFrames += limited;
 }
 
 void RenderSession::closeGainWindow()
@@ -245,12 +336,8 @@ void RenderSession::closeGainWindow()
             stats.largestGainReductionFrame = gainWindowStart;
         }
         auto& history = stats.history;
-        if (! history.gainReductionDb.empty())
-        {
-            auto& column = history.gainReductionDb[static_cast<size_t> (gainWindowStart
-                                                                        / history.framesPerColumn)];
-            column = std::max (column, reductionDb);
-        }
+        const auto column = history.columnFor (gainWindowStart, std::max (1, settings.plotColumns));
+        history.gainReductionDb[column] = std::max (history.gainReductionDb[column], reductionDb);
     }
     gainWindowInputPeak = 0.0f;
     gainWindowOutputPeak = 0.0f;
@@ -269,4 +356,10 @@ void RenderSession::finish()
         stats.outputPeak[c] = outputMeter.getSamplePeak (ch);
         stats.outputTruePeak[c] = outputMeter.getTruePeak (ch);
     }
+    if (inputLoudness != nullptr)
+        stats.inputLoudness =
+            Loudness { inputLoudness->getIntegratedLufs(), inputLoudness->getRangeLu() };
+    if (outputLoudness != nullptr)
+        stats.outputLoudness =
+            Loudness { outputLoudness->getIntegratedLufs(), outputLoudness->getRangeLu() };
 }

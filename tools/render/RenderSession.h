@@ -1,21 +1,37 @@
 #pragma once
 
+#include "tools/render/FrameSource.h"
+#include "tools/render/LoudnessMeter.h"
 #include "tools/render/TruePeakMeter.h"
 
-#include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <array>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
-/** Levels over time at a coarse resolution, for the plot. */
+/**
+    Levels over time at a coarse resolution, for the plot. When the input runs longer than
+    expected, neighbouring columns merge, so there are never more than twice the columns asked for.
+*/
 struct LevelHistory
 {
     juce::int64 framesPerColumn = 1;
     std::vector<float> inputPeak;       // linear, the input as read
     std::vector<float> outputPeak;      // linear, the output at the input's time
     std::vector<float> gainReductionDb; // largest reduction within the column
+
+    /** The column for a frame, made and merged as needed. */
+    size_t columnFor (juce::int64 frame, int maxColumns);
+};
+
+/** Integrated loudness (LUFS; none below the absolute gate) and loudness range (LU). */
+struct Loudness
+{
+    std::optional<double> integratedLufs;
+    double rangeLu = 0.0;
 };
 
 /** What a render measured. Peaks are linear; the gain reduction is in dB. */
@@ -26,9 +42,11 @@ struct RenderStats
     juce::int64 outputFrames = 0;
     std::array<float, 4> inputPeak {}, inputTruePeak {}, outputPeak {}, outputTruePeak {};
     float largestGainReductionDb = 0.0f;
-    juce::int64 largestGainReductionFrame = -1; // where its 10 ms window starts
-    juce::int64 nonFiniteInputSamples = 0;      // replaced by silence before processing
-    juce::int64 clippedOutputSamples = 0;       // beyond full scale, when counted
+    juce::int64 largestGainReductionFrame = -1;            // where its 10 ms window starts
+    juce::int64 limitedFrames = 0;                         // output frames below their gained input
+    std::optional<Loudness> inputLoudness, outputLoudness; // of W, when measured
+    juce::int64 nonFiniteInputSamples = 0;                 // replaced by silence before processing
+    juce::int64 clippedOutputSamples = 0;                  // beyond full scale, when counted
     double wallSeconds = 0.0;
     double processorSeconds = 0.0;
     LevelHistory history;
@@ -36,7 +54,8 @@ struct RenderStats
 
 /**
     Streams a four-channel source through an audio processor into a writer, block by block, so
-    memory use does not grow with the length of the input.
+    memory use does not grow with the length of the input. The source decides the length: the
+    render ends where its frames end.
 
     The processor must have its parameters set. prepare() prepares it (with a settled start it
     then primes it and prepares it again, which clears the limiter); run() processes
@@ -58,6 +77,9 @@ public:
         float inputGain = 1.0f;     // linear; for measuring the gain reduction
         bool countClipping = false; // count output samples beyond full scale
         int plotColumns = 1000;
+        // Loudness of channel 1 (W) after this gain: 1 for ambiX, sqrt 2 for FuMa's W.
+        bool measureInputLoudness = false, measureOutputLoudness = false;
+        float loudnessGain = 1.0f;
     };
 
     enum class Result
@@ -69,14 +91,17 @@ public:
     };
 
     RenderSession (juce::AudioProcessor& processor,
-                   juce::AudioFormatReader& reader,
+                   FrameSource& source,
                    juce::AudioFormatWriter& writer,
                    const Settings& settings);
 
     /** Prepares the processor; returns the latency it reports. */
     int prepare();
 
-    /** Renders everything; shouldStop is polled once per block, progress gets frames done of total. */
+    /**
+        Renders everything; shouldStop is polled once per block, progress gets the input frames
+        read so far and the source's expected total.
+    */
     Result run (const std::function<bool()>& shouldStop,
                 const std::function<void (juce::int64, juce::int64)>& progress);
 
@@ -91,14 +116,14 @@ public:
     static constexpr int primingFrames = 8 * 8192;
 
 private:
-    bool readBlock (juce::int64 position, int numFrames);
-    void measureInput (juce::int64 position, int numFrames);
+    int readBlock (int numFrames);
+    void measureInput (juce::int64 position, int numFrames, int real);
     void measureOutput (juce::int64 position, int first, int numFrames);
     void closeGainWindow();
     void finish();
 
     juce::AudioProcessor& processor;
-    juce::AudioFormatReader& reader;
+    FrameSource& source;
     juce::AudioFormatWriter& writer;
     Settings settings;
     double sampleRate;
@@ -113,6 +138,7 @@ private:
     std::vector<float> gainedInputMagnitude;
 
     TruePeakMeter inputMeter, outputMeter;
+    std::unique_ptr<LoudnessMeter> inputLoudness, outputLoudness;
     juce::int64 gainWindowFrames = 1;
     juce::int64 gainWindowStart = 0;
     float gainWindowInputPeak = 0.0f, gainWindowOutputPeak = 0.0f;

@@ -46,6 +46,5 @@ private:
     int maxBlockSize;
     // Frames interleaved four channels wide: the last tapsPerPhase - 1 frames, then the block.
     std::vector<float> history;
-    std::vector<float> interpolated;
     std::array<float, numChannels> samplePeaks {}, truePeaks {};
 };

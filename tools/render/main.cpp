@@ -1,15 +1,17 @@
 // orvalis-render: runs the Orvalis processor over a four-channel first-order ambisonic file.
-#include "tools/render/DemoSceneReader.h"
-#include "tools/render/EnvelopePlot.h"
-#include "tools/render/RenderOptions.h"
-#include "tools/render/RenderSession.h"
-#include "tools/render/RenderSettings.h"
+#include "tools/render/BatchRender.h"
+#include "tools/render/FileChecks.h"
+#include "tools/render/RenderJob.h"
+#include "tools/render/RenderReport.h"
+#include "tools/render/RenderText.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_events/juce_events.h>
 
 #include <array>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -21,15 +23,18 @@ namespace
 {
 constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
-constexpr double maxSampleRate = 192000.0;
 constexpr double progressAfterSeconds = 5.0;
 
-volatile std::sig_atomic_t stopSignal = 0;
+// Set by the signal handler, read by every worker of a batch: a lock-free atomic is safe in both.
+std::atomic<int> stopSignal { 0 };
+static_assert (std::atomic<int>::is_always_lock_free);
 
 extern "C" void onStopSignal (int signal);
 extern "C" void onStopSignal (int signal)
 {
-    stopSignal = signal;
+    const int savedErrno = errno;
+    stopSignal.store (signal, std::memory_order_relaxed);
+    errno = savedErrno;
 }
 
 void installStopHandlers()
@@ -48,6 +53,7 @@ const char* const helpText =
 
 Usage:
   orvalis-render INPUT OUTPUT [options]
+  orvalis-render --out-dir DIR INPUT... [options]
   orvalis-render --demo OUTPUT [options]
 
 Runs the Orvalis look-ahead limiter - the very processor of the plug-in - over a whole
@@ -60,6 +66,40 @@ INPUT   a WAV, AIFF or FLAC file with exactly 4 channels (ambiX or FuMa: the lim
 OUTPUT  written at the input's sample rate with the input's length. The audio goes to
         a hidden temporary file in OUTPUT's folder, renamed to OUTPUT only when it is
         complete; an existing OUTPUT is replaced. OUTPUT must not be INPUT.
+
+An input is read for what it holds, not for what its header claims: a WAV data size of
+0 or 0xFFFFFFFF (left by a recorder that lost power) or one beyond the end of the file
+means "to the end of the file", an AIFF likewise, and a FLAC file is decoded until the
+decoder stops. An input holding less than its header promises is rendered as far as it
+goes and reported as truncated (exit status 3); nothing is invented.
+
+Batch form:
+  --out-dir DIR    render every INPUT into DIR: files, and folders searched recursively
+                   for WAV, AIFF and FLAC files (hidden files and DIR itself left out).
+                   An output keeps its input's name and its folder below the folder given,
+                   and its format: WAV becomes 32-bit float WAV, FLAC 24-bit FLAC, AIFF
+                   24-bit AIFF, unless --format says otherwise (which sets the extension).
+                   Files that are not four-channel audio (or above 192000 Hz) are skipped,
+                   files that cannot be read fail; either way the rest go on. No output may
+                   replace an input, and no two inputs may share an output.
+  -j N, --jobs N   N workers, each rendering one file at a time with its own processor
+                   (default: one per core this process may use)
+  --plot DIR       with --out-dir, the pictures go to DIR, as OUTPUT.png below it
+On a terminal one progress line shows files done, audio done, the speed and the time
+left; otherwise a plain progress line every 10 s. A line per file as it finishes, then a
+summary. Ctrl-C stops at once: finished outputs stay, unfinished ones are removed.
+
+Report and delivery checks (both forms):
+  --report FILE    write a report of every file: FILE.json (schema in README.md) or
+                   FILE.csv (a row per file, a last row for the batch); may be given once
+                   for each. Written to a temporary file and renamed when complete.
+  --target-true-peak DB
+                   fail the run (exit status 4) for every output whose true peak on any
+                   channel is above DB dBTP (-60..+20); the outputs stay in place
+  --convention C   ambix (the default) or fuma: the loudness is that of W, channel 1, as
+                   ambiX's W; FuMa's W is 3 dB lower, so with fuma it is raised by 3.01 dB
+  --input-loudness also measure the input's loudness (the output's always is); costs
+                   about a fifth of the speed
 
 Limiter settings (the plug-in's four knobs, in their units):
   --gain DB        input gain, 0..60 dB (default 0)
@@ -112,8 +152,11 @@ structure of ITU-R BS.1770-4 (its coefficients are a Kaiser-windowed sinc design
 here, not the standard's table; flat within 0.1 dB up to 3/4 of the Nyquist
 frequency; a true peak is never shown below its sample peak). It also shows the
 largest gain reduction - the input peak after the input gain over the output peak, in
-10 ms windows - the latency in samples and the speed as a multiple of real time.
-A progress bar appears on a terminal for inputs longer than 5 seconds.
+10 ms windows - the share of the frames during which the limiter held the output more
+than 0.001 dB below the input after gain, the integrated loudness and loudness range of W
+(ITU-R BS.1770-4 / EBU R128 through libebur128), the latency in samples and the speed as a
+multiple of real time. A progress bar appears on a terminal for inputs longer than 5
+seconds.
 
 The processor is driven as a host drives the plug-in: the four settings are set (input
 gain, attack, release, max peak level), the processor is prepared for the file's rate
@@ -122,14 +165,17 @@ gain glides up from 0 dB over the first milliseconds, and after a look-ahead cha
 release runs slower for a while; --settled avoids both. Input samples that are not finite numbers (NaN,
 infinity) are replaced by silence, with a warning.
 
-Exit status: 0 done; 1 a file could not be read or written; 2 bad command line;
-130 or 143 interrupted (Ctrl-C, SIGTERM): the temporary file is removed and OUTPUT
-is left as it was.
+Exit status: 0 done; 1 a file could not be read or written (in the batch form: any
+file, or none was four-channel audio); 2 bad command line; 3 an input was truncated
+(its output holds what the file held); 4 an output is above --target-true-peak; 130 or
+143 interrupted (Ctrl-C, SIGTERM): unfinished outputs are removed and what was there
+before is left as it was. When several apply, the first of 1, 4, 3 is given.
 
 Examples:
   orvalis-render --demo out/demo.wav --plot out/demo.png
   orvalis-render concert.wav concert-limited.wav --gain 6 --ceiling -1
   orvalis-render take3.flac take3-limited.flac --format flac --attack 5 --release 200
+  orvalis-render --out-dir limited/ day1/ day2/ --ceiling -1 --report limited/report.json
 )";
 
 int fail (const juce::String& message, int code = exitFailed)
@@ -143,66 +189,10 @@ void warn (const juce::String& message)
     std::cerr << "orvalis-render: warning: " << message << std::endl;
 }
 
-juce::File resolve (const juce::String& path)
-{
-    return juce::File::getCurrentWorkingDirectory().getChildFile (path);
-}
-
-/** True when both names lead to one file: the same path after resolving links, or a hard link. */
-bool sameFile (const juce::File& a, const juce::File& b)
-{
-    namespace fs = std::filesystem;
-    const fs::path pa (a.getFullPathName().toStdString()), pb (b.getFullPathName().toStdString());
-    std::error_code error;
-    if (fs::exists (pa, error) && fs::exists (pb, error) && fs::equivalent (pa, pb, error))
-        return true;
-    std::error_code errorA, errorB;
-    const auto ca = fs::weakly_canonical (pa, errorA), cb = fs::weakly_canonical (pb, errorB);
-    return ! errorA && ! errorB && ca == cb;
-}
-
-juce::String decibels (float linear, const char* unit)
-{
-    if (! (linear > 0.0f))
-        return "-inf";
-    const float db = 20.0f * std::log10 (linear);
-    return (db >= 0.0f ? "+" : "") + juce::String (db, 2)
-           + (unit[0] != 0 ? juce::String (" ") + unit : "");
-}
-
-juce::String clockTime (double seconds, bool withMilliseconds)
-{
-    const auto totalMs = static_cast<juce::int64> (seconds * 1000.0 + 0.5);
-    const auto minutes = totalMs / 60000;
-    const auto restMs = totalMs % 60000;
-    auto text = juce::String (minutes) + ":" + juce::String (restMs / 1000).paddedLeft ('0', 2);
-    if (withMilliseconds)
-        text << "." << juce::String (restMs % 1000).paddedLeft ('0', 3);
-    return text;
-}
-
-/** Checks a file that must exist and be readable; returns the reason when it is not. */
-std::optional<juce::String> checkReadable (const juce::File& file, const juce::String& shownName)
-{
-    if (file.isDirectory())
-        return shownName + ": is a folder, not a file";
-    if (! file.existsAsFile())
-        return shownName + ": no such file";
-    if (::access (file.getFullPathName().toRawUTF8(), R_OK) != 0)
-        return shownName + ": cannot be read (permission denied)";
-    return std::nullopt;
-}
-
-/** Checks a file name to be written: its folder must exist and it must not be a folder. */
-std::optional<juce::String> checkWritable (const juce::File& file, const juce::String& shownName)
-{
-    if (file.isDirectory())
-        return shownName + ": is a folder; give a file name";
-    if (! file.getParentDirectory().isDirectory())
-        return shownName + ": folder " + file.getParentDirectory().getFullPathName()
-               + " does not exist";
-    return std::nullopt;
-}
+using FileChecks::resolve;
+using FileChecks::sameFile;
+using RenderText::clockTime;
+using RenderText::decibels;
 
 class ProgressBar
 {
@@ -250,7 +240,7 @@ private:
 std::optional<juce::String> loadSettings (const juce::String& path, SettingsDocument& document)
 {
     const auto file = resolve (path);
-    if (auto problem = checkReadable (file, path))
+    if (auto problem = FileChecks::checkReadable (file, path))
         return problem;
     juce::StringArray warnings;
     if (auto problem = SettingsDocument::parse (file.loadFileAsString(), document, warnings))
@@ -260,53 +250,38 @@ std::optional<juce::String> loadSettings (const juce::String& path, SettingsDocu
     return std::nullopt;
 }
 
-std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format format,
-                                                       const juce::File& file,
-                                                       double sampleRate,
-                                                       juce::String& problem)
+juce::String startTime()
 {
-    auto stream = std::make_unique<juce::FileOutputStream> (file);
-    if (! stream->openedOk())
-    {
-        problem = "cannot write in " + file.getParentDirectory().getFullPathName() + ": "
-                  + stream->getStatus().getErrorMessage();
-        return nullptr;
-    }
-
-    std::unique_ptr<juce::AudioFormatWriter> writer;
-    if (format == RenderOptions::Format::flac)
-        writer.reset (
-            juce::FlacAudioFormat().createWriterFor (stream.get(), sampleRate, 4, 24, {}, 5));
-    else
-        writer.reset (juce::WavAudioFormat().createWriterFor (
-            stream.get(),
-            sampleRate,
-            juce::AudioChannelSet::discreteChannels (4),
-            format == RenderOptions::Format::wav32 ? 32 : 24,
-            {},
-            0));
-    if (writer == nullptr)
-    {
-        problem = "cannot write " + RenderOptions::formatName (format) + " at "
-                  + juce::String (sampleRate) + " Hz";
-        return nullptr;
-    }
-    stream.release(); // the writer owns it now
-    return writer;
+    return juce::Time::getCurrentTime().toISO8601 (true);
 }
 
-void printSummary (const RenderStats& stats,
-                   const juce::String& inputName,
-                   const juce::String& outputName,
-                   RenderOptions::Format format,
-                   bool raw,
-                   double sampleRate,
-                   const KnobSettings& p)
+/** Writes every --report; false (after saying why) when one could not be written. */
+bool writeReports (const RenderContext& context,
+                   const std::vector<FileResult>& files,
+                   const RunSummary& summary)
 {
+    bool ok = true;
+    for (const auto& name : context.options.reportFiles)
+        if (auto problem = RenderReport::write (resolve (name), context, files, summary))
+        {
+            fail (name + ": cannot write the report: " + *problem);
+            ok = false;
+        }
+    return ok;
+}
+
+void printSummary (const FileResult& result, bool raw, const RenderContext& context)
+{
+    const auto& stats = result.stats;
+    const auto& p = result.knobs;
+    const double sampleRate = result.sampleRate;
     const double seconds = static_cast<double> (stats.inputFrames) / sampleRate;
-    std::cout << "input      " << inputName << ": " << sampleRate << " Hz, 4 channels, "
+    std::cout << "input      " << result.inputName << ": " << sampleRate << " Hz, 4 channels, "
               << juce::String (seconds, 3) << " s (" << stats.inputFrames << " frames)\n";
-    std::cout << "output     " << outputName << ": " << RenderOptions::formatName (format) << ", "
+    if (result.lengthNote.isNotEmpty())
+        std::cout << "length     " << result.lengthNote << "\n";
+    std::cout << "output     " << result.outputName << ": "
+              << RenderOptions::formatName (result.format) << ", "
               << (raw ? "raw (delayed by the latency)" : "aligned with the input") << "\n";
     std::cout << "settings   input gain " << juce::String (p.gainDb, 2) << " dB, attack "
               << juce::String (p.attackMs, 3) << " ms, release " << juce::String (p.releaseMs, 2)
@@ -334,6 +309,30 @@ void printSummary (const RenderStats& stats,
                   << clockTime (static_cast<double> (stats.largestGainReductionFrame) / sampleRate,
                                 true);
     std::cout << " (input peak after gain over output peak, 10 ms windows)\n";
+    std::cout << "limiting   "
+              << juce::String (stats.inputFrames > 0
+                                   ? 100.0 * static_cast<double> (stats.limitedFrames)
+                                         / static_cast<double> (stats.inputFrames)
+                                   : 0.0,
+                               2)
+              << " % of the frames (output below the input after gain)\n";
+
+    const auto loudness = [] (const std::optional<Loudness>& l)
+    {
+        if (! l.has_value())
+            return juce::String ("not measured");
+        return (l->integratedLufs ? juce::String (*l->integratedLufs, 2) + " LUFS"
+                                  : juce::String ("below the gate"))
+               + ", range " + juce::String (l->rangeLu, 2) + " LU";
+    };
+    std::cout << "loudness   W (" << RenderOptions::conventionName (context.options.convention)
+              << "): input " << loudness (stats.inputLoudness) << "; output "
+              << loudness (stats.outputLoudness) << "\n";
+    if (result.meetsTarget.has_value())
+        std::cout << "target     output true peak "
+                  << decibels (result.largestOutputTruePeak(), "dBTP")
+                  << (*result.meetsTarget ? " meets" : " exceeds") << " the target of "
+                  << juce::String (*context.options.targetTruePeakDb, 2) << " dBTP\n";
 
     const double speed = stats.wallSeconds > 0.0 ? seconds / stats.wallSeconds : 0.0;
     const double processorSpeed =
@@ -344,134 +343,114 @@ void printSummary (const RenderStats& stats,
     std::cout.flush();
 }
 
-int render (const RenderOptions& options)
+int renderOne (const RenderContext& context)
 {
-    SettingsDocument settings;
-    if (options.settingsFile.isNotEmpty())
-        if (auto problem = loadSettings (options.settingsFile, settings))
-            return fail (*problem);
+    const auto& options = context.options;
+    const auto started = startTime();
+    const auto startClock = std::chrono::steady_clock::now();
 
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-
-    std::unique_ptr<juce::AudioFormatReader> reader;
-    juce::File inputFile;
-    juce::String inputName;
-    if (options.demo)
-    {
-        reader = std::make_unique<DemoSceneReader>();
-        inputName = "demo scene (ambiX, SN3D)";
-    }
-    else
-    {
-        inputName = options.input;
-        inputFile = resolve (options.input);
-        if (auto problem = checkReadable (inputFile, options.input))
-            return fail (*problem);
-        // By content, not by name: a FLAC file called .wav is still read.
-        reader.reset (formats.createReaderFor (inputFile.createInputStream()));
-        if (reader == nullptr)
-            return fail (options.input
-                         + ": not an audio file this program can read (WAV, AIFF or FLAC)");
-    }
-
-    if (reader->numChannels != 4)
-        return fail (inputName + ": needs 4 channels (first-order ambisonics), got "
-                     + juce::String (reader->numChannels));
-    const double sampleRate = reader->sampleRate;
-    if (! (sampleRate >= 1.0))
-        return fail (inputName + ": has no valid sample rate");
-    if (sampleRate > maxSampleRate)
-        return fail (inputName + ": sample rate " + juce::String (sampleRate) + " Hz is above "
-                     + juce::String (maxSampleRate) + " Hz, the highest the limiter supports");
+    std::vector<FileResult> results (1);
+    auto& result = results[0];
+    result.inputName = options.demo ? juce::String ("demo scene (ambiX, SN3D)") : options.input;
+    result.outputName = options.output;
+    result.plotName = options.plotFile;
+    result.mode = context.modeName();
+    RenderJob job (context, result, warn);
 
     const auto outputFile = resolve (options.output);
-    if (auto problem = checkWritable (outputFile, options.output))
-        return fail (*problem);
+    const auto inputFile = options.demo ? juce::File() : resolve (options.input);
+    const auto plotFile = options.plotFile.isNotEmpty() ? resolve (options.plotFile) : juce::File();
+    for (const auto& name : options.reportFiles)
+    {
+        const auto report = resolve (name);
+        if (sameFile (report, outputFile) || (! options.demo && sameFile (report, inputFile))
+            || (plotFile != juce::File() && sameFile (report, plotFile)))
+            return fail (name + ": the report must not replace INPUT, OUTPUT or the plot");
+        if (auto problem = FileChecks::checkWritable (report, name))
+            return fail (*problem);
+    }
+
+    // From here on a failure is reported in the report too, with the settings it would have had.
+    if (! options.reportFiles.isEmpty())
+    {
+        std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
+        juce::StringArray repeated; // RenderJob tells them
+        result.knobs = applySettings (*processor, options, &context.settings, repeated);
+    }
+    RunSummary summary;
+    summary.startedAt = started;
+    const auto failReported = [&] (const juce::String& message)
+    {
+        result.status = FileStatus::failed;
+        result.error = message;
+        summary.exitStatus = exitFailed;
+        summary.wallSeconds =
+            std::chrono::duration<double> (std::chrono::steady_clock::now() - startClock).count();
+        writeReports (context, results, summary);
+        return fail (message);
+    };
+
+    if (options.demo)
+        job.openDemo();
+    else if (! job.openInput (inputFile))
+        return failReported (result.error);
+
+    if (auto problem = FileChecks::checkWritable (outputFile, options.output))
+        return failReported (*problem);
     if (! options.demo && sameFile (inputFile, outputFile))
-        return fail (options.output + ": OUTPUT is the same file as INPUT; choose another name");
-    if (settings.xml != nullptr && sameFile (resolve (options.settingsFile), outputFile))
-        return fail (options.output + ": OUTPUT is the same file as the settings document");
+        return failReported (options.output
+                             + ": OUTPUT is the same file as INPUT; choose another name");
+    if (context.settings.xml != nullptr && sameFile (resolve (options.settingsFile), outputFile))
+        return failReported (options.output + ": OUTPUT is the same file as the settings document");
     if (! options.format.has_value())
         for (const char* extension : { ".aif", ".aiff", ".aifc", ".ogg", ".mp3" })
             if (options.output.endsWithIgnoreCase (extension))
-                return fail (options.output + ": cannot write "
-                             + juce::String (extension + 1).toUpperCase()
-                             + "; name OUTPUT .wav or .flac, or choose --format");
+                return failReported (options.output + ": cannot write "
+                                     + juce::String (extension + 1).toUpperCase()
+                                     + "; name OUTPUT .wav or .flac, or choose --format");
 
-    juce::File plotFile;
-    if (options.plotFile.isNotEmpty())
+    if (plotFile != juce::File())
     {
-        plotFile = resolve (options.plotFile);
-        if (auto problem = checkWritable (plotFile, options.plotFile))
-            return fail (*problem);
+        if (auto problem = FileChecks::checkWritable (plotFile, options.plotFile))
+            return failReported (*problem);
         if (sameFile (plotFile, outputFile) || (! options.demo && sameFile (plotFile, inputFile)))
-            return fail (options.plotFile + ": the plot must not replace INPUT or OUTPUT");
+            return failReported (options.plotFile + ": the plot must not replace INPUT or OUTPUT");
     }
-
-    std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
-    juce::StringArray warnings;
-    auto parameters = applySettings (*processor, options, &settings, warnings);
-    for (const auto& warning : warnings)
-        warn (warning);
 
     const auto format = options.outputFormat();
     if ((format == RenderOptions::Format::flac) != options.output.endsWithIgnoreCase (".flac"))
         warn ("writing " + RenderOptions::formatName (format) + " into a file named "
               + outputFile.getFileName());
-    juce::TemporaryFile temporary (outputFile, juce::TemporaryFile::useHiddenFile);
-    juce::String problem;
-    auto writer = createWriter (format, temporary.getFile(), sampleRate, problem);
-    if (writer == nullptr)
-        return fail (options.output + ": " + problem);
 
-    RenderSession::Settings sessionSettings;
-    sessionSettings.blockSize = options.blockSize;
-    sessionSettings.raw = options.raw;
-    sessionSettings.settledStart = options.settled;
-    sessionSettings.inputGain = parameters.linearGain();
-    sessionSettings.countClipping = format != RenderOptions::Format::wav32;
-    sessionSettings.plotColumns = EnvelopePlot::width - 90;
-
-    RenderSession session (*processor, *reader, *writer, sessionSettings);
-    session.prepare();
-    parameters.attackMs = lookaheadMsInForce (*processor, parameters.attackMs);
-
-    const double inputSeconds = static_cast<double> (reader->lengthInSamples) / sampleRate;
+    const double inputSeconds = static_cast<double> (job.getExpectedFrames()) / result.sampleRate;
     ProgressBar progress (::isatty (STDERR_FILENO) == 1 && inputSeconds > progressAfterSeconds);
-    const auto result = session.run ([] { return stopSignal != 0; },
-                                     [&progress] (juce::int64 done, juce::int64 total)
-                                     { progress.update (done, total); });
+    job.render (
+        outputFile,
+        format,
+        plotFile,
+        [] { return stopSignal != 0; },
+        [&progress] (juce::int64 done, juce::int64 total) { progress.update (done, total); });
     progress.clear();
-    writer.reset(); // completes the file's header
-    processor->releaseResources();
+    summary.wallSeconds =
+        std::chrono::duration<double> (std::chrono::steady_clock::now() - startClock).count();
 
-    const auto& stats = session.getStats();
-    if (result == RenderSession::Result::interrupted || stopSignal != 0)
-        return fail ("interrupted; " + options.output + " not written",
-                     128 + static_cast<int> (stopSignal));
-    if (result == RenderSession::Result::readFailed)
-        return fail (inputName + ": read error; " + options.output + " not written");
-    if (result == RenderSession::Result::writeFailed)
-        return fail (options.output + ": write error (disk full?); nothing written");
+    if (result.status == FileStatus::interrupted || stopSignal != 0)
+    {
+        if (result.status == FileStatus::interrupted)
+            result.error.clear();
+        summary.interrupted = true;
+        summary.exitStatus = 128 + stopSignal.load();
+        writeReports (context, results, summary);
+        return fail ("interrupted; " + options.output + " not written", summary.exitStatus);
+    }
+    if (result.status == FileStatus::failed)
+        return failReported (result.error);
 
-    // Read back what was written before it replaces anything.
-    std::unique_ptr<juce::AudioFormatReader> check (
-        formats.createReaderFor (temporary.getFile().createInputStream()));
-    if (check == nullptr || check->lengthInSamples != stats.inputFrames || check->numChannels != 4)
-        return fail (options.output
-                     + ": the written file is incomplete (disk full?); nothing written");
-    check.reset();
-
-    std::error_code renameError;
-    std::filesystem::rename (temporary.getFile().getFullPathName().toStdString(),
-                             outputFile.getFullPathName().toStdString(),
-                             renameError);
-    if (renameError)
-        return fail (options.output
-                     + ": cannot replace it: " + juce::String (renameError.message()));
-
-    printSummary (stats, inputName, options.output, format, options.raw, sampleRate, parameters);
+    printSummary (result, options.raw, context);
+    const auto& stats = result.stats;
+    if (result.status == FileStatus::truncated)
+        warn (result.inputName + " is " + result.lengthNote
+              + "; only the frames present were rendered");
     if (stats.nonFiniteInputSamples > 0)
         warn (juce::String (stats.nonFiniteInputSamples)
               + " input samples were not finite numbers and became silence");
@@ -480,32 +459,82 @@ int render (const RenderOptions& options)
               + " output samples above 0 dBFS were clipped in " + RenderOptions::formatName (format)
               + "; use --format wav32 or a ceiling at or below 0 dB");
 
-    if (plotFile != juce::File())
-    {
-        EnvelopePlot::Labels labels;
-        labels.title = "Orvalis: " + inputName + " -> " + options.output;
-        labels.subtitle = "input gain " + juce::String (parameters.gainDb, 1) + " dB, attack "
-                          + juce::String (parameters.attackMs, 2) + " ms, release "
-                          + juce::String (parameters.releaseMs, 1) + " ms, ceiling "
-                          + juce::String (parameters.ceilingDb, 1) + " dB; largest gain reduction "
-                          + juce::String (stats.largestGainReductionDb, 1) + " dB";
-        labels.sampleRate = sampleRate;
-        labels.ceilingDb = parameters.ceilingDb;
-        const auto image = EnvelopePlot::draw (stats.history, labels);
-
-        juce::TemporaryFile plotTemporary (plotFile, juce::TemporaryFile::useHiddenFile);
-        if (! EnvelopePlot::writePng (image, plotTemporary.getFile()))
-            return fail (options.plotFile + ": cannot write the plot (" + options.output
-                         + " was written)");
-        std::filesystem::rename (plotTemporary.getFile().getFullPathName().toStdString(),
-                                 plotFile.getFullPathName().toStdString(),
-                                 renameError);
-        if (renameError)
-            return fail (options.plotFile
-                         + ": cannot write the plot: " + juce::String (renameError.message()));
+    int status = BatchRender::exitStatusFor (results);
+    if (plotFile != juce::File() && result.error.isEmpty())
         std::cout << "plot       " << options.plotFile << "\n";
-    }
-    return 0;
+    summary.exitStatus = status;
+    if (! writeReports (context, results, summary))
+        status = exitFailed;
+    for (const auto& name : options.reportFiles)
+        std::cout << "report     " << name << "\n";
+    if (result.error.isNotEmpty())
+        return fail (result.error);
+    return status;
+}
+
+int renderBatch (RenderContext& context)
+{
+    const auto started = startTime();
+    // Workers make their processors while this one lives: the first processor of the process
+    // sets up the shared look-and-feel, which belongs on this thread. It also tells the settings
+    // warnings once for the whole batch.
+    std::unique_ptr<juce::AudioProcessor> keeper (createPluginFilter());
+    juce::StringArray warnings;
+    context.knobs = applySettings (*keeper, context.options, &context.settings, warnings);
+    for (const auto& warning : warnings)
+        warn (warning);
+    context.warnAboutSettings = false;
+
+    BatchRender batch (context, [] { return stopSignal != 0; });
+    if (auto problem = batch.plan())
+        return fail (*problem, exitUsage);
+
+    int status = batch.run();
+    const auto& results = batch.getResults();
+    const auto t = RenderReport::totals (results);
+    RunSummary summary;
+    summary.startedAt = started;
+    summary.wallSeconds = batch.getWallSeconds();
+    summary.workers = batch.getWorkers();
+    summary.interrupted = stopSignal != 0;
+    if (summary.interrupted)
+        status = 128 + stopSignal.load();
+    summary.exitStatus = status;
+
+    std::cout << "summary    " << t.files << " files: " << t.done << " done, " << t.truncated
+              << " truncated, " << t.skipped << " skipped, " << t.failed << " failed";
+    if (summary.interrupted)
+        std::cout << ", " << t.interrupted << " interrupted (removed), " << t.notStarted
+                  << " not started";
+    std::cout << "; " << RenderText::duration (t.audioSeconds) << " of audio in "
+              << juce::String (summary.wallSeconds, 1) << " s ("
+              << juce::roundToInt (summary.wallSeconds > 0.0 ? t.audioSeconds / summary.wallSeconds
+                                                             : 0.0)
+              << "x real time)\n";
+    if (context.options.targetTruePeakDb.has_value())
+        std::cout << "target     " << t.targetMissed
+                  << (t.targetMissed == 1 ? " output exceeds" : " outputs exceed")
+                  << " the true-peak target of "
+                  << juce::String (*context.options.targetTruePeakDb, 2) << " dBTP\n";
+    if (! writeReports (context, results, summary) && status == 0)
+        status = exitFailed;
+    for (const auto& name : context.options.reportFiles)
+        std::cout << "report     " << name << "\n";
+    std::cout.flush();
+    if (summary.interrupted)
+        fail ("interrupted: " + juce::String (t.done + t.truncated) + " finished outputs kept, "
+              + juce::String (t.interrupted) + " unfinished removed, " + juce::String (t.notStarted)
+              + " not started");
+    return status;
+}
+
+int render (RenderContext& context)
+{
+    const auto& options = context.options;
+    if (options.settingsFile.isNotEmpty())
+        if (auto problem = loadSettings (options.settingsFile, context.settings))
+            return fail (*problem);
+    return options.isBatch() ? renderBatch (context) : renderOne (context);
 }
 } // namespace
 
@@ -533,5 +562,7 @@ int main (int argc, char* argv[])
     // The processor's look-and-feel and image cache expect JUCE's GUI classes to be initialised;
     // nothing here opens a window.
     juce::ScopedJuceInitialiser_GUI juceGui;
-    return render (options);
+    RenderContext context;
+    context.options = options;
+    return render (context);
 }

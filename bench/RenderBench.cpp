@@ -1,0 +1,256 @@
+// The cost of orvalis-render's whole job on one core, beside its parts: a one-minute 48 kHz
+// four-channel 32-bit float WAV read, limited, metered (input and output true peaks, the loudness
+// of W) and written, in-process, as one worker of a batch renders one file.
+//
+//   build/bench/orvalis_bench_render --benchmark_counters_tabular=true
+//
+// Times are CPU time of the benchmark's thread; x_real_time is seconds of audio per CPU second.
+// Argument 0 picks the signal: 0 the demo scene (four percussive sources, peaks to +9 dBFS),
+// 1 noise bursts alternating between 0..+12 dBFS and -40..-10 dBFS (dense: the worst case for
+// the true-peak meters, which skip stretches that cannot raise a peak).
+#include "BenchSignal.h"
+#include "tools/render/DemoSceneReader.h"
+#include "tools/render/InputFile.h"
+#include "tools/render/LoudnessMeter.h"
+#include "tools/render/RenderJob.h"
+#include "tools/render/TruePeakMeter.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_events/juce_events.h>
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace
+{
+constexpr double rate = 48000.0;
+constexpr int seconds = 60;
+constexpr int frames = seconds * 48000;
+constexpr int blockSize = 512;
+
+using Signal = std::array<std::vector<float>, 4>;
+
+Signal makeSignal (int kind)
+{
+    Signal s;
+    for (auto& ch : s)
+        ch.resize (static_cast<size_t> (frames));
+    if (kind == 0)
+    {
+        float frame[4];
+        for (int i = 0; i < frames; ++i)
+        {
+            DemoSceneReader::renderFrame (i, frame);
+            for (size_t ch = 0; ch < 4; ++ch)
+                s[ch][static_cast<size_t> (i)] = frame[ch];
+        }
+        return s;
+    }
+    // The engine benchmarks' noise bursts, reaching +12 dBFS.
+    const auto bursts = benchSignal::makeSignal (frames, false);
+    for (size_t ch = 0; ch < 4; ++ch)
+        s[ch] = bursts[ch];
+    return s;
+}
+
+struct Files
+{
+    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                            .getChildFile ("orvalis-bench-render-" + juce::Uuid().toDashedString());
+    std::array<Signal, 2> signals;
+    std::array<juce::File, 2> inputs;
+
+    Files()
+    {
+        folder.createDirectory();
+        for (int kind = 0; kind < 2; ++kind)
+        {
+            signals[static_cast<size_t> (kind)] = makeSignal (kind);
+            inputs[static_cast<size_t> (kind)] =
+                folder.getChildFile ("in" + juce::String (kind) + ".wav");
+            auto stream =
+                std::make_unique<juce::FileOutputStream> (inputs[static_cast<size_t> (kind)]);
+            std::unique_ptr<juce::AudioFormatWriter> writer (
+                juce::WavAudioFormat().createWriterFor (stream.release(),
+                                                        rate,
+                                                        juce::AudioChannelSet::discreteChannels (4),
+                                                        32,
+                                                        {},
+                                                        0));
+            const auto& s = signals[static_cast<size_t> (kind)];
+            const float* pointers[] = { s[0].data(), s[1].data(), s[2].data(), s[3].data() };
+            writer->writeFromFloatArrays (pointers, 4, frames);
+        }
+    }
+    ~Files() { folder.deleteRecursively(); }
+};
+
+Files& files()
+{
+    static Files f;
+    return f;
+}
+
+void setAudioRate (benchmark::State& state)
+{
+    state.counters["x_real_time"] =
+        benchmark::Counter (seconds, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_WholeJob (benchmark::State& state)
+{
+    const auto kind = static_cast<size_t> (state.range (0));
+    RenderContext context;
+    context.options.blockSize = blockSize;
+    const auto output = files().folder.getChildFile ("out.wav");
+    for (auto _ : state)
+    {
+        FileResult result;
+        result.inputName = "in.wav";
+        result.outputName = "out.wav";
+        RenderJob job (context, result, [] (const juce::String&) {});
+        job.openInput (files().inputs[kind]);
+        job.render (
+            output,
+            RenderOptions::Format::wav32,
+            {},
+            [] { return false; },
+            [] (juce::int64, juce::int64) {});
+        if (result.status != FileStatus::done)
+            state.SkipWithError ("the render failed");
+        state.PauseTiming();
+        output.deleteFile(); // as in a batch: every output is a new file
+        state.ResumeTiming();
+    }
+    setAudioRate (state);
+}
+
+void BM_ProcessorAlone (benchmark::State& state)
+{
+    const auto& signal = files().signals[static_cast<size_t> (state.range (0))];
+    std::array<std::vector<float>, 4> work;
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
+        processor->setRateAndBufferSizeDetails (rate, blockSize);
+        processor->prepareToPlay (rate, blockSize);
+        for (size_t ch = 0; ch < 4; ++ch)
+            work[ch] = signal[ch];
+        juce::MidiBuffer midi;
+        state.ResumeTiming();
+        for (int i = 0; i < frames; i += blockSize)
+        {
+            float* pointers[] = {
+                work[0].data() + i, work[1].data() + i, work[2].data() + i, work[3].data() + i
+            };
+            juce::AudioBuffer<float> buffer (pointers, 4, std::min (blockSize, frames - i));
+            processor->processBlock (buffer, midi);
+        }
+        benchmark::DoNotOptimize (work[0].data());
+    }
+    setAudioRate (state);
+}
+
+void BM_ReadInput (benchmark::State& state)
+{
+    std::array<std::vector<float>, 4> block;
+    for (auto& ch : block)
+        ch.resize (blockSize);
+    float* pointers[] = { block[0].data(), block[1].data(), block[2].data(), block[3].data() };
+    for (auto _ : state)
+    {
+        auto input = InputFile::open (files().inputs[static_cast<size_t> (state.range (0))]);
+        while (input.source->read (pointers, blockSize) == blockSize)
+            benchmark::DoNotOptimize (block[0].data());
+    }
+    setAudioRate (state);
+}
+
+void BM_WriteOutput (benchmark::State& state)
+{
+    const auto& signal = files().signals[static_cast<size_t> (state.range (0))];
+    const auto output = files().folder.getChildFile ("written.wav");
+    for (auto _ : state)
+    {
+        {
+            std::unique_ptr<juce::AudioFormatWriter> writer (
+                juce::WavAudioFormat().createWriterFor (
+                    new juce::FileOutputStream (output, 1 << 18),
+                    rate,
+                    juce::AudioChannelSet::discreteChannels (4),
+                    32,
+                    {},
+                    0));
+            for (int i = 0; i < frames; i += blockSize)
+            {
+                const float* pointers[] = { signal[0].data() + i,
+                                            signal[1].data() + i,
+                                            signal[2].data() + i,
+                                            signal[3].data() + i };
+                writer->writeFromFloatArrays (pointers, 4, std::min (blockSize, frames - i));
+            }
+        }
+        state.PauseTiming();
+        output.deleteFile();
+        state.ResumeTiming();
+    }
+    setAudioRate (state);
+}
+
+void BM_TruePeakMeter (benchmark::State& state)
+{
+    const auto& signal = files().signals[static_cast<size_t> (state.range (0))];
+    for (auto _ : state)
+    {
+        TruePeakMeter meter (blockSize);
+        for (int i = 0; i < frames; i += blockSize)
+        {
+            const float* pointers[] = { signal[0].data() + i,
+                                        signal[1].data() + i,
+                                        signal[2].data() + i,
+                                        signal[3].data() + i };
+            meter.process (pointers, std::min (blockSize, frames - i));
+        }
+        meter.finish();
+        benchmark::DoNotOptimize (meter.getTruePeak (0));
+    }
+    setAudioRate (state);
+}
+
+void BM_LoudnessOfW (benchmark::State& state)
+{
+    const auto& signal = files().signals[static_cast<size_t> (state.range (0))];
+    for (auto _ : state)
+    {
+        LoudnessMeter meter (rate, 1.0f, blockSize);
+        for (int i = 0; i < frames; i += blockSize)
+            meter.process (signal[0].data() + i, std::min (blockSize, frames - i));
+        benchmark::DoNotOptimize (meter.getIntegratedLufs());
+    }
+    setAudioRate (state);
+}
+} // namespace
+
+BENCHMARK (BM_WholeJob)->Arg (0)->Arg (1)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_ProcessorAlone)->Arg (0)->Arg (1)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_ReadInput)->Arg (0)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_WriteOutput)->Arg (0)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_TruePeakMeter)->Arg (0)->Arg (1)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_LoudnessOfW)->Arg (0)->Unit (benchmark::kMillisecond);
+
+int main (int argc, char** argv)
+{
+    benchmark::AddCustomContext (
+        "load average", juce::File ("/proc/loadavg").loadFileAsString().trim().toStdString());
+    // The processor's look-and-feel expects JUCE's GUI classes; nothing opens a window.
+    juce::ScopedJuceInitialiser_GUI juce;
+    benchmark::Initialize (&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,241 @@
+#include "plugin/lv2/Lv2Instance.h"
+
+#include <lv2/atom/atom.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace
+{
+bool sameBits (float a, float b) noexcept
+{
+    return std::memcmp (&a, &b, sizeof a) == 0;
+}
+
+const void* featureData (const LV2_Feature* const* features, const char* uri) noexcept
+{
+    for (auto* f = features; f != nullptr && *f != nullptr; ++f)
+        if (std::strcmp ((*f)->URI, uri) == 0)
+            return (*f)->data;
+    return nullptr;
+}
+
+// The state property key and the one of the build on JUCE's LV2 wrapper, which saved the same
+// block as base64 text.
+const juce::String settingsUri = juce::String (ORVALIS_LV2_URI) + ":settings";
+const juce::String legacyStateUri = juce::String (ORVALIS_LV2_URI) + ":StateString";
+} // namespace
+
+Lv2Instance::Lv2Instance (double rate, const LV2_Feature* const* features) : sampleRate (rate)
+{
+    Lv2MessageLoop::onMessageThread (
+        [this]
+        {
+            juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
+            processor = std::make_unique<CorvaneAudioProcessor>();
+            juce::AudioProcessor::setTypeOfNextNewPlugin (
+                juce::AudioProcessor::wrapperType_Undefined);
+        });
+    processor->setRateAndBufferSizeDetails (sampleRate, maxPieceSamples);
+
+    map = static_cast<const LV2_URID_Map*> (featureData (features, LV2_URID__map));
+    if (map != nullptr)
+    {
+        settingsKey = map->map (map->handle, settingsUri.toRawUTF8());
+        chunkType = map->map (map->handle, LV2_ATOM__Chunk);
+        legacyStateKey = map->map (map->handle, legacyStateUri.toRawUTF8());
+        stringType = map->map (map->handle, LV2_ATOM__String);
+    }
+
+    for (size_t k = 0; k < lastKnobValues.size(); ++k)
+        lastKnobValues[k].store (static_cast<float> (lv2Ports::knobs[k].defaultValue),
+                                 std::memory_order_relaxed);
+    scratch.reset (new float[static_cast<size_t> (lv2Ports::numAudioChannels * maxPieceSamples)]());
+}
+
+Lv2Instance::~Lv2Instance()
+{
+    Lv2MessageLoop::onMessageThread ([this] { processor.reset(); });
+}
+
+void Lv2Instance::connect (std::uint32_t port, void* data) noexcept
+{
+    using namespace lv2Ports;
+    if (port < audioOut1)
+        inputs[port - audioIn1] = static_cast<const float*> (data);
+    else if (port < firstKnob)
+        outputs[port - audioOut1] = static_cast<float*> (data);
+    else if (port < firstKnob + numKnobs)
+        knobPorts[port - firstKnob] = static_cast<const float*> (data);
+    else if (port == enabled)
+        enabledPort = static_cast<const float*> (data);
+    else if (port == latency)
+        latencyPort = static_cast<float*> (data);
+    else if (port == gainReduction)
+        gainReductionPort = static_cast<float*> (data);
+}
+
+void Lv2Instance::activate()
+{
+    processor->prepareToPlay (sampleRate, maxPieceSamples);
+    firstRunAfterActivate = true;
+    restoredSinceActivate = false;
+}
+
+float Lv2Instance::lastKnobPortValue (int knob) const noexcept
+{
+    return lastKnobValues[static_cast<size_t> (knob)].load (std::memory_order_relaxed);
+}
+
+bool Lv2Instance::applyKnobPorts() noexcept
+{
+    bool changed = false;
+    for (size_t k = 0; k < knobPorts.size(); ++k)
+    {
+        if (knobPorts[k] == nullptr)
+            continue;
+        const float value = *knobPorts[k];
+        if (! knobsFromPorts
+            && sameBits (value, lastKnobValues[k].load (std::memory_order_relaxed)))
+            continue;
+
+        lastKnobValues[k].store (value, std::memory_order_relaxed);
+        const auto& knob = lv2Ports::knobs[k];
+        const float normalised = knob.toNormalised (value);
+        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+        // The window sets the processor itself before its port write comes back through the
+        // host; setting an Attack Time again would clear the limiter's detector once more.
+        if (sameBits (normalised, processor->getParameter (knob.processorIndex)))
+            continue;
+        processor->setParameter (knob.processorIndex, normalised);
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+        changed = true;
+    }
+    knobsFromPorts = false;
+    return changed;
+}
+
+void Lv2Instance::run (std::uint32_t numSamples) noexcept
+{
+    const bool changed = applyKnobPorts();
+    if (firstRunAfterActivate && (changed || restoredSinceActivate))
+        processor->prepareToPlay (sampleRate, maxPieceSamples);
+    firstRunAfterActivate = false;
+    restoredSinceActivate = false;
+
+    // lv2:toggled: above zero is on.
+    const bool enabled = enabledPort == nullptr || *enabledPort > 0.0f;
+
+    // The processor works in place; it does so in the output buffers unless an output is missing
+    // or shares its buffer with another channel's input.
+    bool direct = true;
+    for (size_t ch = 0; ch < outputs.size(); ++ch)
+    {
+        direct = direct && inputs[ch] != nullptr && outputs[ch] != nullptr;
+        for (size_t other = 0; other < inputs.size(); ++other)
+            direct = direct && (other == ch || outputs[ch] != inputs[other]);
+    }
+
+    for (std::uint32_t offset = 0; offset < numSamples; offset += maxPieceSamples)
+        processPiece (
+            offset,
+            static_cast<int> (std::min<std::uint32_t> (numSamples - offset, maxPieceSamples)),
+            enabled,
+            direct);
+
+    if (latencyPort != nullptr)
+        *latencyPort = static_cast<float> (processor->getLatencySamples());
+    if (gainReductionPort != nullptr)
+        *gainReductionPort =
+            enabled ? std::max (0.0f, processor->limiter->getGainReductionDb()) : 0.0f;
+}
+
+void Lv2Instance::processPiece (std::uint32_t offset,
+                                int numSamples,
+                                bool enabled,
+                                bool direct) noexcept
+{
+    constexpr int numChannels = lv2Ports::numAudioChannels;
+    float* channels[numChannels];
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        const float* in = inputs[static_cast<size_t> (ch)];
+        if (direct)
+        {
+            channels[ch] = outputs[static_cast<size_t> (ch)] + offset;
+            if (channels[ch] != in + offset)
+                std::copy_n (in + offset, numSamples, channels[ch]);
+        }
+        else
+        {
+            channels[ch] = scratch.get() + ch * maxPieceSamples;
+            if (in != nullptr)
+                std::copy_n (in + offset, numSamples, channels[ch]);
+            else
+                std::fill_n (channels[ch], numSamples, 0.0f);
+        }
+    }
+
+    juce::AudioBuffer<float> buffer (channels, numChannels, numSamples);
+    if (enabled)
+        processor->processBlock (buffer, midi);
+    else
+        processor->processBlockBypassed (buffer, midi);
+
+    if (! direct)
+        for (int ch = 0; ch < numChannels; ++ch)
+            if (auto* out = outputs[static_cast<size_t> (ch)])
+                std::copy_n (channels[ch], numSamples, out + offset);
+}
+
+LV2_State_Status Lv2Instance::save (LV2_State_Store_Function store, LV2_State_Handle handle)
+{
+    if (map == nullptr)
+        return LV2_STATE_ERR_NO_FEATURE;
+
+    juce::MemoryBlock block;
+    processor->getStateInformation (block);
+    return store (handle,
+                  settingsKey,
+                  block.getData(),
+                  block.getSize(),
+                  chunkType,
+                  LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+}
+
+LV2_State_Status Lv2Instance::restore (LV2_State_Retrieve_Function retrieve,
+                                       LV2_State_Handle handle)
+{
+    if (map == nullptr)
+        return LV2_STATE_ERR_NO_FEATURE;
+
+    size_t size = 0;
+    std::uint32_t type = 0, flags = 0;
+    const auto fits = [&size]
+    { return size <= static_cast<size_t> (std::numeric_limits<int>::max()); };
+
+    if (const void* data = retrieve (handle, settingsKey, &size, &type, &flags))
+    {
+        if (type != chunkType || ! fits())
+            return LV2_STATE_ERR_BAD_TYPE;
+        processor->setStateInformation (data, static_cast<int> (size));
+        knobsFromPorts = restoredSinceActivate = true;
+        return LV2_STATE_SUCCESS;
+    }
+
+    if (const void* data = retrieve (handle, legacyStateKey, &size, &type, &flags))
+    {
+        if (type != stringType || ! fits())
+            return LV2_STATE_ERR_BAD_TYPE;
+        juce::MemoryBlock block;
+        block.fromBase64Encoding (
+            juce::String::fromUTF8 (static_cast<const char*> (data), static_cast<int> (size)));
+        processor->setStateInformation (block.getData(), static_cast<int> (block.getSize()));
+        restoredSinceActivate = true;
+        return LV2_STATE_SUCCESS;
+    }
+
+    // A preset of port values only: nothing here to restore.
+    return LV2_STATE_SUCCESS;
+}
