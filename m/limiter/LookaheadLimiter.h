@@ -1,0 +1,154 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define ORVALIS_LIMITER_SSE 1
+#else
+#define ORVALIS_LIMITER_SSE 0
+#endif
+
+/**
+    A linked look-ahead peak limiter for the four channels of a first-order ambisonic signal.
+
+    Delays the audio by the look-ahead N and lowers all channels with one common gain so that the
+    largest absolute sample of any channel within the last N + 1 samples leaves the delay at the
+    ceiling. A hard clamp at plus or minus the ceiling guards the output. Works in place on 32-bit
+    floats; knows nothing of any plug-in framework.
+
+    Every buffer is allocated in the constructor for 192 kHz at the largest look-ahead; no other
+    method allocates. Setters refuse an argument by returning kRefused and then change nothing
+    (except where noted). The resizing setters (setSampleRate, setLookaheadMs, setNumChannels,
+    reset) must not run while process() runs.
+*/
+class LookaheadLimiter
+{
+public:
+    static constexpr int kOk = 0;
+    static constexpr int kRefused = -98;
+
+    /** Allocates every buffer for 192 kHz at maxLookaheadMs and sets the linear ceiling. */
+    LookaheadLimiter (float maxLookaheadMs, float ceiling);
+    ~LookaheadLimiter();
+
+    LookaheadLimiter (const LookaheadLimiter&) = delete;
+    LookaheadLimiter& operator= (const LookaheadLimiter&) = delete;
+
+    /** Sets the rate in Hz, recomputes the look-ahead in samples and resets; refuses rates above 192000. */
+    int setSampleRate (int rate);
+    /** Sets the look-ahead in ms and clears the peak detector; the delay glides to the new length. */
+    int setLookaheadMs (float ms);
+    /** Sets the release time in ms at the current rate. */
+    int setReleaseMs (float ms);
+    /** Sets the linear output ceiling. */
+    int setCeiling (float linear);
+    /** Selects four channels and resets; refused when fewer are allocated. */
+    int setNumChannels();
+
+    /** The look-ahead in samples: the delay of the output and the latency to report. */
+    int getLookaheadSamples() const noexcept { return lookaheadSamples; }
+    /** The gain reduction after the last block in dB, 0 when there was none. */
+    float getGainReductionDb() const noexcept;
+
+    /** Limits numChannels channels of numSamples samples in place. */
+    int process (float* const* channels, int numSamples) noexcept;
+    /** Clears the peak detector, the gain and the delay rings. */
+    int reset() noexcept;
+
+    // Read-only views for the owner, the tests and the meters.
+    float getGain() const noexcept { return gain; }
+    float getGainReadout() const noexcept { return gainReadout.load (std::memory_order_relaxed); }
+    float getCeiling() const noexcept { return ceiling; }
+    float getLookaheadMs() const noexcept { return lookaheadMs; }
+    float getReleaseMs() const noexcept { return releaseMs; }
+    int getSampleRate() const noexcept { return sampleRate; }
+    int getNumChannels() const noexcept { return numChannels; }
+    int getBlockLength() const noexcept { return blockLength; }
+    int getNumBlocks() const noexcept { return numBlocks; }
+    int getDelayCapacity() const noexcept { return delayCapacity; }
+    float getAttackCoeff() const noexcept { return attackCoeff; }
+    float getReleaseCoeff() const noexcept { return releaseCoeff; }
+    float getSettleWeight() const noexcept { return settleWeight; }
+    float getSettleCoeff() const noexcept { return settleCoeff; }
+    float getSmoothedDelay() const noexcept { return smoothedDelay; }
+    bool isAllocated() const noexcept { return peakRing != nullptr; }
+
+private:
+    friend struct LookaheadLimiterTestAccess;
+
+    void computeBlockLayout() noexcept;
+    void clearPeakDetector() noexcept;
+    void releaseBuffers() noexcept;
+    int processWithoutDelay (float* const* channels, int numSamples) noexcept;
+    float detectorValue (const float* const* channels, int i) const noexcept;
+    void processEachChannel (float* const* channels, int numSamples) noexcept;
+#if ORVALIS_LIMITER_SSE
+    void processFourChannels (float* const* channels, int numSamples) noexcept;
+    static bool outputsSumToZero (const float* const* channels, int numSamples) noexcept;
+#endif
+    struct WindowState;
+    struct GainState;
+    WindowState loadWindowState() const noexcept;
+    void storeWindowState (const WindowState&) noexcept;
+    float pushWindowPeak (WindowState&, float v) noexcept;
+    float pushWindowPeak (float v) noexcept;
+    void completeBlock (WindowState&) noexcept;
+    /** Takes count entries of v into the window; only while no entry in it is above v. */
+    void fillWindow (WindowState&, float v, int count) noexcept;
+    void stepGain (GainState&, float windowPeak) const noexcept;
+
+    // Legend (units and ranges):
+    //   lookaheadSamples     N, samples; >= 1 after every accepted setter, 0 only after a refused
+    //                        setSampleRate whose look-ahead truncates below one sample
+    //   attackCoeff          0.1^(1/(N+1)), per sample
+    //   releaseCoeff         0.1^(1/(rate*releaseMs/1000+1)), per sample
+    //   peakRing             max(ceiling, |x_ch|) per sample, B*M entries, first N+1 written
+    //   blockPeaks           peak of each block of B ring entries as last completed; 0 for the current block
+    //   blockPeakPos         ring position of each block's peak
+    //   ringPos, blockIndex, blockStart, blockFill  write position, its block, that block's first
+    //                        position and how many entries this pass has written into it
+    //   otherBlocksPeak      max of blockPeaks, found in block otherBlocksPeakBlock
+    //   currentBlockPeak     running peak of the current block (old and new entries)
+    //   gain, attackTarget   common gain (0..1] and the pre-compensated value it moves toward
+    //   delayLines           one ring of delayCapacity frames, the four channels of a frame side
+    //                        by side (frame f, channel ch at f * 4 + ch), written at delayWritePos
+    //   smoothedDelay        read delay in samples, gliding toward N after a look-ahead change
+    //   settleWeight         > 0.0001 while releases use settleCoeff (75 ms) after a look-ahead change
+    //   gainReadout          gain after the last block, 1.0 when the block's outputs summed to 0
+    int lookaheadSamples = 1;
+    float attackCoeff = 0.0f;
+    float releaseCoeff = 0.0f;
+    float lookaheadMs = 0.0f;
+    float releaseMs = 0.0f;
+    float maxLookaheadMs = 0.0f;
+    float ceiling = 1.0f;
+    int numChannels = 4;
+    int maxChannels = 4;
+    int sampleRate = 192000;
+    int maxSampleRate = 192000;
+    float attackTarget = 1.0f;
+    std::unique_ptr<float[]> peakRing;
+    std::unique_ptr<float[]> blockPeaks;
+    std::unique_ptr<float[]> delayLines;
+    int ringPos = 0;
+    int blockIndex = 0;
+    int delayWritePos = 0;
+    int blockLength = 1;
+    int numBlocks = 2;
+    int blockStart = 0;
+    int blockFill = 0;
+    float gain = 1.0f;
+    float otherBlocksPeak = 0.0f;
+    float currentBlockPeak = 0.0f;
+    int otherBlocksPeakBlock = 0;
+    std::unique_ptr<int[]> blockPeakPos;
+    int delayCapacity = 0;
+    float smoothedDelay = 0.0f;
+    float settleWeight = 0.0f;
+    float settleCoeff = 0.0f;
+    std::atomic<float> gainReadout { 1.0f }; // read by the window while audio runs
+
+    int peakRingSize = 0; // B * M of the largest look-ahead: the allocation
+    int maxNumBlocks = 0;
+};
