@@ -916,7 +916,8 @@ void LookaheadLimiter::processTruePeak (float* const* channels, int numSamples) 
             int r = writePos - frameDelays[k];
             if (r < 0)
                 r += capacity;
-            const int older = olderEntry (writePos, r, frameDelays[k]);
+            // The frame before r itself: this mode has no earlier ring length to keep to.
+            const int older = r == 0 ? capacity - 1 : r - 1;
             int leaving = writePos - n;
             if (leaving < 0)
                 leaving += capacity;

@@ -293,26 +293,34 @@ void CorvaneAudioProcessor::setTruePeakMode (bool on)
 {
     if (truePeakRequested.exchange (on, std::memory_order_relaxed) == on)
         return;
-    latencyInputs.fetch_add (1, std::memory_order_acq_rel);
     uiRefreshNeeded.store (true, std::memory_order_release);
     reportLatency();
 }
 
 void CorvaneAudioProcessor::reportLatency()
 {
+    // Count this caller's input (stored before the call), then report unless another thread is
+    // reporting now: that one sees the count move and reports once more, so JUCE's latency (a
+    // plain int, and its listeners) is never set by two threads at once, and the last report
+    // always follows the last input.
+    latencyInputs.fetch_add (1);
+    if (latencyReporting.exchange (true))
+        return;
     for (;;)
     {
-        const auto inputs = latencyInputs.load (std::memory_order_acquire);
+        const auto inputs = latencyInputs.load();
         const int lookahead = preparedLookaheadSamples.load (std::memory_order_relaxed);
-        if (lookahead < 0)
-            return; // prepareToPlay reports it
-        // Without a look-ahead the limiter has no delay line and limits sample peaks.
-        const int latency = truePeakRequested.load (std::memory_order_relaxed) && lookahead >= 1
-                                ? lookahead + LookaheadLimiter::truePeakDelaySamples
-                                : lookahead;
-        latencyInForce.store (latency, std::memory_order_relaxed);
-        setLatencySamples (latency);
-        if (latencyInputs.load (std::memory_order_acquire) == inputs)
+        if (lookahead >= 0) // before the first prepareToPlay there is nothing to report
+        {
+            // Without a look-ahead the limiter has no delay line and limits sample peaks.
+            const int latency = truePeakRequested.load (std::memory_order_relaxed) && lookahead >= 1
+                                    ? lookahead + LookaheadLimiter::truePeakDelaySamples
+                                    : lookahead;
+            latencyInForce.store (latency, std::memory_order_relaxed);
+            setLatencySamples (latency);
+        }
+        latencyReporting.store (false);
+        if (latencyInputs.load() == inputs || latencyReporting.exchange (true))
             return;
     }
 }
@@ -326,7 +334,6 @@ void CorvaneAudioProcessor::prepareToPlay (double sampleRate, int)
         inputHistory.clear();
 
     preparedLookaheadSamples.store (limiter->getLookaheadSamples(), std::memory_order_relaxed);
-    latencyInputs.fetch_add (1, std::memory_order_acq_rel);
     reportLatency();
 
     const int rate = limiter->getSampleRate();
@@ -624,8 +631,6 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
     if (xml == nullptr)
         return;
 
-    // The element is saved only while true peaks are on: a document without it means sample peaks.
-    bool truePeak = false;
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
     for (const auto* child : xml->getChildIterator())
     {
@@ -647,13 +652,22 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
                                   std::memory_order_relaxed);
             uiRefreshNeeded.store (true, std::memory_order_relaxed);
         }
-        else if (tag.equalsIgnoreCase ("TruePeak"))
-            truePeak = parseDecimalInt (child->getAllSubText()) != 0;
     }
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-    setTruePeakMode (truePeak);
+    setTruePeakMode (documentSelectsTruePeak (*xml));
 
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
+}
+
+bool CorvaneAudioProcessor::documentSelectsTruePeak (const juce::XmlElement& root)
+{
+    // The element is saved only while true peaks are on: a document without it means sample
+    // peaks. Like the other elements, a later one wins over an earlier one.
+    bool truePeak = false;
+    for (const auto* child : root.getChildIterator())
+        if (child->getTagName().equalsIgnoreCase ("TruePeak"))
+            truePeak = parseDecimalInt (child->getAllSubText()) != 0;
+    return truePeak;
 }
 
 juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()

@@ -105,8 +105,19 @@ public:
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
-    /** Selects true-peak (true) or sample-peak limiting; from any thread but the audio thread. */
+    /** Selects true-peak (true) or sample-peak limiting; from any thread but the audio thread.
+        The limiter switches at the start of the next block; the latency reported to the host
+        changes at once (by the detector's delay, with a look-ahead of at least one sample). */
     void setTruePeakMode (bool on);
+    /** Whether a settings document selects true peaks, as setStateInformation reads it: a
+        <TruePeak> element (tag in any case) whose text reads as a non-zero integer, the last
+        such element deciding. */
+    static bool documentSelectsTruePeak (const juce::XmlElement& root);
+    /** The latency last reported to the host, for any thread (the audio thread included). */
+    int getReportedLatency() const noexcept
+    {
+        return latencyInForce.load (std::memory_order_relaxed);
+    }
     bool isTruePeakMode() const noexcept
     {
         return truePeakRequested.load (std::memory_order_relaxed);
@@ -159,11 +170,12 @@ private:
     std::atomic<bool> truePeakRequested { false };
 
     // The reported latency follows the look-ahead of the last prepareToPlay (-1 before the first)
-    // and the mode. Both writers store their input, then count it in latencyInputs; reportLatency
-    // reports again when the count moved while it reported, so the last report is never stale.
-    // latencyInForce is the reported value for the audio thread (JUCE's own is a plain int).
+    // and the mode; both writers store their input and call reportLatency, which counts it in
+    // latencyInputs and lets one thread at a time (latencyReporting) report. latencyInForce is
+    // the reported value for the audio thread (JUCE's own is a plain int).
     std::atomic<int> preparedLookaheadSamples { -1 };
     std::atomic<unsigned> latencyInputs { 0 };
+    std::atomic<bool> latencyReporting { false };
     std::atomic<int> latencyInForce { 0 };
 
     // The time-keeping bypass (audio thread and prepareToPlay only). The bypassed share of the
