@@ -3,7 +3,8 @@
 //
 //   build/bench/orvalis_bench_limiter --benchmark_counters_tabular=true
 //
-// Arguments: rate, look-ahead in ms, signal (0 = bursts up to +12 dBFS, 1 = never above -1 dBFS).
+// Arguments: rate, look-ahead in ms, signal (0 = bursts up to +12 dBFS, 1 = never above -1 dBFS),
+// for BM_LimiterProcess also the mode (0 = sample peak, 1 = true peak).
 #include "BenchSignal.h"
 #include "limiter/LookaheadLimiter.h"
 
@@ -24,15 +25,17 @@ void BM_LimiterProcess (benchmark::State& state)
     const int rate = static_cast<int> (state.range (0));
     const float lookaheadMs = static_cast<float> (state.range (1));
     const bool quiet = state.range (2) != 0;
+    const bool truePeak = state.range (3) != 0;
 
     LookaheadLimiter limiter (40.0f, 1.0f);
     limiter.setNumChannels();
+    limiter.setTruePeak (truePeak);
     limiter.setLookaheadMs (lookaheadMs);
     limiter.setReleaseMs (20.0f);
     limiter.setCeiling (1.0f);
     limiter.setSampleRate (rate);
     state.SetLabel ("N=" + std::to_string (limiter.getLookaheadSamples())
-                    + (quiet ? " quiet" : " bursts"));
+                    + (quiet ? " quiet" : " bursts") + (truePeak ? " true peak" : " sample peak"));
 
     runOverSignal (
         state, quiet, [&] (float* const* channels, int n) { limiter.process (channels, n); });
@@ -87,12 +90,8 @@ void BM_FloorDelay (benchmark::State& state)
 } // namespace
 
 BENCHMARK (BM_LimiterProcess)
-    ->Args ({ 48000, 1, 0 })
-    ->Args ({ 48000, 1, 1 })
-    ->Args ({ 48000, 40, 0 })
-    ->Args ({ 48000, 40, 1 })
-    ->Args ({ 192000, 40, 0 })
-    ->Args ({ 192000, 40, 1 })
+    ->ArgsProduct ({ { 48000 }, { 1, 40 }, { 0, 1 }, { 0, 1 } })
+    ->ArgsProduct ({ { 192000 }, { 40 }, { 0, 1 }, { 0, 1 } })
     ->Unit (benchmark::kMillisecond);
 
 BENCHMARK (BM_FloorDelay)

@@ -180,6 +180,11 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
 
     placeThresholdLine();
 
+    truePeakImage =
+        picture (OrvalisResources::captionTruePeak_png, OrvalisResources::captionTruePeak_pngSize);
+    if (p.isTruePeakMode())
+        showPeakMode (true);
+
     shownInputConfig = 0;
     const int inputConfig = p.idxInputConfig.load (std::memory_order_relaxed);
     if (inputConfig != 0)
@@ -211,6 +216,7 @@ CorvaneAudioProcessorEditor::~CorvaneAudioProcessorEditor()
     backgroundImage = juce::Image();
     inputOrderImage = juce::Image();
     outputOrderImage = juce::Image();
+    truePeakImage = juce::Image();
     // The look-and-feel members go next, with no component left that uses them; welcomeGUI,
     // declared first, goes last and uses only its own.
 }
@@ -252,6 +258,16 @@ void CorvaneAudioProcessorEditor::paint (juce::Graphics& g)
                  0,
                  outputOrderImage.getWidth(),
                  outputOrderImage.getHeight());
+    if (shownTruePeak)
+        g.drawImage (truePeakImage,
+                     213,
+                     262,
+                     78,
+                     9,
+                     0,
+                     0,
+                     truePeakImage.getWidth(),
+                     truePeakImage.getHeight());
 }
 
 void CorvaneAudioProcessorEditor::resized()
@@ -295,6 +311,15 @@ void CorvaneAudioProcessorEditor::refreshFromProcessor()
         loadCaptions (inputConfig);
         repaint();
     }
+    if (owner().isTruePeakMode() != shownTruePeak)
+        showPeakMode (! shownTruePeak);
+}
+
+void CorvaneAudioProcessorEditor::showPeakMode (bool truePeak)
+{
+    shownTruePeak = truePeak;
+    sliderThreshold->setTextValueSuffix (truePeak ? " dBTP" : " dB");
+    repaint();
 }
 
 void CorvaneAudioProcessorEditor::setKnobsFromParameters()

@@ -22,7 +22,8 @@ class CorvaneAudioProcessor;
     the invisible title button that opens the welcome panel.
 
     It never listens to the processor: a 50 ms timer repaints the meters and, when the processor
-    raises uiRefreshNeeded, re-reads the parameters and the channel convention.
+    raises uiRefreshNeeded, re-reads the parameters, the channel convention and the peak mode (in
+    true-peak mode "TRUE PEAK" stands under the output meters and the ceiling reads in dBTP).
 */
 class CorvaneAudioProcessorEditor : public juce::AudioProcessorEditor,
                                     public juce::Timer,
@@ -55,6 +56,7 @@ private:
     void setKnobsFromParameters();
     void placeThresholdLine();
     void loadCaptions (int inputConfig);
+    void showPeakMode (bool truePeak);
 
     std::unique_ptr<OptionGUI> optionGUI;
     std::unique_ptr<WelcomeGUI> welcomeGUI;
@@ -65,6 +67,7 @@ private:
     AltLookAndFeel_MaxPeak maxPeakLookAndFeel;
 
     int shownInputConfig = 0;
+    bool shownTruePeak = false;
 
     std::unique_ptr<juce::ImageButton> engrenage;
     std::array<std::unique_ptr<VuMeter>, 8> vuMeters;
@@ -79,6 +82,7 @@ private:
     juce::Image backgroundImage;
     juce::Image inputOrderImage;
     juce::Image outputOrderImage;
+    juce::Image truePeakImage;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CorvaneAudioProcessorEditor)
 };

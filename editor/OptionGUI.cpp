@@ -37,6 +37,24 @@ OptionGUI::OptionGUI (CorvaneAudioProcessor* p)
     label_InputConfig->setColour (juce::TextEditor::textColourId, juce::Colour (0xff000000));
     label_InputConfig->setColour (juce::TextEditor::backgroundColourId, juce::Colour (0x00000000));
 
+    // The second choice, placed and set like the first one, 58 pixels lower.
+    peakList = std::make_unique<juce::ComboBox> ("peakList");
+    addAndMakeVisible (peakList.get());
+    peakList->setEditableText (false);
+    peakList->setJustificationType (juce::Justification::centredLeft);
+    peakList->setTextWhenNothingSelected (juce::String());
+    peakList->setTextWhenNoChoicesAvailable (TRANS ("(no choices)"));
+    peakList->addListener (this);
+
+    label_Peak = std::make_unique<juce::Label> ("label_Peak", TRANS ("Peak"));
+    addAndMakeVisible (label_Peak.get());
+    label_Peak->setFont (juce::Font (15.0f, juce::Font::plain));
+    label_Peak->setJustificationType (juce::Justification::centred);
+    label_Peak->setEditable (false, false, false);
+    label_Peak->setColour (juce::Label::textColourId, juce::Colour (0xfffcfcfc));
+    label_Peak->setColour (juce::TextEditor::textColourId, juce::Colour (0xff000000));
+    label_Peak->setColour (juce::TextEditor::backgroundColourId, juce::Colour (0x00000000));
+
     setSize (435, 373);
 
     closeButton->setLookAndFeel (&transparentButtonLookAndFeel);
@@ -49,6 +67,12 @@ OptionGUI::OptionGUI (CorvaneAudioProcessor* p)
                                       juce::dontSendNotification);
     indexInBox = presetList->getSelectedItemIndex();
 
+    peakList->addItem (TRANS ("Sample"), 1);
+    peakList->addItem (TRANS ("True peak"), 2);
+    peakList->setSelectedItemIndex (processor->isTruePeakMode() ? 1 : 0,
+                                    juce::dontSendNotification);
+    peakIndexInBox = peakList->getSelectedItemIndex();
+
     startTimer (pollIntervalMs);
 }
 
@@ -57,6 +81,8 @@ OptionGUI::~OptionGUI()
     closeButton = nullptr;
     presetList = nullptr;
     label_InputConfig = nullptr;
+    peakList = nullptr;
+    label_Peak = nullptr;
 }
 
 void OptionGUI::paint (juce::Graphics& g)
@@ -72,20 +98,36 @@ void OptionGUI::resized()
     closeButton->setBounds (0, 0, 435, 373);
     presetList->setBounds (345, 70, 78, 19);
     label_InputConfig->setBounds (343, 42, 80, 24);
+    peakList->setBounds (345, 128, 78, 19);
+    label_Peak->setBounds (343, 100, 80, 24);
 }
 
 void OptionGUI::timerCallback()
 {
-    if (presetList->getSelectedItemIndex() != indexInBox)
-        return; // a pick whose change message is still on its way
-
-    presetList->setSelectedItemIndex (processor->idxInputConfig.load (std::memory_order_relaxed),
-                                      juce::dontSendNotification);
-    indexInBox = presetList->getSelectedItemIndex();
+    // A box whose pick still has its change message on its way is left alone.
+    if (presetList->getSelectedItemIndex() == indexInBox)
+    {
+        presetList->setSelectedItemIndex (
+            processor->idxInputConfig.load (std::memory_order_relaxed), juce::dontSendNotification);
+        indexInBox = presetList->getSelectedItemIndex();
+    }
+    if (peakList->getSelectedItemIndex() == peakIndexInBox)
+    {
+        peakList->setSelectedItemIndex (processor->isTruePeakMode() ? 1 : 0,
+                                        juce::dontSendNotification);
+        peakIndexInBox = peakList->getSelectedItemIndex();
+    }
 }
 
 void OptionGUI::comboBoxChanged (juce::ComboBox* box)
 {
+    if (box == peakList.get())
+    {
+        // The processor raises uiRefreshNeeded and tells the host the new latency.
+        peakIndexInBox = peakList->getSelectedItemIndex();
+        processor->setTruePeakMode (peakIndexInBox == 1);
+        return;
+    }
     if (box != presetList.get())
         return;
 

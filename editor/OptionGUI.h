@@ -10,11 +10,12 @@ class CorvaneAudioProcessor;
 
 /**
     The options panel: a window-sized overlay that darkens the right-hand column and offers the
-    ambisonic channel convention of the input, "ambiX" (0) or "FuMa" (1). A click anywhere on it
-    outside the label and the box hides it.
+    ambisonic channel convention of the input, "ambiX" (0) or "FuMa" (1), and under it the peaks
+    the limiter holds at the ceiling, "Sample" or "True peak". A click anywhere on it outside the
+    labels and the boxes hides it.
 
-    The box follows the processor's idxInputConfig on a 100 ms poll, so a restored state shows up
-    while the panel is open.
+    The boxes follow the processor's idxInputConfig and true-peak mode on a 100 ms poll, so a
+    restored state shows up while the panel is open.
 */
 class OptionGUI : public juce::Component,
                   public juce::Timer,
@@ -42,11 +43,14 @@ private:
     std::unique_ptr<juce::TextButton> closeButton;
     std::unique_ptr<juce::ComboBox> presetList;
     std::unique_ptr<juce::Label> label_InputConfig;
+    std::unique_ptr<juce::ComboBox> peakList;
+    std::unique_ptr<juce::Label> label_Peak;
 
     // The box tells its listener about a pick only through a later message. Until that message
     // arrives the box shows something other than what the panel last put there or handed on, and
     // the poll must leave it alone, or the pick would be undone before anyone read it.
     int indexInBox = -1;
+    int peakIndexInBox = -1;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OptionGUI)
 };

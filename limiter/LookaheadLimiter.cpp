@@ -1,5 +1,7 @@
 #include "limiter/LookaheadLimiter.h"
 
+#include "limiter/Lanes.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -80,9 +82,19 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse, float ceilingToUs
     blockPeaks.reset (new (std::nothrow) float[static_cast<size_t> (numBlocks)]());
     blockPeakPos.reset (new (std::nothrow) int[static_cast<size_t> (numBlocks)]());
     // The four channels' delay rings side by side: frame f of channel ch at f * 4 + ch.
-    delayLines.reset (new (std::nothrow) float[static_cast<size_t> (delayCapacity) * kChannels]());
+    ringFrames =
+        delayCapacity <= std::numeric_limits<int>::max() - TruePeakInterpolator::delaySamples
+            ? delayCapacity + TruePeakInterpolator::delaySamples
+            : delayCapacity;
+    // The true-peak ring follows the delay ring in the same block. (As two blocks, an owner that
+    // creates and deletes limiters one after another made the C library return the memory to
+    // the system and fault it in again every time.)
+    delayLines.reset (new (std::nothrow) float[static_cast<size_t> (ringFrames) * kChannels * 2]());
+    truePeakRing =
+        delayLines ? delayLines.get() + static_cast<size_t> (ringFrames) * kChannels : nullptr;
 
-    const bool complete = peakRing && blockPeaks && blockPeakPos && delayLines;
+    const bool complete =
+        peakRing && blockPeaks && blockPeakPos && delayLines && interpolator.isAllocated();
     if (! complete)
     {
         releaseBuffers();
@@ -116,6 +128,7 @@ void LookaheadLimiter::releaseBuffers() noexcept
     blockPeaks.reset();
     blockPeakPos.reset();
     delayLines.reset();
+    truePeakRing = nullptr;
 }
 
 void LookaheadLimiter::computeBlockLayout() noexcept
@@ -150,6 +163,7 @@ int LookaheadLimiter::setSampleRate (int rate)
     computeBlockLayout();
     releaseCoeff = releaseCoefficient (rate, releaseMs);
     sampleRate = rate;
+    smoothedDelay = static_cast<float> (delayTarget());
     reset();
     return kOk;
 }
@@ -196,6 +210,38 @@ int LookaheadLimiter::setNumChannels()
     return kOk;
 }
 
+int LookaheadLimiter::setTruePeak (bool on)
+{
+    if (! isAllocated())
+        return kRefused;
+    if (on == truePeak)
+        return kOk;
+
+    truePeak = on;
+    // Like a look-ahead change: the detector starts afresh, the delay glides to its new length.
+    if (releaseMs < kSettleMs)
+    {
+        settleWeight = 1.0f;
+        settleCoeff = releaseCoefficient (sampleRate, kSettleMs);
+    }
+    clearPeakDetector();
+    interpolator.reset();
+    std::fill_n (truePeakRing, static_cast<size_t> (ringFrames) * kChannels, 0.0f);
+    std::fill_n (outputTruePeaks, kChannels, 0.0f);
+    return kOk;
+}
+
+int LookaheadLimiter::delayTarget() const noexcept
+{
+    return truePeak && lookaheadSamples >= 1 ? lookaheadSamples + truePeakDelaySamples
+                                             : lookaheadSamples;
+}
+
+int LookaheadLimiter::getLatencySamples() const noexcept
+{
+    return delayTarget();
+}
+
 float LookaheadLimiter::getGainReductionDb() const noexcept
 {
     return -20.0f * std::log10 (gainReadout.load (std::memory_order_relaxed));
@@ -212,7 +258,12 @@ int LookaheadLimiter::reset() noexcept
     std::fill_n (peakRing.get(), blockLength * numBlocks, 0.0f);
     std::fill_n (blockPeaks.get(), numBlocks, 0.0f);
     std::fill_n (blockPeakPos.get(), numBlocks, 0);
-    std::fill_n (delayLines.get(), static_cast<size_t> (delayCapacity) * kChannels, 0.0f);
+    std::fill_n (delayLines.get(), static_cast<size_t> (ringFrames) * kChannels, 0.0f);
+    if (truePeak)
+    {
+        interpolator.reset();
+        std::fill_n (truePeakRing, static_cast<size_t> (ringFrames) * kChannels, 0.0f);
+    }
     return kOk;
 }
 
@@ -413,6 +464,17 @@ ORVALIS_ALWAYS_INLINE void LookaheadLimiter::stepGain (GainState& s,
     }
 }
 
+// The entry before r, on the ring of delayCapacity frames that sample-peak mode has always read,
+// also now that the ring is longer for true-peak mode: at the largest look-ahead that ring held
+// exactly N + 1 frames, so the entry before the oldest was the frame just written. (It is weighted
+// by 0 unless the delay glides, but the sign of that zero reaches the output.)
+int LookaheadLimiter::olderEntry (int writePos, int r, int d) const noexcept
+{
+    if (d + 1 == delayCapacity)
+        return writePos;
+    return r == 0 ? ringFrames - 1 : r - 1;
+}
+
 int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
 {
     if (numSamples <= 0 || ! isAllocated())
@@ -423,6 +485,12 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
 
     if (lookaheadSamples < 1)
         return processWithoutDelay (channels, numSamples);
+
+    if (truePeak)
+    {
+        processTruePeak (channels, numSamples);
+        return kOk;
+    }
 
 #if ORVALIS_LIMITER_SSE
     processFourChannels (channels, numSamples);
@@ -445,7 +513,7 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
     {
         stepGain (state, pushWindowPeak (window, detectorValue (channels, i)));
 
-        if (++delayWritePos >= delayCapacity)
+        if (++delayWritePos >= ringFrames)
             delayWritePos = 0;
 
         if (std::abs (static_cast<double> (smoothedDelay) - static_cast<double> (n)) > 1e-9)
@@ -458,8 +526,8 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
         const float frac = smoothedDelay - static_cast<float> (d);
         int r = delayWritePos - d;
         if (r < 0)
-            r += delayCapacity;
-        const int older = r == 0 ? delayCapacity - 1 : r - 1;
+            r += ringFrames;
+        const int older = olderEntry (delayWritePos, r, d);
 
         for (int ch = 0; ch < numChannels; ++ch)
         {
@@ -492,7 +560,7 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
     assert (numChannels == kChannels);
     const int n = lookaheadSamples;
     const float nAsFloat = static_cast<float> (n);
-    const int capacity = delayCapacity;
+    const int capacity = ringFrames;
     float* const lines = delayLines.get();
     float* const x[kChannels] = { channels[0], channels[1], channels[2], channels[3] };
     const float limit = ceiling;
@@ -607,7 +675,7 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
             int r = writePos - frameDelays[k];
             if (r < 0)
                 r += capacity;
-            const int older = r == 0 ? capacity - 1 : r - 1;
+            const int older = olderEntry (writePos, r, frameDelays[k]);
 
             _mm_storeu_ps (lines + writePos * kChannels, frame);
             const float frac = frameFracs[k];
@@ -656,8 +724,9 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
 
         // Every frame of this chunk reads the delay at exactly N: frac * older + (1 - frac) * r is
         // r plus a zero with older's sign (the ring holds finite samples only). Older is the entry
-        // read for the frame before, or, when N + 1 fills the whole ring, the frame just written.
-        const bool olderIsWritten = n + 1 == capacity;
+        // read for the frame before, or, at the largest look-ahead, the frame just written (see
+        // olderEntry).
+        const bool olderIsWritten = n + 1 == delayCapacity;
         __m128 previous = _mm_setzero_ps();
         {
             const int firstWrite = writePos + 1 >= capacity ? 0 : writePos + 1;
@@ -741,6 +810,168 @@ bool LookaheadLimiter::outputsSumToZero (const float* const* channels, int numSa
     return sum == 0.0f;
 }
 #endif
+
+// True-peak mode: the steps of processFourChannels with the interpolator's peaks as detector values
+// and the delay longer by the interpolator's delay. Each frame's four channel peaks also go into
+// truePeakRing beside the frame, so that the output's true peaks can be read with the frame.
+void LookaheadLimiter::processTruePeak (float* const* channels, int numSamples) noexcept
+{
+    using lanes::Lanes;
+    const int n = lookaheadSamples;
+    const int target = delayTarget();
+    const float targetAsFloat = static_cast<float> (target);
+    const int capacity = ringFrames;
+    float* const lines = delayLines.get();
+    float* const peaksRing = truePeakRing;
+    float* const x[kChannels] = { channels[0], channels[1], channels[2], channels[3] };
+    const float limit = ceiling;
+    const Lanes upper = lanes::splat (limit), lower = lanes::splat (-limit);
+    const Lanes headroom = lanes::splat (truePeakHeadroom);
+    int writePos = delayWritePos;
+    float delay = smoothedDelay;
+    WindowState window = loadWindowState();
+    GainState state { gain, attackTarget, settleWeight };
+    Lanes outputPeaks = lanes::splat (0.0f);
+
+    constexpr int chunkLength = TruePeakInterpolator::maxFramesPerCall;
+    alignas (16) float frames[chunkLength * kChannels];
+    alignas (16) float channelPeaks[chunkLength * kChannels];
+    alignas (16) float framePeaks[chunkLength];
+    float frameGains[chunkLength];
+    float frameFracs[chunkLength];
+    int frameDelays[chunkLength];
+
+    for (int start = 0; start < numSamples; start += chunkLength)
+    {
+        const int count = std::min (chunkLength, numSamples - start);
+
+        // 1. Non-finite samples become 0 (in place: the output overwrites them anyway) and the
+        // frames are laid side by side for the interpolator; then the detector values: the
+        // ceiling unless the largest channel peak, with the headroom, is greater.
+        int i = 0;
+        for (; i + 4 <= count; i += 4)
+        {
+            Lanes c[kChannels];
+            for (int ch = 0; ch < kChannels; ++ch)
+            {
+                c[ch] = lanes::finiteOnly (lanes::load (x[ch] + start + i));
+                lanes::store (x[ch] + start + i, c[ch]);
+            }
+            lanes::transpose (c[0], c[1], c[2], c[3]);
+            for (int k = 0; k < 4; ++k)
+                lanes::store (frames + (i + k) * kChannels, c[k]);
+        }
+        for (; i < count; ++i)
+            for (int ch = 0; ch < kChannels; ++ch)
+                frames[i * kChannels + ch] = x[ch][start + i] = finiteOrZero (x[ch][start + i]);
+
+        interpolator.process (frames, count, channelPeaks);
+
+        for (i = 0; i + 4 <= count; i += 4)
+        {
+            Lanes p[4];
+            for (int k = 0; k < 4; ++k)
+                p[k] = lanes::load (channelPeaks + (i + k) * kChannels);
+            lanes::transpose (p[0], p[1], p[2], p[3]);
+            const Lanes largest =
+                lanes::larger (lanes::larger (p[0], p[1]), lanes::larger (p[2], p[3]));
+            lanes::store (framePeaks + i, lanes::larger (largest * headroom, upper));
+        }
+        for (; i < count; ++i)
+        {
+            const float* p = channelPeaks + i * kChannels;
+            const float a = p[0] > p[1] ? p[0] : p[1], b = p[2] > p[3] ? p[2] : p[3];
+            const float v = (a > b ? a : b) * truePeakHeadroom;
+            framePeaks[i] = v > limit ? v : limit;
+        }
+
+        // 2. The window peak, the gain law and the delay glide, sample by sample.
+        for (i = 0; i < count; ++i)
+        {
+            stepGain (state, pushWindowPeak (window, framePeaks[i]));
+            frameGains[i] = state.gain;
+
+            int d = target;
+            float frac = 0.0f;
+            if (delay != targetAsFloat)
+            {
+                if (std::abs (static_cast<double> (delay) - static_cast<double> (target)) > 1e-9)
+                    delay = static_cast<float> (static_cast<double> (delay) * 0.9999
+                                                + static_cast<double> (target) * 0.0001);
+                else
+                    delay = targetAsFloat;
+                d = static_cast<int> (std::floor (delay));
+                frac = delay - static_cast<float> (d);
+            }
+            frameDelays[i] = d;
+            frameFracs[i] = frac;
+        }
+
+        // 3. Delay, interpolation, gain and clamp, a frame at a time; the peaks found for the frame
+        // that leaves the look-ahead now, N frames back, times its gain, are its true peaks.
+        auto outputFrame = [&] (int k) noexcept
+        {
+            if (++writePos >= capacity)
+                writePos = 0;
+            int r = writePos - frameDelays[k];
+            if (r < 0)
+                r += capacity;
+            // The frame before r itself: this mode has no earlier ring length to keep to.
+            const int older = r == 0 ? capacity - 1 : r - 1;
+            int leaving = writePos - n;
+            if (leaving < 0)
+                leaving += capacity;
+
+            lanes::store (lines + writePos * kChannels, lanes::load (frames + k * kChannels));
+            lanes::store (peaksRing + writePos * kChannels,
+                          lanes::load (channelPeaks + k * kChannels));
+            const float frac = frameFracs[k];
+            const Lanes g = lanes::splat (frameGains[k]);
+            const Lanes mixed = lanes::splat (frac) * lanes::load (lines + older * kChannels)
+                                + lanes::splat (1.0f - frac) * lanes::load (lines + r * kChannels);
+            outputPeaks =
+                lanes::larger (outputPeaks, lanes::load (peaksRing + leaving * kChannels) * g);
+            // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
+            return lanes::larger (lower, lanes::smaller (upper, mixed * g));
+        };
+
+        for (i = 0; i + 4 <= count; i += 4)
+        {
+            Lanes y[4];
+            for (int k = 0; k < 4; ++k)
+                y[k] = outputFrame (i + k);
+            lanes::transpose (y[0], y[1], y[2], y[3]);
+            for (int ch = 0; ch < kChannels; ++ch)
+                lanes::store (x[ch] + start + i, y[ch]);
+        }
+        for (; i < count; ++i)
+        {
+            alignas (16) float y[kChannels];
+            lanes::store (y, outputFrame (i));
+            for (int ch = 0; ch < kChannels; ++ch)
+                x[ch][start + i] = y[ch];
+        }
+    }
+
+    delayWritePos = writePos;
+    smoothedDelay = delay;
+    storeWindowState (window);
+    gain = state.gain;
+    attackTarget = state.attackTarget;
+    settleWeight = state.settleWeight;
+    lanes::store (outputTruePeaks, outputPeaks);
+
+#if ORVALIS_LIMITER_SSE
+    const bool silent = gain != 1.0f && outputsSumToZero (channels, numSamples);
+#else
+    float sum = 0.0f;
+    for (int k = 0; k < numSamples; ++k)
+        for (int ch = 0; ch < kChannels; ++ch)
+            sum += channels[ch][k];
+    const bool silent = sum == 0.0f;
+#endif
+    gainReadout.store (silent ? 1.0f : gain, std::memory_order_relaxed);
+}
 
 // The ceiling unless a channel's magnitude is greater, in channel order (non-finite samples as 0).
 float LookaheadLimiter::detectorValue (const float* const* channels, int i) const noexcept

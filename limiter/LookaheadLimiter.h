@@ -1,5 +1,7 @@
 #pragma once
 
+#include "limiter/TruePeakInterpolator.h"
+
 #include <atomic>
 #include <memory>
 
@@ -17,6 +19,13 @@
     ceiling. A hard clamp at plus or minus the ceiling guards the output. Works in place on 32-bit
     floats; knows nothing of any plug-in framework.
 
+    In true-peak mode (off unless setTruePeak switches it on) the detector value of a frame is the
+    largest magnitude over the four channels of the signal oversampled eight times around one
+    sample (TruePeakInterpolator), times truePeakHeadroom, and the delay is longer by the
+    interpolator's delay, so that the gain reaches the value found for a sample when that sample
+    leaves the delay. The same window peak and gain law then keep the output's true peak at the
+    ceiling less the headroom. With the mode off, everything is exactly as without it.
+
     Every buffer is allocated in the constructor for 192 kHz at the largest look-ahead; no other
     method allocates. Setters refuse an argument by returning kRefused and then change nothing
     (except where noted). The resizing setters (setSampleRate, setLookaheadMs, setNumChannels,
@@ -27,6 +36,13 @@ class LookaheadLimiter
 public:
     static constexpr int kOk = 0;
     static constexpr int kRefused = -98;
+
+    /** What true-peak mode multiplies the detector values by (0.2 dB): the output's true peak
+        stays this far under the ceiling, which covers the interpolator's errors and the up to
+        0.12 dB by which 4x meters of the ITU-R BS.1770 kind read tones above their true peak. */
+    static constexpr float truePeakHeadroom = 1.02329299f;
+    /** How much longer the delay is in true-peak mode, in samples at any rate. */
+    static constexpr int truePeakDelaySamples = TruePeakInterpolator::delaySamples;
 
     /** Allocates every buffer for 192 kHz at maxLookaheadMs and sets the linear ceiling. */
     LookaheadLimiter (float maxLookaheadMs, float ceiling);
@@ -45,9 +61,14 @@ public:
     int setCeiling (float linear);
     /** Selects four channels and resets; refused when fewer are allocated. */
     int setNumChannels();
+    /** Switches true-peak detection on or off; clears the peak detector, the delay glides. */
+    int setTruePeak (bool on);
 
     /** The look-ahead in samples: the delay of the output and the latency to report. */
     int getLookaheadSamples() const noexcept { return lookaheadSamples; }
+    /** The delay of the output in samples: the look-ahead, plus the interpolator's delay in
+        true-peak mode; 0 when the look-ahead is 0. */
+    int getLatencySamples() const noexcept;
     /** The gain reduction after the last block in dB, 0 when there was none. */
     float getGainReductionDb() const noexcept;
 
@@ -73,6 +94,16 @@ public:
     float getSettleCoeff() const noexcept { return settleCoeff; }
     float getSmoothedDelay() const noexcept { return smoothedDelay; }
     bool isAllocated() const noexcept { return peakRing != nullptr; }
+    bool isTruePeak() const noexcept { return truePeak; }
+    /** True when process measures true peaks: true-peak mode with a look-ahead of at least one
+        sample (without one there is no delay line, and sample peaks are limited). */
+    bool measuresTruePeaks() const noexcept { return truePeak && lookaheadSamples >= 1; }
+    /** In true-peak mode, a channel's true peak over the last block's output as the detector
+        measured it (its value around each output sample times that sample's gain); 0 otherwise. */
+    float getOutputTruePeak (int channel) const noexcept
+    {
+        return outputTruePeaks[static_cast<size_t> (channel)];
+    }
 
 private:
     friend struct LookaheadLimiterTestAccess;
@@ -81,6 +112,8 @@ private:
     void clearPeakDetector() noexcept;
     void releaseBuffers() noexcept;
     int processWithoutDelay (float* const* channels, int numSamples) noexcept;
+    void processTruePeak (float* const* channels, int numSamples) noexcept;
+    int delayTarget() const noexcept;
     float detectorValue (const float* const* channels, int i) const noexcept;
     void processEachChannel (float* const* channels, int numSamples) noexcept;
 #if ORVALIS_LIMITER_SSE
@@ -94,6 +127,7 @@ private:
     float pushWindowPeak (WindowState&, float v) noexcept;
     float pushWindowPeak (float v) noexcept;
     void completeBlock (WindowState&) noexcept;
+    int olderEntry (int writePos, int r, int d) const noexcept;
     /** Takes count entries of v into the window; only while no entry in it is above v. */
     void fillWindow (WindowState&, float v, int count) noexcept;
     void stepGain (GainState&, float windowPeak) const noexcept;
@@ -111,9 +145,11 @@ private:
     //   otherBlocksPeak      max of blockPeaks, found in block otherBlocksPeakBlock
     //   currentBlockPeak     running peak of the current block (old and new entries)
     //   gain, attackTarget   common gain (0..1] and the pre-compensated value it moves toward
-    //   delayLines           one ring of delayCapacity frames, the four channels of a frame side
+    //   delayLines           one ring of ringFrames frames, the four channels of a frame side
     //                        by side (frame f, channel ch at f * 4 + ch), written at delayWritePos
-    //   smoothedDelay        read delay in samples, gliding toward N after a look-ahead change
+    //   delayCapacity        the largest N + 1: the longest sample-peak delay, plus one
+    //   smoothedDelay        read delay in samples, gliding toward N (N + the interpolator's
+    //                        delay in true-peak mode) after a look-ahead or mode change
     //   settleWeight         > 0.0001 while releases use settleCoeff (75 ms) after a look-ahead change
     //   gainReadout          gain after the last block, 1.0 when the block's outputs summed to 0
     int lookaheadSamples = 1;
@@ -151,4 +187,13 @@ private:
 
     int peakRingSize = 0; // B * M of the largest look-ahead: the allocation
     int maxNumBlocks = 0;
+
+    // True-peak mode. truePeakRing holds, at each delay-ring frame, the four channel peaks the
+    // interpolator found for that frame; ringFrames, the length of both rings, is delayCapacity
+    // plus the interpolator's largest delay (in sample-peak mode the extra frames are never read).
+    bool truePeak = false;
+    TruePeakInterpolator interpolator;
+    float* truePeakRing = nullptr; // inside the delayLines allocation
+    int ringFrames = 0;
+    float outputTruePeaks[4] {};
 };

@@ -281,6 +281,48 @@ void CorvaneAudioProcessor::applyRequestedSettings() noexcept
     }
 
     limiter->setCeiling (requestedCeiling.load (std::memory_order_relaxed));
+
+    // After the release is in force: like a look-ahead change, the switch starts the limiter's
+    // settle phase when the release is short.
+    const bool truePeak = truePeakRequested.load (std::memory_order_relaxed);
+    if (truePeak != limiter->isTruePeak())
+        limiter->setTruePeak (truePeak);
+}
+
+void CorvaneAudioProcessor::setTruePeakMode (bool on)
+{
+    if (truePeakRequested.exchange (on, std::memory_order_relaxed) == on)
+        return;
+    uiRefreshNeeded.store (true, std::memory_order_release);
+    reportLatency();
+}
+
+void CorvaneAudioProcessor::reportLatency()
+{
+    // Count this caller's input (stored before the call), then report unless another thread is
+    // reporting now: that one sees the count move and reports once more, so JUCE's latency (a
+    // plain int, and its listeners) is never set by two threads at once, and the last report
+    // always follows the last input.
+    latencyInputs.fetch_add (1);
+    if (latencyReporting.exchange (true))
+        return;
+    for (;;)
+    {
+        const auto inputs = latencyInputs.load();
+        const int lookahead = preparedLookaheadSamples.load (std::memory_order_relaxed);
+        if (lookahead >= 0) // before the first prepareToPlay there is nothing to report
+        {
+            // Without a look-ahead the limiter has no delay line and limits sample peaks.
+            const int latency = truePeakRequested.load (std::memory_order_relaxed) && lookahead >= 1
+                                    ? lookahead + LookaheadLimiter::truePeakDelaySamples
+                                    : lookahead;
+            latencyInForce.store (latency, std::memory_order_relaxed);
+            setLatencySamples (latency);
+        }
+        latencyReporting.store (false);
+        if (latencyInputs.load() == inputs || latencyReporting.exchange (true))
+            return;
+    }
 }
 
 //==============================================================================
@@ -291,9 +333,8 @@ void CorvaneAudioProcessor::prepareToPlay (double sampleRate, int)
     if (limiter->setSampleRate (truncateRate (sampleRate)) == LookaheadLimiter::kOk)
         inputHistory.clear();
 
-    const int latency = limiter->getLookaheadSamples();
-    if (latency != getLatencySamples())
-        setLatencySamples (latency);
+    preparedLookaheadSamples.store (limiter->getLookaheadSamples(), std::memory_order_relaxed);
+    reportLatency();
 
     const int rate = limiter->getSampleRate();
     bypassFadeSamples =
@@ -318,7 +359,9 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     }
 
     numInputMeters = std::min (numInputMeters, getTotalNumInputChannels());
-    const int latency = getLatencySamples();
+    const int latency = latencyInForce.load (std::memory_order_relaxed);
+    // Enough input is kept for the latency the other peak mode would report, should it change.
+    const int recorded = latency + LookaheadLimiter::truePeakDelaySamples;
 
     if (! bypassStateKnown)
     {
@@ -343,7 +386,7 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
 
         if (bypassFadePos == 0)
         {
-            inputHistory.record (piece, n, latency);
+            inputHistory.record (piece, n, recorded);
             applyRequestedSettings();
             processPiece (piece, n, true);
             continue;
@@ -406,7 +449,7 @@ void CorvaneAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buff
 
 void CorvaneAudioProcessor::bypassPiece (float* const* piece, int n) noexcept
 {
-    const int latency = getLatencySamples();
+    const int latency = latencyInForce.load (std::memory_order_relaxed);
     bypassFadePos = std::min (bypassFadePos, bypassFadeSamples);
 
     if (bypassFadePos == bypassFadeSamples)
@@ -459,9 +502,16 @@ void CorvaneAudioProcessor::processPiece (float* const* channels,
     limiter->process (channels, numSamples);
 
     if (updateMeters)
+    {
+        const bool truePeaks = limiter->measuresTruePeaks();
         for (int slot = numInputMeters; slot < numMeters; ++slot)
+        {
+            const int channel = slot - numInputMeters;
             updateMeter (slot,
-                         blockOps::peakMagnitude (channels[slot - numInputMeters], numSamples));
+                         truePeaks ? limiter->getOutputTruePeak (channel)
+                                   : blockOps::peakMagnitude (channels[channel], numSamples));
+        }
+    }
 }
 
 void CorvaneAudioProcessor::applyInputGain (float* const* channels,
@@ -554,6 +604,9 @@ void CorvaneAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
     root.createNewChildElement ("Threshold")->addTextElement (value (paramMaxPeakLevel));
     root.createNewChildElement ("idxInputConfig")
         ->addTextElement (juce::String (idxInputConfig.load (std::memory_order_relaxed)));
+    // Only while it is on, so that documents saved with sample peaks stay as they always were.
+    if (truePeakRequested.load (std::memory_order_relaxed))
+        root.createNewChildElement ("TruePeak")->addTextElement ("1");
 
     // The layout of copyXmlToBinary (magic, length, text, zero byte), but without the XML
     // declaration that JUCE 7 puts in front: the saved text is the bare document.
@@ -601,8 +654,20 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
         }
     }
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+    setTruePeakMode (documentSelectsTruePeak (*xml));
 
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
+}
+
+bool CorvaneAudioProcessor::documentSelectsTruePeak (const juce::XmlElement& root)
+{
+    // The element is saved only while true peaks are on: a document without it means sample
+    // peaks. Like the other elements, a later one wins over an earlier one.
+    bool truePeak = false;
+    for (const auto* child : root.getChildIterator())
+        if (child->getTagName().equalsIgnoreCase ("TruePeak"))
+            truePeak = parseDecimalInt (child->getAllSubText()) != 0;
+    return truePeak;
 }
 
 juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()

@@ -31,6 +31,14 @@
     bypass, then rests with the input gain and the meters; when bypass ends it resumes from that
     state, and the output stays with the bypassed signal until the limiter's delay line holds
     current audio again, then fades over.
+
+    True-peak limiting is a setting, not a host parameter: setTruePeakMode, called by the options
+    panel or by setStateInformation (never on the audio thread), switches the limiter's detector
+    at the start of the next block and reports the new latency (the look-ahead as of the last
+    prepareToPlay, plus the detector's delay) to the host at once; the wrappers pass it on from the
+    message thread. The saved document holds <TruePeak>1</TruePeak> after the other elements only
+    while the mode is on, and a restored document without it selects sample peaks. In true-peak
+    mode the output meters show the true peaks the limiter measured.
 */
 class CorvaneAudioProcessor : public juce::AudioProcessor
 {
@@ -97,6 +105,24 @@ public:
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
+    /** Selects true-peak (true) or sample-peak limiting; from any thread but the audio thread.
+        The limiter switches at the start of the next block; the latency reported to the host
+        changes at once (by the detector's delay, with a look-ahead of at least one sample). */
+    void setTruePeakMode (bool on);
+    /** Whether a settings document selects true peaks, as setStateInformation reads it: a
+        <TruePeak> element (tag in any case) whose text reads as a non-zero integer, the last
+        such element deciding. */
+    static bool documentSelectsTruePeak (const juce::XmlElement& root);
+    /** The latency last reported to the host, for any thread (the audio thread included). */
+    int getReportedLatency() const noexcept
+    {
+        return latencyInForce.load (std::memory_order_relaxed);
+    }
+    bool isTruePeakMode() const noexcept
+    {
+        return truePeakRequested.load (std::memory_order_relaxed);
+    }
+
     /** The length of the crossfade at a bypass switch, in samples at the current rate. */
     int getBypassFadeSamples() const noexcept { return bypassFadeSamples; }
 
@@ -131,6 +157,7 @@ private:
     void applyInputGain (float* const* channels, int numSamples, float* peaks) noexcept;
     void updateMeter (int slot, float peak) noexcept;
     void clearExtraOutputs (juce::AudioBuffer<float>& buffer, int numSamples) noexcept;
+    void reportLatency();
 
     // Settings waiting for the audio thread. A look-ahead change packs the requested ms (low 32
     // bits), whether any change since the last hand-over was made while the release in force was
@@ -140,6 +167,16 @@ private:
     std::atomic<std::uint64_t> requestedLookahead { 0 };
     std::atomic<float> requestedReleaseMs { 0.0f }; // what the limiter's release is or will be
     std::atomic<float> requestedCeiling { 0.0f };
+    std::atomic<bool> truePeakRequested { false };
+
+    // The reported latency follows the look-ahead of the last prepareToPlay (-1 before the first)
+    // and the mode; both writers store their input and call reportLatency, which counts it in
+    // latencyInputs and lets one thread at a time (latencyReporting) report. latencyInForce is
+    // the reported value for the audio thread (JUCE's own is a plain int).
+    std::atomic<int> preparedLookaheadSamples { -1 };
+    std::atomic<unsigned> latencyInputs { 0 };
+    std::atomic<bool> latencyReporting { false };
+    std::atomic<int> latencyInForce { 0 };
 
     // The time-keeping bypass (audio thread and prepareToPlay only). The bypassed share of the
     // output is bypassFadePos / bypassFadeSamples; resumeHoldSamples counts the samples after the

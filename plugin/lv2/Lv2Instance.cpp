@@ -6,6 +6,9 @@
 #include <cstring>
 #include <limits>
 
+static_assert (lv2Ports::maxLatencySamples == 7680 + LookaheadLimiter::truePeakDelaySamples,
+               "the latency port's range covers the true-peak mode's latency");
+
 namespace
 {
 bool sameBits (float a, float b) noexcept
@@ -145,7 +148,7 @@ void Lv2Instance::run (std::uint32_t numSamples) noexcept
             direct);
 
     if (latencyPort != nullptr)
-        *latencyPort = static_cast<float> (processor->getLatencySamples());
+        *latencyPort = static_cast<float> (processor->getReportedLatency());
     if (gainReductionPort != nullptr)
         *gainReductionPort =
             enabled ? std::max (0.0f, processor->limiter->getGainReductionDb()) : 0.0f;

@@ -19,7 +19,9 @@
     The four knob ports carry the window's knob values in ms and dB; a changed port value reaches
     the processor as the window's knob would send it (Lv2Ports.h). The enabled port switches
     between processBlock and the processor's time-keeping processBlockBypassed. The latency port
-    reports the processor's latency, the gain-reduction port the limiter's gain reduction.
+    reports the latency the processor last reported (it changes with the settings document's
+    true-peak setting, restored or chosen in the window), the gain-reduction port the limiter's gain
+    reduction.
 
     The processor is prepared in activate(). The knob values a host has set arrive with the first
     run() after it; if they (or a state restored since) change anything, that run prepares the

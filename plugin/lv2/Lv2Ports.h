@@ -79,6 +79,7 @@ inline const Knob* knobAt (std::uint32_t port) noexcept
 
 /** The gain-reduction port's upper end in dB: the full input gain plus the lowest ceiling. */
 constexpr double maxGainReductionDb = 70.0;
-/** The largest look-ahead in samples: 40 ms at 192 kHz. */
-constexpr int maxLatencySamples = 7680;
+/** The largest latency in samples: 40 ms of look-ahead at 192 kHz, plus the true-peak
+    detector's delay (LookaheadLimiter::truePeakDelaySamples; the module checks the two agree). */
+constexpr int maxLatencySamples = 7680 + 20;
 } // namespace lv2Ports

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <memory>
 #include <typeinfo>
 
@@ -495,16 +497,13 @@ TEST_F (Window, OpenedWhileFuMaIsChosenItShowsFuMaFromTheFirstPaint)
 
     w.click (w.child<juce::ImageButton> ("engrenage")->getBounds().getCentre());
     ASSERT_TRUE (options().isVisible());
-    int boxes = 0;
+    std::map<juce::String, juce::String> boxes;
     for (auto* c : options().getChildren())
-    {
         if (auto* box = dynamic_cast<juce::ComboBox*> (c))
-        {
-            EXPECT_EQ (box->getText(), "FuMa");
-            ++boxes;
-        }
-    }
-    EXPECT_EQ (boxes, 1);
+            boxes[box->getName()] = box->getText();
+    EXPECT_EQ (boxes,
+               (std::map<juce::String, juce::String> { { "presetList", "FuMa" },
+                                                       { "peakList", "Sample" } }));
 }
 
 TEST_F (Window, KnobPicturesShowTheSkewedPositions)

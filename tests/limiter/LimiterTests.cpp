@@ -819,6 +819,30 @@ INSTANTIATE_TEST_SUITE_P (Lookaheads,
                                              std::make_tuple (44100, 40.0f),
                                              std::make_tuple (192000, 40.0f)));
 
+// At the largest look-ahead the ring holds N + 1 frames, so the interpolation's zero-weighted
+// older entry is the frame just written, and the sign of that zero reaches the output: -0 read
+// beside a positive new frame leaves as +0 (worked out by hand from the interpolation formula).
+TEST (LimiterGolden, LargestLookaheadReadsTheNewFrameAsTheOlderEntry)
+{
+    for (const bool plainLoop : { false, true })
+    {
+        auto limiter = makeLimiter (192000, 40.0f, 20.0f, 1.0f);
+        ASSERT_EQ (limiter->getLookaheadSamples(), 7680);
+        Channels c = silence (7780);
+        for (auto& ch : c)
+            for (size_t i = 0; i < ch.size(); ++i)
+                ch[i] = i < 7680 ? -0.0f : 0.5f;
+        float* p[kChannels] = { c[0].data(), c[1].data(), c[2].data(), c[3].data() };
+        if (plainLoop)
+            LookaheadLimiterTestAccess::processEachChannel (*limiter, p, 7780);
+        else
+            limiter->process (p, 7780);
+        for (auto& ch : c)
+            for (size_t i = 7680; i < ch.size(); ++i)
+                ASSERT_FALSE (std::signbit (ch[i])) << i << (plainLoop ? " plain" : " vectorised");
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Non-finite input
 

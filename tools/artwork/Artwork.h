@@ -20,6 +20,7 @@ Picture paintOutputMeter (const Fonts&);
 Picture paintGear (const Fonts&);
 Picture paintAmbiXCaption (const Fonts&);
 Picture paintFuMaCaption (const Fonts&);
+Picture paintTruePeakCaption (const Fonts&);
 Picture paintWelcomeCard (const Fonts&);
 Picture paintBackground (const Fonts&);
 

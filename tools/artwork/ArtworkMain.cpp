@@ -39,6 +39,7 @@ const std::vector<PictureEntry>& allPictures()
         { "engrenage.png", paintGear },
         { "captionAmbiX.png", paintAmbiXCaption },
         { "captionFuMa.png", paintFuMaCaption },
+        { "captionTruePeak.png", paintTruePeakCaption },
         { "welcomeCard.png", paintWelcomeCard },
         { "background.jpg", paintBackground },
     };

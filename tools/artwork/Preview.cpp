@@ -148,6 +148,23 @@ namespace
                   { 350, 70, 50, 19 },
                   juce::Colours::white,
                   juce::Justification::centredLeft);
+        drawText (g,
+                  juce::Font (fonts.regular).withHeight (15.0f),
+                  "Peak",
+                  { 343, 100, 80, 24 },
+                  juce::Colour (0xfffcfcfc));
+        g.setColour (juce::Colours::black);
+        g.fillRect (345, 128, 78, 19);
+        g.setColour (juce::Colour (0xfff5f5f5));
+        g.drawRect (345, 128, 78, 19);
+        drawText (g,
+                  valueFont,
+                  "True peak",
+                  { 350, 128, 60, 19 },
+                  juce::Colours::white,
+                  juce::Justification::centredLeft);
+        const auto truePeak = load (folder, "captionTruePeak.png");
+        g.drawImage (truePeak, 213, 262, 78, 9, 0, 0, truePeak.getWidth(), truePeak.getHeight());
 
         // Welcome panel.
         g.setColour (juce::Colours::black.withAlpha (0.8f));

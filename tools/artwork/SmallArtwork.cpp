@@ -208,4 +208,22 @@ Picture paintFuMaCaption (const Fonts& fonts)
 {
     return paintCaption (fonts, { "W", "X", "Y", "Z" });
 }
+
+Picture paintTruePeakCaption (const Fonts& fonts)
+{
+    // Under the output meters' channel letters in true-peak mode: the meters and the ceiling are
+    // then in dBTP. Set like the letters, smaller and in the ceiling line's blue.
+    Canvas c (78, 9);
+    auto& g = c.graphics();
+    const auto text =
+        placeText (textPath (fontWithCapHeight (fonts.medium, 5.5f), "TRUE PEAK", 1.4f),
+                   39.0f,
+                   7.0f,
+                   juce::Justification::horizontallyCentred);
+    g.setColour (juce::Colours::black.withAlpha (0.55f));
+    g.fillPath (text, juce::AffineTransform::translation (0.0f, 1.0f));
+    g.setColour (juce::Colour (0xff8fb3f0));
+    g.fillPath (text);
+    return c.reduce();
+}
 } // namespace artwork

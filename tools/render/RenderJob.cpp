@@ -158,7 +158,7 @@ void RenderJob::render (const juce::File& outputFile,
     std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
     juce::StringArray settingWarnings;
     result.knobs = applySettings (*processor, options, &context.settings, settingWarnings);
-    result.mode = context.modeName();
+    result.mode = modeName (result.knobs.truePeak);
     result.format = format;
     if (context.warnAboutSettings)
         for (const auto& text : settingWarnings)
@@ -248,11 +248,12 @@ bool RenderJob::drawPlot (const juce::File& plotFile)
     const auto& knobs = result.knobs;
     EnvelopePlot::Labels labels;
     labels.title = "Orvalis: " + result.inputName + " -> " + result.outputName;
-    labels.subtitle = "input gain " + juce::String (knobs.gainDb, 1) + " dB, attack "
-                      + juce::String (knobs.attackMs, 2) + " ms, release "
-                      + juce::String (knobs.releaseMs, 1) + " ms, ceiling "
-                      + juce::String (knobs.ceilingDb, 1) + " dB; largest gain reduction "
-                      + juce::String (stats.largestGainReductionDb, 1) + " dB";
+    labels.subtitle =
+        "input gain " + juce::String (knobs.gainDb, 1) + " dB, attack "
+        + juce::String (knobs.attackMs, 2) + " ms, release " + juce::String (knobs.releaseMs, 1)
+        + " ms, ceiling " + juce::String (knobs.ceilingDb, 1)
+        + (knobs.truePeak ? " dBTP (true-peak limiting)" : " dB") + "; largest gain reduction "
+        + juce::String (stats.largestGainReductionDb, 1) + " dB";
     labels.sampleRate = input.sampleRate;
     labels.ceilingDb = knobs.ceilingDb;
 

@@ -16,8 +16,8 @@ struct RenderContext
     bool warnAboutSettings = true; // the batch warns once, not for every file
     KnobSettings knobs;            // what the settings give, for files that are never rendered
 
-    /** The limiting mode the settings give, as the report names it. */
-    juce::String modeName() const { return "sample-peak"; }
+    /** The limiting mode the options and the settings give, as the report names it. */
+    juce::String modeName() const { return ::modeName (selectsTruePeak (options, settings)); }
 };
 
 enum class FileStatus

@@ -96,6 +96,13 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
             options.settled = true;
         else if (arg == "--input-loudness")
             options.inputLoudness = true;
+        else if (arg == "--true-peak" || arg == "--sample-peak")
+        {
+            const bool truePeak = arg == "--true-peak";
+            if (options.truePeak.has_value() && *options.truePeak != truePeak)
+                return juce::String ("--true-peak and --sample-peak cannot both be given");
+            options.truePeak = truePeak;
+        }
         else if (arg == "--gain" || arg == "--attack" || arg == "--release" || arg == "--ceiling")
         {
             const Range& range = arg == "--gain"      ? gainRange

@@ -40,6 +40,7 @@ struct RenderOptions
     bool inputLoudness = false; // the output's loudness is always measured
     // Unset values keep the plug-in's default, or the value from --settings.
     std::optional<double> gainDb, attackMs, releaseMs, ceilingDb;
+    std::optional<bool> truePeak; // --true-peak or --sample-peak
     int blockSize = defaultBlockSize;
     bool raw = false;
     bool settled = false;

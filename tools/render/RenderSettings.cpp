@@ -73,7 +73,8 @@ std::optional<juce::String> SettingsDocument::parse (const juce::String& text,
 
     bool known = false;
     for (auto* child : result.xml->getChildIterator())
-        for (const char* tag : { "Gain", "Attack", "Release", "Threshold", "idxInputConfig" })
+        for (const char* tag :
+             { "Gain", "Attack", "Release", "Threshold", "idxInputConfig", "TruePeak" })
             known = known || child->getTagName().equalsIgnoreCase (tag);
     if (! known)
         warnings.add (
@@ -110,6 +111,9 @@ KnobSettings applySettings (juce::AudioProcessor& processor,
         processor.setStateInformation (state.getData(), static_cast<int> (state.getSize()));
     }
     setKnobs (processor, options, restored);
+    auto* corvane = dynamic_cast<CorvaneAudioProcessor*> (&processor);
+    if (corvane != nullptr && options.truePeak.has_value())
+        corvane->setTruePeakMode (*options.truePeak);
 
     const auto normalised = readNormalised (processor);
     const char* const names[] = { "Attack Time", "Release Time", "Max Peak Level", "Input Gain" };
@@ -126,7 +130,21 @@ KnobSettings applySettings (juce::AudioProcessor& processor,
     knobs.attackMs = 40.0f * clampedToRange (normalised[attackIndex]);
     knobs.releaseMs = 1000.0f * clampedToRange (normalised[releaseIndex]);
     knobs.ceilingDb = 20.0f * clampedToRange (normalised[ceilingIndex]) - 10.0f;
+    knobs.truePeak = corvane != nullptr && corvane->isTruePeakMode();
     return knobs;
+}
+
+juce::String modeName (bool truePeak)
+{
+    return truePeak ? "true-peak" : "sample-peak";
+}
+
+bool selectsTruePeak (const RenderOptions& options, const SettingsDocument& document)
+{
+    if (options.truePeak.has_value())
+        return *options.truePeak;
+    return document.xml != nullptr
+           && CorvaneAudioProcessor::documentSelectsTruePeak (*document.xml);
 }
 
 float lookaheadMsInForce (juce::AudioProcessor& processor, float fallback)

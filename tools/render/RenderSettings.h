@@ -25,14 +25,22 @@ struct SettingsDocument
 struct KnobSettings
 {
     float gainDb = 0.0f, attackMs = 1.0f, releaseMs = 20.0f, ceilingDb = 0.0f;
+    bool truePeak = false; // the peaks the ceiling holds: true peaks (dBTP) or samples (dBFS)
 
     /** The linear input gain, 0 dB to +60 dB. */
     float linearGain() const;
 };
 
+/** "true-peak" or "sample-peak", as the summary and the report name the mode. */
+juce::String modeName (bool truePeak);
+
+/** Whether --true-peak, --sample-peak or else the document selects true-peak limiting. */
+bool selectsTruePeak (const RenderOptions& options, const SettingsDocument& document);
+
 /**
     Restores the document (if any) into the processor as a host restores a project, then sets
-    the knobs the command line gives (all of them, at their defaults, without a document).
+    the knobs the command line gives (all of them, at their defaults, without a document) and
+    the peak mode --true-peak or --sample-peak gives (else the document's, else sample peaks).
     Values outside the knobs' ranges add a warning and are reported as the processor applies
     them: clamped to the range, except a look-ahead beyond 40 ms, which the processor refuses;
     call lookaheadMsInForce after prepareToPlay for the look-ahead it kept.

@@ -105,14 +105,21 @@ Limiter settings (the plug-in's four knobs, in their units):
   --gain DB        input gain, 0..60 dB (default 0)
   --attack MS      attack time, which is the look-ahead, 0..40 ms (default 1)
   --release MS     release time, 0..1000 ms (default 20)
-  --ceiling DB     max peak level, -10..+10 dB (default 0)
+  --ceiling DB     max peak level, -10..+10 dB (default 0); dBTP with --true-peak
+  --true-peak      limit true peaks, as the plug-in's "Peak: True peak" choice: the
+                   detector looks between the samples (8x oversampled), so the output's
+                   true peak stays at the ceiling; the latency grows by 20 samples
+  --sample-peak    limit sample peaks (the default), also when the settings document
+                   chooses true peaks
   --settings FILE  a settings document as the plug-in saves it, for example
                      <Root><Gain>0.1</Gain><Attack>0.025</Attack><Release>0.02</Release>
                      <Threshold>0.45</Threshold><idxInputConfig>0</idxInputConfig></Root>
                    Its values are the knobs' positions 0..1: Gain = dB/60, Attack = ms/40,
-                   Release = ms/1000, Threshold = (dB+10)/20. Tags are matched ignoring
-                   case; missing elements keep the defaults. --gain, --attack, --release
-                   and --ceiling given as well override the document.
+                   Release = ms/1000, Threshold = (dB+10)/20; a last element
+                   <TruePeak>1</TruePeak> chooses true-peak limiting. Tags are matched
+                   ignoring case; missing elements keep the defaults. --gain, --attack,
+                   --release, --ceiling, --true-peak and --sample-peak given as well
+                   override the document.
 
 Processing:
   --block N        frames per processing block, 1..8192 (default 512); the output does
@@ -124,10 +131,11 @@ Processing:
                    of gliding up from 0 dB, and the release at its setting instead of the
                    slower settling release that follows a change of look-ahead
   --raw            write the output as the processor produces it: delayed by the
-                   latency (the look-ahead), so the input's last latency frames are not
-                   heard. By default the output is aligned: the input is followed by
-                   latency frames of silence and the first latency frames of output are
-                   dropped, so output frame n belongs to input frame n.
+                   latency (the look-ahead; 20 samples more with --true-peak), so the
+                   input's last latency frames are not heard. By default the output
+                   is aligned: the input is followed by latency frames of silence and
+                   the first latency frames of output are dropped, so output frame n
+                   belongs to input frame n.
 
 Output:
   --format F       wav32 (32-bit float WAV, the default), wav24 (24-bit PCM WAV) or
@@ -285,7 +293,12 @@ void printSummary (const FileResult& result, bool raw, const RenderContext& cont
               << (raw ? "raw (delayed by the latency)" : "aligned with the input") << "\n";
     std::cout << "settings   input gain " << juce::String (p.gainDb, 2) << " dB, attack "
               << juce::String (p.attackMs, 3) << " ms, release " << juce::String (p.releaseMs, 2)
-              << " ms, ceiling " << juce::String (p.ceilingDb, 2) << " dB\n";
+              << " ms, ceiling " << juce::String (p.ceilingDb, 2) << (p.truePeak ? " dBTP" : " dB")
+              << "\n";
+    std::cout << "mode       "
+              << (p.truePeak ? "true peak: the ceiling holds the output's true peaks (dBTP)"
+                             : "sample peak: the ceiling holds the output's samples (dBFS)")
+              << "\n";
     std::cout << "latency    " << stats.latencySamples << " samples ("
               << juce::String (1000.0 * stats.latencySamples / sampleRate, 3) << " ms)\n";
 

@@ -109,6 +109,23 @@ int run (const juce::File& folder, float scale)
           "FuMa input chosen: W X Y Z captions, options panel shown",
           [] (CorvaneAudioProcessor& p) { p.idxInputConfig = 1; },
           [] (auto& e) { press (e, "engrenage"); } },
+        { "window-options-truepeak.png",
+          "true peak chosen, options panel shown",
+          [] (CorvaneAudioProcessor& p) { p.setTruePeakMode (true); },
+          [] (auto& e) { press (e, "engrenage"); } },
+        { "window-limiting-truepeak.png",
+          "as window-limiting.png in true-peak mode: output meters show true peaks, ceiling in "
+          "dBTP",
+          [] (CorvaneAudioProcessor& p)
+          {
+              p.setTruePeakMode (true);
+              setParameter (p, CorvaneAudioProcessor::paramInputGain, 0.2f);
+              setParameter (p, CorvaneAudioProcessor::paramMaxPeakLevel, 0.45f);
+              setParameter (p, CorvaneAudioProcessor::paramAttackTime, 0.125f);
+              setParameter (p, CorvaneAudioProcessor::paramReleaseTime, 0.15f);
+              playLoudScene (p);
+          },
+          [] (auto&) {} },
     };
 
     if (! folder.createDirectory())

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define ORVALIS_LANES_SSE 1
+#else
+#define ORVALIS_LANES_SSE 0
+#endif
+
+/**
+    Four single-precision lanes (the four channels of a frame, or four frames of a channel) for
+    the engine's true-peak path: SSE where the platform has it, plain floats elsewhere. Every
+    operation is one IEEE operation per lane, and larger / smaller / the clamp compare in the
+    operand order of the SSE instructions, so both versions give the same bits.
+*/
+namespace lanes
+{
+#if ORVALIS_LANES_SSE
+struct Lanes
+{
+    __m128 v;
+};
+inline Lanes load (const float* p) noexcept
+{
+    return { _mm_loadu_ps (p) };
+}
+inline void store (float* p, Lanes a) noexcept
+{
+    _mm_storeu_ps (p, a.v);
+}
+inline Lanes splat (float x) noexcept
+{
+    return { _mm_set1_ps (x) };
+}
+inline Lanes operator+ (Lanes a, Lanes b) noexcept
+{
+    return { _mm_add_ps (a.v, b.v) };
+}
+inline Lanes operator* (Lanes a, Lanes b) noexcept
+{
+    return { _mm_mul_ps (a.v, b.v) };
+}
+inline Lanes magnitude (Lanes a) noexcept
+{
+    return { _mm_andnot_ps (_mm_set1_ps (-0.0f), a.v) };
+}
+/** a > b ? a : b in each lane. */
+inline Lanes larger (Lanes a, Lanes b) noexcept
+{
+    return { _mm_max_ps (a.v, b.v) };
+}
+/** a < b ? a : b in each lane. */
+inline Lanes smaller (Lanes a, Lanes b) noexcept
+{
+    return { _mm_min_ps (a.v, b.v) };
+}
+/** x where |x| >= least (NaN and infinity included), else 0. */
+inline Lanes zeroBelow (Lanes a, float least) noexcept
+{
+    return { _mm_and_ps (a.v, _mm_cmpge_ps (magnitude (a).v, _mm_set1_ps (least))) };
+}
+/** x where x is finite, else 0. */
+inline Lanes finiteOnly (Lanes a) noexcept
+{
+    const __m128 finite =
+        _mm_cmple_ps (magnitude (a).v, _mm_set1_ps (std::numeric_limits<float>::max()));
+    return { _mm_and_ps (a.v, finite) };
+}
+inline void transpose (Lanes& a, Lanes& b, Lanes& c, Lanes& d) noexcept
+{
+    _MM_TRANSPOSE4_PS (a.v, b.v, c.v, d.v);
+}
+#else
+struct Lanes
+{
+    float v[4];
+};
+template <typename Op>
+inline Lanes each (Lanes a, Lanes b, Op op) noexcept
+{
+    Lanes r;
+    for (int i = 0; i < 4; ++i)
+        r.v[i] = op (a.v[i], b.v[i]);
+    return r;
+}
+inline Lanes load (const float* p) noexcept
+{
+    return { { p[0], p[1], p[2], p[3] } };
+}
+inline void store (float* p, Lanes a) noexcept
+{
+    std::copy (a.v, a.v + 4, p);
+}
+inline Lanes splat (float x) noexcept
+{
+    return { { x, x, x, x } };
+}
+inline Lanes operator+ (Lanes a, Lanes b) noexcept
+{
+    return each (a, b, [] (float x, float y) { return x + y; });
+}
+inline Lanes operator* (Lanes a, Lanes b) noexcept
+{
+    return each (a, b, [] (float x, float y) { return x * y; });
+}
+inline Lanes magnitude (Lanes a) noexcept
+{
+    return each (a, a, [] (float x, float) { return std::abs (x); });
+}
+inline Lanes larger (Lanes a, Lanes b) noexcept
+{
+    return each (a, b, [] (float x, float y) { return x > y ? x : y; });
+}
+inline Lanes smaller (Lanes a, Lanes b) noexcept
+{
+    return each (a, b, [] (float x, float y) { return x < y ? x : y; });
+}
+inline Lanes zeroBelow (Lanes a, float least) noexcept
+{
+    return each (a, a, [least] (float x, float) { return std::abs (x) >= least ? x : 0.0f; });
+}
+inline Lanes finiteOnly (Lanes a) noexcept
+{
+    return each (a, a, [] (float x, float) { return std::isfinite (x) ? x : 0.0f; });
+}
+inline void transpose (Lanes& a, Lanes& b, Lanes& c, Lanes& d) noexcept
+{
+    Lanes* rows[4] = { &a, &b, &c, &d };
+    for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j)
+            std::swap (rows[i]->v[j], rows[j]->v[i]);
+}
+#endif
+} // namespace lanes
