@@ -458,7 +458,7 @@ int main (int argc, char** argv)
     juce::String csv = "signal,rate,lookahead_ms,release_ms,mode,sample_peak_dbfs,reference_dbtp,"
                        "meter4_dbtp,ffmpeg_dbtp\n";
     juce::String table =
-        "| signal | rate | sample peak, sample-peak mode | reference 32x | (at look-ahead / "
+        "| signal | rate | sample-peak mode at the defaults, reference 32x | true-peak mode, reference 32x | (at look-ahead / "
         "release) | 4x meter | ffmpeg |\n|---|---|---|---|---|---|---|\n";
     juce::StringArray overLimits;
     bool failed = false;
