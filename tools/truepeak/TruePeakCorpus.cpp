@@ -49,7 +49,9 @@ Exit status: 0 when every signal within the detector's passband stays within the
 otherwise. The demo scene (its hi-hat is differentiated white noise, strongest at the Nyquist
 frequency), white noise and naive squares have much of their power above 0.907 of the Nyquist
 frequency, where the detector under-reads: they are reported but not counted, beside versions
-low-passed to 19.6 kHz that are.
+low-passed to 19.6 kHz that are. Nor are runs with a release of 0 ms: there the gain may rise
+by several dB from one sample to the next as a peak leaves the look-ahead, and that step itself
+puts peaks between the samples that no detector of the input can foresee (they are listed too).
 )";
 
 struct CorpusSignal
@@ -457,9 +459,9 @@ int main (int argc, char** argv)
     const auto scratch = juce::File::createTempFile (".wav");
     juce::String csv = "signal,rate,lookahead_ms,release_ms,mode,sample_peak_dbfs,reference_dbtp,"
                        "meter4_dbtp,ffmpeg_dbtp\n";
-    juce::String table =
-        "| signal | rate | sample-peak mode at the defaults, reference 32x | true-peak mode, reference 32x | (at look-ahead / "
-        "release) | 4x meter | ffmpeg |\n|---|---|---|---|---|---|---|\n";
+    juce::String table = "| signal | rate | sample-peak mode at the defaults, reference 32x | "
+                         "true-peak mode, reference 32x | (at look-ahead / "
+                         "release) | 4x meter | ffmpeg |\n|---|---|---|---|---|---|---|\n";
     juce::StringArray overLimits;
     bool failed = false;
 
@@ -502,12 +504,14 @@ int main (int argc, char** argv)
                         m.referenceDb > ceilingDb + allowedOverDb || m.meterDb > ceilingDb;
                     if (over)
                     {
-                        overLimits.add (signal.name + " at " + juce::String (rate) + " Hz, "
-                                        + settingText (setting) + ": reference "
-                                        + signedDb (m.referenceDb, 3) + " dBTP, 4x meter "
-                                        + signedDb (m.meterDb, 3) + " dBTP"
-                                        + (signal.withinPassband ? "" : " (beyond the passband)"));
-                        failed = failed || signal.withinPassband;
+                        overLimits.add (
+                            signal.name + " at " + juce::String (rate) + " Hz, "
+                            + settingText (setting) + ": reference " + signedDb (m.referenceDb, 3)
+                            + " dBTP, 4x meter " + signedDb (m.meterDb, 3) + " dBTP"
+                            + (! signal.withinPassband     ? " (beyond the passband)"
+                               : setting.releaseMs <= 0.0f ? " (release 0: the gain's step)"
+                                                           : ""));
+                        failed = failed || (signal.withinPassband && setting.releaseMs > 0.0f);
                     }
                 }
 
