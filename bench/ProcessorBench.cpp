@@ -4,7 +4,7 @@
 //   build/bench/orvalis_bench_processor --benchmark_counters_tabular=true
 //
 // Arguments: rate, look-ahead in ms, input gain in dB, signal (0 = bursts up to +12 dBFS before
-// the gain, 1 = never above -1 dBFS), bypassed (1) or not (0).
+// the gain, 1 = never above -1 dBFS), bypassed (1) or not (0), peak mode (0 = sample, 1 = true).
 #include "BenchSignal.h"
 #include "processor/CorvaneAudioProcessor.h"
 
@@ -25,16 +25,19 @@ void BM_ProcessorBlock (benchmark::State& state)
     const auto gainDb = static_cast<float> (state.range (2));
     const bool quiet = state.range (3) != 0;
     const bool bypassed = state.range (4) != 0;
+    const bool truePeak = state.range (5) != 0;
 
     CorvaneAudioProcessor processor;
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
     processor.setParameter (CorvaneAudioProcessor::paramAttackTime, lookaheadMs / 40.0f);
     processor.setParameter (CorvaneAudioProcessor::paramInputGain, gainDb / 60.0f);
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+    processor.setTruePeakMode (truePeak);
     processor.prepareToPlay (rate, 512);
     state.SetLabel ("N=" + std::to_string (processor.getLatencySamples()) + " +"
                     + std::to_string (static_cast<int> (gainDb)) + " dB"
-                    + (quiet ? " quiet" : " bursts") + (bypassed ? " bypassed" : ""));
+                    + (quiet ? " quiet" : " bursts") + (bypassed ? " bypassed" : "")
+                    + (truePeak ? " true peak" : ""));
 
     juce::MidiBuffer midi;
     runOverSignal (state,
@@ -51,13 +54,16 @@ void BM_ProcessorBlock (benchmark::State& state)
 } // namespace
 
 BENCHMARK (BM_ProcessorBlock)
-    ->Args ({ 48000, 1, 0, 0, 0 })
-    ->Args ({ 48000, 1, 0, 1, 0 })
-    ->Args ({ 48000, 1, 12, 0, 0 })
-    ->Args ({ 48000, 1, 12, 1, 0 })
-    ->Args ({ 48000, 40, 0, 0, 0 })
-    ->Args ({ 192000, 40, 0, 0, 0 })
-    ->Args ({ 48000, 1, 0, 0, 1 })
+    ->Args ({ 48000, 1, 0, 0, 0, 0 })
+    ->Args ({ 48000, 1, 0, 1, 0, 0 })
+    ->Args ({ 48000, 1, 12, 0, 0, 0 })
+    ->Args ({ 48000, 1, 12, 1, 0, 0 })
+    ->Args ({ 48000, 40, 0, 0, 0, 0 })
+    ->Args ({ 192000, 40, 0, 0, 0, 0 })
+    ->Args ({ 48000, 1, 0, 0, 1, 0 })
+    ->Args ({ 48000, 1, 0, 0, 0, 1 })
+    ->Args ({ 48000, 1, 12, 0, 0, 1 })
+    ->Args ({ 48000, 1, 0, 1, 0, 1 })
     ->Unit (benchmark::kMillisecond);
 
 int main (int argc, char** argv)
