@@ -12,18 +12,6 @@ namespace
     constexpr double beta = 10.0;
     constexpr int coarseStep = oversampling / 4;
 
-    double besselI0 (double x)
-    {
-        double sum = 1.0, term = 1.0;
-        for (int k = 1; k < 80; ++k)
-        {
-            const double ratio = x / (2.0 * k);
-            term *= ratio * ratio;
-            sum += term;
-        }
-        return sum;
-    }
-
     // Phase p (1..31) weighs sample n + k (k = -half + 1 .. half) for the point n + p / 32.
     using Phases = std::vector<std::vector<double>>;
 
@@ -106,5 +94,16 @@ std::array<double, 4> measure (const float* const* channels, std::size_t numFram
     for (size_t ch = 0; ch < 4; ++ch)
         peaks[ch] = measureChannel (channels[ch], numFrames, phases);
     return peaks;
+}
+double besselI0 (double x)
+{
+    double sum = 1.0, term = 1.0;
+    for (int k = 1; k < 80; ++k)
+    {
+        const double ratio = x / (2.0 * k);
+        term *= ratio * ratio;
+        sum += term;
+    }
+    return sum;
 }
 } // namespace referenceTruePeak

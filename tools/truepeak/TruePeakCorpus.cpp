@@ -87,18 +87,6 @@ void normalise (Signal& s, double peak)
                 x = static_cast<float> (x * peak / largest);
 }
 
-double besselI0 (double x)
-{
-    double sum = 1.0, term = 1.0;
-    for (int k = 1; k < 80; ++k)
-    {
-        const double ratio = x / (2.0 * k);
-        term *= ratio * ratio;
-        sum += term;
-    }
-    return sum;
-}
-
 // A windowed-sinc low-pass (Kaiser, beta 8, 193 taps) with its edge at cutoffHz.
 void lowPass (std::vector<float>& x, int rate, double cutoffHz)
 {
@@ -110,7 +98,8 @@ void lowPass (std::vector<float>& x, int rate, double cutoffHz)
         const double sinc = k == 0 ? c : std::sin (M_PI * c * k) / (M_PI * k);
         const double r = k / (half + 1.0);
         h[static_cast<size_t> (k + half)] =
-            sinc * besselI0 (8.0 * std::sqrt (1.0 - r * r)) / besselI0 (8.0);
+            sinc * referenceTruePeak::besselI0 (8.0 * std::sqrt (1.0 - r * r))
+            / referenceTruePeak::besselI0 (8.0);
     }
     std::vector<float> y (x.size(), 0.0f);
     for (size_t n = 0; n < x.size(); ++n)
