@@ -67,6 +67,20 @@ void layoutFor (int n, int& blockLength, int& numBlocks) noexcept
     if (blockLength * numBlocks < window)
         ++numBlocks;
 }
+// One frame's step of the delay's glide towards target samples (a ten-thousandth of the way, in
+// double precision, landing on the target once within 1e-9 of it). Returns the whole samples of
+// the delay and sets frac to the rest.
+inline int stepDelayGlide (float& delay, int target, float& frac) noexcept
+{
+    if (std::abs (static_cast<double> (delay) - static_cast<double> (target)) > 1e-9)
+        delay = static_cast<float> (static_cast<double> (delay) * 0.9999
+                                    + static_cast<double> (target) * 0.0001);
+    else
+        delay = static_cast<float> (target);
+    const int whole = static_cast<int> (std::floor (delay));
+    frac = delay - static_cast<float> (whole);
+    return whole;
+}
 } // namespace
 
 LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse, float ceilingToUse)
@@ -503,7 +517,6 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
 void LookaheadLimiter::processEachChannel (float* const* channels, int numSamples) noexcept
 {
     const int n = lookaheadSamples;
-    const float nAsFloat = static_cast<float> (n);
     float* const lines = delayLines.get();
     float sum = 0.0f;
     WindowState window = loadWindowState();
@@ -516,14 +529,8 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
         if (++delayWritePos >= ringFrames)
             delayWritePos = 0;
 
-        if (std::abs (static_cast<double> (smoothedDelay) - static_cast<double> (n)) > 1e-9)
-            smoothedDelay = static_cast<float> (static_cast<double> (smoothedDelay) * 0.9999
-                                                + static_cast<double> (n) * 0.0001);
-        else
-            smoothedDelay = nAsFloat;
-
-        const int d = static_cast<int> (std::floor (smoothedDelay));
-        const float frac = smoothedDelay - static_cast<float> (d);
+        float frac;
+        const int d = stepDelayGlide (smoothedDelay, n, frac);
         int r = delayWritePos - d;
         if (r < 0)
             r += ringFrames;
@@ -654,13 +661,7 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
             if (delay != nAsFloat)
             {
                 glided = true;
-                if (std::abs (static_cast<double> (delay) - static_cast<double> (n)) > 1e-9)
-                    delay = static_cast<float> (static_cast<double> (delay) * 0.9999
-                                                + static_cast<double> (n) * 0.0001);
-                else
-                    delay = nAsFloat;
-                d = static_cast<int> (std::floor (delay));
-                frac = delay - static_cast<float> (d);
+                d = stepDelayGlide (delay, n, frac);
             }
             frameDelays[i] = d;
             frameFracs[i] = frac;
@@ -895,13 +896,7 @@ void LookaheadLimiter::processTruePeak (float* const* channels, int numSamples) 
             float frac = 0.0f;
             if (delay != targetAsFloat)
             {
-                if (std::abs (static_cast<double> (delay) - static_cast<double> (target)) > 1e-9)
-                    delay = static_cast<float> (static_cast<double> (delay) * 0.9999
-                                                + static_cast<double> (target) * 0.0001);
-                else
-                    delay = targetAsFloat;
-                d = static_cast<int> (std::floor (delay));
-                frac = delay - static_cast<float> (d);
+                d = stepDelayGlide (delay, target, frac);
             }
             frameDelays[i] = d;
             frameFracs[i] = frac;

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Compares this tree's limiter with another revision's, bit for bit, in sample-peak mode:
-# tools/enginecompare/EngineCompare.cpp is built against each one's limiter/ (same compiler, same
-# flags as the build) and the checksums they print, one per scenario, must be the same.
+# Compares this tree's limiter with another revision's, bit for bit, in sample-peak mode and, when
+# both have it, in true-peak mode: tools/enginecompare/EngineCompare.cpp is built against each
+# one's limiter/ (same compiler, same flags as the build) and the checksums they print, one per
+# scenario, must be the same.
 #
 #   scripts/compare-engine.sh [REVISION [OTHER]]   (default: main against this working tree)
 #
@@ -22,23 +23,32 @@ if [ -n "$other" ]; then
     git -C "$here" archive "$other" limiter | tar -x -C "$work/this-tree"
     this_root=$work/this-tree
 fi
-for side in other this; do
-    root=$work/other-tree
-    [ "$side" = this ] && root=$this_root
-    # shellcheck disable=SC2086
-    c++ $flags -I"$root" "$here/tools/enginecompare/EngineCompare.cpp" "$root"/limiter/*.cpp \
-        -o "$work/$side" || exit 2
-done
+modes="sample-peak"
+grep -q setTruePeak "$work/other-tree/limiter/LookaheadLimiter.h" \
+    && grep -q setTruePeak "$this_root/limiter/LookaheadLimiter.h" && modes="$modes true-peak"
+status=0
+for mode in $modes; do
+    define=
+    [ "$mode" = true-peak ] && define=-DORVALIS_COMPARE_TRUE_PEAK
+    for side in other this; do
+        root=$work/other-tree
+        [ "$side" = this ] && root=$this_root
+        # shellcheck disable=SC2086
+        c++ $flags $define -I"$root" "$here/tools/enginecompare/EngineCompare.cpp" "$root"/limiter/*.cpp \
+            -o "$work/$side" || exit 2
+    done
 
-start=$(date +%s)
-"$work/other" >"$work/other.txt" 2>/dev/null &
-"$work/this" >"$work/this.txt" 2>/dev/null
-wait
-echo "$(wc -l <"$work/this.txt") scenarios in $(($(date +%s) - start)) s"
-if cmp -s "$work/other.txt" "$work/this.txt"; then
-    echo "sample-peak output of ${other:-this tree} bit-identical to $rev in every scenario"
-else
-    echo "sample-peak output of ${other:-this tree} differs from $rev (rate, look-ahead, release, ceiling, signal, changes, plain loop, checksum):"
-    diff "$work/other.txt" "$work/this.txt" | head -40
-    exit 1
-fi
+    start=$(date +%s)
+    "$work/other" >"$work/other.txt" 2>/dev/null &
+    "$work/this" >"$work/this.txt" 2>/dev/null
+    wait
+    echo "$mode: $(wc -l <"$work/this.txt") scenarios in $(($(date +%s) - start)) s"
+    if cmp -s "$work/other.txt" "$work/this.txt"; then
+        echo "$mode output of ${other:-this tree} bit-identical to $rev in every scenario"
+    else
+        echo "$mode output of ${other:-this tree} differs from $rev (rate, look-ahead, release, ceiling, signal, changes, plain loop, checksum):"
+        diff "$work/other.txt" "$work/this.txt" | head -40
+        status=1
+    fi
+done
+exit $status

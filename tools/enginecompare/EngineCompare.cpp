@@ -8,7 +8,8 @@
 // releases 0 to 1000 ms, two ceilings; signals with signed zeros, idle stretches (silence, and
 // audio below the ceiling), bursts far above it, a tone near the Nyquist frequency, non-finite
 // samples; blocks of 1 to 8192 frames; look-ahead changes that make the delay glide, release and
-// ceiling changes between blocks; both the vectorised and the plain per-channel loop.
+// ceiling changes between blocks; both the vectorised and the plain per-channel loop. Built with
+// ORVALIS_COMPARE_TRUE_PEAK, the same scenarios run in true-peak mode (its own loop only).
 #include "limiter/LookaheadLimiter.h"
 
 #include <cmath>
@@ -106,6 +107,9 @@ std::uint64_t run (int rate,
     limiter.setReleaseMs (releaseMs);
     limiter.setCeiling (ceiling);
     limiter.setSampleRate (rate);
+#ifdef ORVALIS_COMPARE_TRUE_PEAK
+    limiter.setTruePeak (true);
+#endif
 
     const long total = rate * 6 / 5; // 1.2 s
     const int blockSizes[] = { 512, 1, 17, 8192, 64, 4095 };
@@ -163,6 +167,10 @@ int main()
                                 // The plain loop only where it matters most, to keep the run short.
                                 if (plainLoop && ! (rate == 192000 || kind == 0))
                                     continue;
+#ifdef ORVALIS_COMPARE_TRUE_PEAK
+                                if (plainLoop)
+                                    continue;
+#endif
                                 std::printf ("%d %g %g %g %d %d %d %016llx\n",
                                              rate,
                                              static_cast<double> (lookaheadMs),
