@@ -180,8 +180,9 @@ Signal toneBursts (int rate, double hz)
     return s;
 }
 
-// Naive squares (every sample +1 or -1) of 1 kHz and 5.5 kHz, steady and in bursts.
-Signal squares (int rate)
+// Squares of 1 kHz and 5.5 kHz, steady on two channels and in bursts on two: naive (every sample
+// +2 or -2) or, band-limited, made of their odd harmonics below 19.6 kHz.
+Signal squares (int rate, bool bandLimited)
 {
     const size_t frames = framesFor (rate, 0.6);
     Signal s = silence (frames);
@@ -190,9 +191,18 @@ Signal squares (int rate)
         for (size_t i = framesFor (rate, 0.02); i < frames; ++i)
         {
             const double t = static_cast<double> (i) / rate;
-            const bool on = ch < 2 || std::fmod (t, 0.05) < 0.01;
-            const double phase = std::fmod (hz[ch] * t + 0.1 * static_cast<double> (ch), 1.0);
-            s[ch][i] = on ? (phase < 0.5 ? 2.0f : -2.0f) : 0.0f;
+            if (! (ch < 2 || std::fmod (t, 0.05) < 0.01))
+                continue;
+            const double cycles = hz[ch] * t + 0.1 * static_cast<double> (ch);
+            if (! bandLimited)
+            {
+                s[ch][i] = std::fmod (cycles, 1.0) < 0.5 ? 2.0f : -2.0f;
+                continue;
+            }
+            double sum = 0.0;
+            for (int k = 1; k * hz[ch] < 19600.0; k += 2)
+                sum += std::sin (twoPi * k * cycles) / k;
+            s[ch][i] = static_cast<float> (2.0 * 4.0 / M_PI * sum);
         }
     return s;
 }
@@ -261,26 +271,6 @@ Signal lowPassed (Signal s, int rate)
     return s;
 }
 
-// Squares made of their odd harmonics below 19.6 kHz, the same frequencies and drive as squares().
-Signal bandLimitedSquares (int rate)
-{
-    const size_t frames = framesFor (rate, 0.6);
-    Signal s = silence (frames);
-    const double hz[] = { 1000.0, 5500.0, 1000.0, 5500.0 };
-    for (size_t ch = 0; ch < numChannels; ++ch)
-        for (size_t i = framesFor (rate, 0.02); i < frames; ++i)
-        {
-            const double t = static_cast<double> (i) / rate;
-            if (! (ch < 2 || std::fmod (t, 0.05) < 0.01))
-                continue;
-            double sum = 0.0;
-            for (int k = 1; k * hz[ch] < 19600.0; k += 2)
-                sum += std::sin (twoPi * k * (hz[ch] * t + 0.1 * static_cast<double> (ch))) / k;
-            s[ch][i] = static_cast<float> (2.0 * 4.0 / M_PI * sum);
-        }
-    return s;
-}
-
 // Signals marked false have much of their power above 0.907 of the Nyquist frequency (20 kHz at
 // 44.1 kHz), beyond the detector's passband: they are measured and reported, and each has a
 // counterpart low-passed to 19.6 kHz that the guarantee covers.
@@ -297,8 +287,8 @@ std::vector<CorpusSignal> corpus()
         { "10 kHz", true, [] (int rate) { return toneBursts (rate, 10000.0); } },
         { "15 kHz", true, [] (int rate) { return toneBursts (rate, 15000.0); } },
         { "19 kHz", true, [] (int rate) { return toneBursts (rate, 19000.0); } },
-        { "squares 1, 5.5 kHz, naive", false, squares },
-        { "squares 1, 5.5 kHz, to 19.6 kHz", true, bandLimitedSquares },
+        { "squares 1, 5.5 kHz, naive", false, [] (int rate) { return squares (rate, false); } },
+        { "squares 1, 5.5 kHz, to 19.6 kHz", true, [] (int rate) { return squares (rate, true); } },
         { "single-sample impulses", true, impulses },
         { "fs/4 pattern", true, quarterRate },
     };
