@@ -4,10 +4,23 @@
 // before it.
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
 using Signal = std::vector<std::vector<float>>;
+
+/** Same channels, same lengths, every sample's bits the same (NaNs and signed zeros included). */
+inline bool bitIdentical (const Signal& a, const Signal& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t ch = 0; ch < a.size(); ++ch)
+        if (a[ch].size() != b[ch].size()
+            || std::memcmp (a[ch].data(), b[ch].data(), a[ch].size() * sizeof (float)) != 0)
+            return false;
+    return true;
+}
 
 /** Four correlated channels: 100 ms noise bursts peaking near +12 dBFS, alternating with
     passages 20 dB lower, from a fixed seed. */

@@ -117,17 +117,6 @@ Signal run (juce::AudioPluginInstance& instance, const Signal& input, int blockS
     return output;
 }
 
-bool bitIdentical (const Signal& a, const Signal& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t ch = 0; ch < a.size(); ++ch)
-        if (a[ch].size() != b[ch].size()
-            || std::memcmp (a[ch].data(), b[ch].data(), a[ch].size() * sizeof (float)) != 0)
-            return false;
-    return true;
-}
-
 class JuceHost : public ::testing::TestWithParam<const char*>
 {
 protected:

@@ -216,17 +216,6 @@ private:
     size_t outputBuffer[4] = { 4, 5, 6, 7 };
 };
 
-bool bitIdentical (const Signal& a, const Signal& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t ch = 0; ch < a.size(); ++ch)
-        if (a[ch].size() != b[ch].size()
-            || std::memcmp (a[ch].data(), b[ch].data(), a[ch].size() * sizeof (float)) != 0)
-            return false;
-    return true;
-}
-
 float peakOf (const Signal& signal, size_t from = 0, size_t to = SIZE_MAX)
 {
     float peak = 0.0f;
