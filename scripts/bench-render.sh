@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times orvalis-render itself, as a user runs it, on eight one-minute 48 kHz four-channel 32-bit
 # float WAV files: the batch on one core (-j 1, pinned with taskset), then on two (-j 2), and one
-# file alone on one core. Each run is repeated (ORVALIS_BENCH_RUNS, default 3) and the fastest
-# kept, so that other work on the machine disturbs it least. Prints the speed as a multiple of
-# real time (audio seconds over wall seconds, process start to exit) and the CPU seconds used.
+# file alone on one core, in sample-peak and in true-peak mode. Each run is repeated
+# (ORVALIS_BENCH_RUNS, default 3) and the fastest kept, so that other work on the machine disturbs
+# it least. Prints the speed as a multiple of real time (audio seconds over wall seconds, process
+# start to exit) and the CPU seconds used.
 #
 #   scripts/bench-render.sh [build folder, default build]
 #
@@ -52,11 +53,16 @@ report() {
 }
 
 echo "orvalis-render on $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); best of $runs"
-one="$(best taskset -c 0 "$renderer" "$work/in/take1.wav" "$work/out.wav")"
-report "1 file, 1 core" 60 "$one"
-mkdir -p "$work/out"
-j1="$(best taskset -c 0 "$renderer" --out-dir "$work/out" "$work/in" -j 1)"
-report "8 files, 1 core (-j 1)" 480 "$j1"
-j2="$(best taskset -c 0,1 "$renderer" --out-dir "$work/out" "$work/in" -j 2)"
-report "8 files, 2 cores (-j 2)" 480 "$j2"
-awk -v a="${j1%% *}" -v b="${j2%% *}" 'BEGIN { printf "2 cores over 1: %.2fx faster\n", a / b }'
+for mode in sample-peak true-peak; do
+    opts=()
+    [ "$mode" = true-peak ] && opts=(--true-peak)
+    echo "-- $mode mode"
+    one="$(best taskset -c 0 "$renderer" "$work/in/take1.wav" "$work/out.wav" "${opts[@]}")"
+    report "1 file, 1 core" 60 "$one"
+    mkdir -p "$work/out"
+    j1="$(best taskset -c 0 "$renderer" --out-dir "$work/out" "$work/in" -j 1 "${opts[@]}")"
+    report "8 files, 1 core (-j 1)" 480 "$j1"
+    j2="$(best taskset -c 0,1 "$renderer" --out-dir "$work/out" "$work/in" -j 2 "${opts[@]}")"
+    report "8 files, 2 cores (-j 2)" 480 "$j2"
+    awk -v a="${j1%% *}" -v b="${j2%% *}" 'BEGIN { printf "2 cores over 1: %.2fx faster\n", a / b }'
+done
