@@ -1,5 +1,7 @@
 #include "tools/render/TruePeakMeter.h"
 
+#include "tools/render/BesselI0.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -13,18 +15,6 @@ constexpr int historyLength = TruePeakMeter::tapsPerPhase - 1;
 constexpr int tapsBeforeCentre = 5;
 constexpr double kaiserBeta = 4.0;
 constexpr double windowHalfWidth = 6.0;
-
-double besselI0 (double x)
-{
-    double sum = 1.0, term = 1.0;
-    for (int k = 1; k < 40; ++k)
-    {
-        const double ratio = x / (2.0 * k);
-        term *= ratio * ratio;
-        sum += term;
-    }
-    return sum;
-}
 
 using Phases = std::array<std::array<float, TruePeakMeter::tapsPerPhase>, TruePeakMeter::numPhases>;
 

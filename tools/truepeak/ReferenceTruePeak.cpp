@@ -1,5 +1,7 @@
 #include "tools/truepeak/ReferenceTruePeak.h"
 
+#include "tools/render/BesselI0.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -94,16 +96,5 @@ std::array<double, 4> measure (const float* const* channels, std::size_t numFram
     for (size_t ch = 0; ch < 4; ++ch)
         peaks[ch] = measureChannel (channels[ch], numFrames, phases);
     return peaks;
-}
-double besselI0 (double x)
-{
-    double sum = 1.0, term = 1.0;
-    for (int k = 1; k < 80; ++k)
-    {
-        const double ratio = x / (2.0 * k);
-        term *= ratio * ratio;
-        sum += term;
-    }
-    return sum;
 }
 } // namespace referenceTruePeak

@@ -19,7 +19,4 @@ constexpr int tapsPerPhase = 128;
 
 /** The largest magnitude per channel of the 32x oversampled signal (the samples included), linear. */
 std::array<double, 4> measure (const float* const* channels, std::size_t numFrames);
-
-/** The modified Bessel function of the first kind, order 0, of the Kaiser window. */
-double besselI0 (double x);
 } // namespace referenceTruePeak

@@ -2,6 +2,7 @@
 // rates, look-aheads and releases; each output measured by a 32x oversampled reference, by
 // orvalis-render's 4x meter and (with --ffmpeg) by ffmpeg's ebur128 filter.
 #include "limiter/LookaheadLimiter.h"
+#include "tools/render/BesselI0.h"
 #include "tools/render/DemoSceneReader.h"
 #include "tools/render/TruePeakMeter.h"
 #include "tools/truepeak/ReferenceTruePeak.h"
@@ -98,8 +99,8 @@ void lowPass (std::vector<float>& x, int rate, double cutoffHz)
         const double sinc = k == 0 ? c : std::sin (M_PI * c * k) / (M_PI * k);
         const double r = k / (half + 1.0);
         h[static_cast<size_t> (k + half)] =
-            sinc * referenceTruePeak::besselI0 (8.0 * std::sqrt (1.0 - r * r))
-            / referenceTruePeak::besselI0 (8.0);
+            sinc * besselI0 (8.0 * std::sqrt (1.0 - r * r))
+            / besselI0 (8.0);
     }
     std::vector<float> y (x.size(), 0.0f);
     for (size_t n = 0; n < x.size(); ++n)
