@@ -3,7 +3,7 @@
 // ranges and the processor limits soundly.
 
 #include "fuzz/FuzzChecks.h"
-#include "tools/render/RenderSettings.h"
+#include "render/RenderSettings.h"
 
 #include <cmath>
 #include <cstddef>

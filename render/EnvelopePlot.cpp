@@ -1,4 +1,4 @@
-#include "tools/render/EnvelopePlot.h"
+#include "render/EnvelopePlot.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tools/render/RenderSettings.h"
+#include "render/RenderSettings.h"
 
 #include "processor/CorvaneAudioProcessor.h"
 #include "processor/StateTextCheck.h"

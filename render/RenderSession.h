@@ -1,8 +1,8 @@
 #pragma once
 
-#include "tools/render/FrameSource.h"
-#include "tools/render/LoudnessMeter.h"
-#include "tools/render/TruePeakMeter.h"
+#include "render/FrameSource.h"
+#include "render/LoudnessMeter.h"
+#include "render/TruePeakMeter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 

@@ -1,6 +1,6 @@
-#include "tools/render/InputFile.h"
+#include "render/InputFile.h"
 
-#include "tools/render/FlacFrameSource.h"
+#include "render/FlacFrameSource.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "tools/render/FlacFrameSource.h"
+#include "render/FlacFrameSource.h"
 
 #include <FLAC/stream_decoder.h>
 

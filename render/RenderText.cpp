@@ -1,4 +1,4 @@
-#include "tools/render/RenderText.h"
+#include "render/RenderText.h"
 
 #include <cmath>
 

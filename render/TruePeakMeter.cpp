@@ -1,6 +1,6 @@
-#include "tools/render/TruePeakMeter.h"
+#include "render/TruePeakMeter.h"
 
-#include "tools/render/BesselI0.h"
+#include "render/BesselI0.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/render/RenderJob.h"
+#include "render/RenderJob.h"
 
 #include <optional>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "tools/render/RenderJob.h"
+#include "render/RenderJob.h"
 
-#include "tools/render/DemoSceneReader.h"
-#include "tools/render/EnvelopePlot.h"
-#include "tools/render/FileChecks.h"
+#include "render/DemoSceneReader.h"
+#include "render/EnvelopePlot.h"
+#include "render/FileChecks.h"
 
 #include <cmath>
 #include <mutex>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/render/RenderSession.h"
+#include "render/RenderSession.h"
 
 #include <juce_graphics/juce_graphics.h>
 

@@ -1,4 +1,4 @@
-#include "tools/render/DemoSceneReader.h"
+#include "render/DemoSceneReader.h"
 
 #include <array>
 #include <cmath>

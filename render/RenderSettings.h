@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/render/RenderOptions.h"
+#include "render/RenderOptions.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 

@@ -1,4 +1,4 @@
-#include "tools/render/FileChecks.h"
+#include "render/FileChecks.h"
 
 #include <filesystem>
 #include <unistd.h>

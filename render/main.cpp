@@ -1,9 +1,9 @@
 // orvalis-render: runs the Orvalis processor over a four-channel first-order ambisonic file.
-#include "tools/render/BatchRender.h"
-#include "tools/render/FileChecks.h"
-#include "tools/render/RenderJob.h"
-#include "tools/render/RenderReport.h"
-#include "tools/render/RenderText.h"
+#include "render/BatchRender.h"
+#include "render/FileChecks.h"
+#include "render/RenderJob.h"
+#include "render/RenderReport.h"
+#include "render/RenderText.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>

@@ -1,4 +1,4 @@
-#include "tools/render/RenderOptions.h"
+#include "render/RenderOptions.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tools/render/FrameSource.h"
+#include "render/FrameSource.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "tools/render/RenderReport.h"
+#include "render/RenderReport.h"
 
-#include "tools/render/FileChecks.h"
+#include "render/FileChecks.h"
 
 #include <cmath>
 

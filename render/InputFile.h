@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/render/FrameSource.h"
+#include "render/FrameSource.h"
 
 #include <memory>
 

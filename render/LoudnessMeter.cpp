@@ -1,4 +1,4 @@
-#include "tools/render/LoudnessMeter.h"
+#include "render/LoudnessMeter.h"
 
 #include <ebur128.h>
 

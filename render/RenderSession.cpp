@@ -1,4 +1,4 @@
-#include "tools/render/RenderSession.h"
+#include "render/RenderSession.h"
 
 #include <algorithm>
 #include <chrono>

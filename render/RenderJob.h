@@ -1,9 +1,9 @@
 #pragma once
 
-#include "tools/render/InputFile.h"
-#include "tools/render/RenderOptions.h"
-#include "tools/render/RenderSession.h"
-#include "tools/render/RenderSettings.h"
+#include "render/InputFile.h"
+#include "render/RenderOptions.h"
+#include "render/RenderSession.h"
+#include "render/RenderSettings.h"
 
 #include <functional>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "tools/render/BatchRender.h"
+#include "render/BatchRender.h"
 
-#include "tools/render/FileChecks.h"
-#include "tools/render/RenderText.h"
+#include "render/FileChecks.h"
+#include "render/RenderText.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
-#include "tools/truepeak/ReferenceTruePeak.h"
+#include "tests/common/ReferenceTruePeak.h"
 
-#include "tools/render/BesselI0.h"
+#include "render/BesselI0.h"
 
 #include <algorithm>
 #include <cmath>
