@@ -1,67 +1,58 @@
 #pragma once
 
+#include "render/ProgressLine.h"
 #include "render/RenderJob.h"
+#include "render/RenderPlan.h"
 
 #include <atomic>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <vector>
 
 /**
-    The batch form: every WAV, AIFF and FLAC file of the inputs (folders searched recursively) into
-    one output folder, on several workers, each with its own processor. Outputs keep their input's
-    name and folder below the input folder given; nothing is written over an input. One line per
-    file as it finishes; on a terminal also one progress line for the whole batch.
+    Renders the files of a plan on several workers, each file by a RenderJob with its own
+    processor, largest files first. The calling thread shows the progress and hears of each file
+    as it finishes; workers stop taking files once shouldStop says so. Both forms run this way:
+    the single-file form is a plan of one file.
 */
 class BatchRender
 {
 public:
-    BatchRender (const RenderContext& context, std::function<bool()> shouldStop);
+    struct Listener
+    {
+        std::function<void (int workers)> started;                 // before the first file starts
+        std::function<void (size_t index, int position)> finished; // position: 1, 2, ... in order
+        // Warnings of a file: told at once when set, else kept in the file's note.
+        RenderJob::Warn tellNow;
+    };
 
-    /**
-        Finds the files and their outputs. Returns the reason when the batch cannot start: a
-        clash of outputs, an output that would replace an input, an output folder that is a file.
-    */
-    std::optional<juce::String> plan();
+    BatchRender (const RenderContext& context, RenderPlan& plan, std::function<bool()> shouldStop);
 
-    /** Renders every planned file; returns the exit status. */
-    int run();
+    /** Renders every planned file into the plan's results. */
+    void run (ProgressLine& progress, const Listener& listener);
 
-    const std::vector<FileResult>& getResults() const { return results; }
     double getWallSeconds() const { return wallSeconds; }
     int getWorkers() const { return workers; }
 
     /** The cores this process may run on (taskset and cgroups included). */
     static int availableCores();
 
-    /** The exit status for a set of results: failed 1, target missed 4, truncated 3, else 0. */
-    static int exitStatusFor (const std::vector<FileResult>& results);
-
 private:
-    struct Planned
-    {
-        juce::File input, output, plot;
-        juce::int64 bytes = 0;
-    };
-
-    void addInput (const juce::String& argument);
-    void worker();
-    void printFinished (size_t index);
+    void worker (const Listener& listener);
+    void renderOne (size_t index, const Listener& listener);
 
     const RenderContext& context;
+    RenderPlan& plan;
     std::function<bool()> shouldStop;
-    juce::File outDir, plotDir;
-    std::vector<Planned> planned;
-    std::vector<FileResult> results;
 
     int workers = 1;
     double wallSeconds = 0.0;
     std::vector<size_t> order; // largest first, so the last file to start is a short one
     std::atomic<size_t> nextInOrder { 0 };
-    // Shared with the main thread, which shows progress: per file, by the worker rendering it.
-    std::unique_ptr<std::atomic<double>[]> fractionDone; // of the file, 0..1
-    std::unique_ptr<std::atomic<double>[]> secondsDone;  // of audio
-    std::unique_ptr<std::atomic<int>[]> finishedState; // 0 waiting or running, 1 finished, 2 shown
+    // Shared with the calling thread, which shows progress: per file, by the worker rendering it.
+    std::unique_ptr<std::atomic<double>[]> fractionDone;    // of the file, 0..1
+    std::unique_ptr<std::atomic<double>[]> secondsDone;     // of audio
+    std::unique_ptr<std::atomic<double>[]> secondsExpected; // of audio, once the input is open
+    std::unique_ptr<std::atomic<int>[]> finishedState; // 0 waiting or running, 1 finished, 2 told
     std::atomic<int> activeWorkers { 0 };
-    int shown = 0;
 };

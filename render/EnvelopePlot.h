@@ -1,6 +1,6 @@
 #pragma once
 
-#include "render/RenderSession.h"
+#include "render/LevelHistory.h"
 
 #include <juce_graphics/juce_graphics.h>
 

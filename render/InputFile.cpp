@@ -1,6 +1,7 @@
 #include "render/InputFile.h"
 
 #include "render/FlacFrameSource.h"
+#include "render/ReaderFrameSource.h"
 
 #include <algorithm>
 #include <array>

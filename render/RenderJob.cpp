@@ -3,7 +3,11 @@
 #include "render/DemoSceneReader.h"
 #include "render/EnvelopePlot.h"
 #include "render/FileChecks.h"
+#include "render/ReaderFrameSource.h"
+#include "render/RenderSession.h"
+#include "render/RenderSettings.h"
 
+#include <chrono>
 #include <cmath>
 #include <mutex>
 
@@ -25,16 +29,16 @@ std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format for
 
     std::unique_ptr<juce::AudioFormatWriter> writer;
     if (format == RenderOptions::Format::flac)
-        writer.reset (
-            juce::FlacAudioFormat().createWriterFor (stream.get(), sampleRate, 4, 24, {}, 5));
+        writer.reset (juce::FlacAudioFormat().createWriterFor (
+            stream.get(), sampleRate, FrameSource::numChannels, 24, {}, 5));
     else if (format == RenderOptions::Format::aiff24)
-        writer.reset (
-            juce::AiffAudioFormat().createWriterFor (stream.get(), sampleRate, 4, 24, {}, 0));
+        writer.reset (juce::AiffAudioFormat().createWriterFor (
+            stream.get(), sampleRate, FrameSource::numChannels, 24, {}, 0));
     else
         writer.reset (juce::WavAudioFormat().createWriterFor (
             stream.get(),
             sampleRate,
-            juce::AudioChannelSet::discreteChannels (4),
+            juce::AudioChannelSet::discreteChannels (FrameSource::numChannels),
             format == RenderOptions::Format::wav32 ? 32 : 24,
             {},
             0));
@@ -51,31 +55,6 @@ std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format for
 // JUCE's image and font code is shared by every worker; one picture at a time.
 std::mutex plotLock;
 } // namespace
-
-juce::String statusName (FileStatus status)
-{
-    switch (status)
-    {
-        case FileStatus::notStarted:
-            return "not-started";
-        case FileStatus::done:
-            return "done";
-        case FileStatus::truncated:
-            return "truncated";
-        case FileStatus::skipped:
-            return "skipped";
-        case FileStatus::failed:
-            return "failed";
-        case FileStatus::interrupted:
-            return "interrupted";
-    }
-    return {};
-}
-
-float FileResult::largestOutputTruePeak() const
-{
-    return *std::max_element (stats.outputTruePeak.begin(), stats.outputTruePeak.end());
-}
 
 RenderJob::RenderJob (const RenderContext& c, FileResult& r, Warn w) :
     context (c),
@@ -212,7 +191,7 @@ void RenderJob::render (const juce::File& outputFile,
         std::unique_ptr<juce::AudioFormatReader> check (
             formats.createReaderFor (temporary.getFile().createInputStream()));
         if (check == nullptr || check->lengthInSamples != stats.inputFrames
-            || check->numChannels != 4)
+            || check->numChannels != FrameSource::numChannels)
             return fail (FileStatus::failed,
                          outputName
                              + ": the written file is incomplete (disk full?); nothing written");

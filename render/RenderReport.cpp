@@ -2,6 +2,7 @@
 
 #include "render/FileChecks.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -23,7 +24,7 @@ juce::var decibels (float linear)
     return rounded (20.0 * std::log10 (static_cast<double> (linear)), 0.001);
 }
 
-juce::var fourDecibels (const std::array<float, 4>& values)
+juce::var channelDecibels (const ChannelLevels& values)
 {
     juce::Array<juce::var> list;
     for (float v : values)
@@ -45,8 +46,8 @@ juce::var levels (const FileResult& r, bool output)
 {
     const auto& s = r.stats;
     auto* o = new juce::DynamicObject();
-    o->setProperty ("samplePeakDb", fourDecibels (output ? s.outputPeak : s.inputPeak));
-    o->setProperty ("truePeakDb", fourDecibels (output ? s.outputTruePeak : s.inputTruePeak));
+    o->setProperty ("samplePeakDb", channelDecibels (output ? s.outputPeak : s.inputPeak));
+    o->setProperty ("truePeakDb", channelDecibels (output ? s.outputTruePeak : s.inputTruePeak));
     const auto& loudness = output ? s.outputLoudness : s.inputLoudness;
     o->setProperty ("integratedLufs",
                     loudness && loudness->integratedLufs
@@ -134,51 +135,20 @@ juce::String csvNumber (const juce::var& value)
 {
     return value.isVoid() ? juce::String() : value.toString();
 }
+
+/** The CSV's columns per level: one per channel of the widest file rendered, at least four. */
+int csvChannels (const std::vector<FileResult>& files)
+{
+    size_t channels = 4;
+    for (const auto& r : files)
+        if (r.wasRendered())
+            channels = std::max (channels, r.stats.outputPeak.size());
+    return static_cast<int> (channels);
+}
 } // namespace
 
 namespace RenderReport
 {
-Totals totals (const std::vector<FileResult>& files)
-{
-    Totals t;
-    for (const auto& r : files)
-    {
-        ++t.files;
-        switch (r.status)
-        {
-            case FileStatus::notStarted:
-                ++t.notStarted;
-                break;
-            case FileStatus::done:
-                ++t.done;
-                break;
-            case FileStatus::truncated:
-                ++t.truncated;
-                break;
-            case FileStatus::skipped:
-                ++t.skipped;
-                break;
-            case FileStatus::failed:
-                ++t.failed;
-                break;
-            case FileStatus::interrupted:
-                ++t.interrupted;
-                break;
-        }
-        if (! r.wasRendered())
-            continue;
-        if (r.meetsTarget.has_value() && ! *r.meetsTarget)
-            ++t.targetMissed;
-        t.frames += r.stats.inputFrames;
-        t.limitedFrames += r.stats.limitedFrames;
-        t.audioSeconds += static_cast<double> (r.stats.inputFrames) / r.sampleRate;
-        t.largestGainReductionDb =
-            std::max (t.largestGainReductionDb, r.stats.largestGainReductionDb);
-        t.largestOutputTruePeak = std::max (t.largestOutputTruePeak, r.largestOutputTruePeak());
-    }
-    return t;
-}
-
 juce::String
 toJson (const RenderContext& context, const std::vector<FileResult>& files, const RunSummary& run)
 {
@@ -202,7 +172,7 @@ toJson (const RenderContext& context, const std::vector<FileResult>& files, cons
         list.add (fileObject (context, r));
     root->setProperty ("files", list);
 
-    const auto t = totals (files);
+    const auto t = totalsOf (files);
     auto* summary = new juce::DynamicObject();
     summary->setProperty ("files", t.files);
     summary->setProperty ("done", t.done);
@@ -225,7 +195,7 @@ toJson (const RenderContext& context, const std::vector<FileResult>& files, cons
                                                   1.0e-6)
                                        : 0.0);
     summary->setProperty ("wasInterrupted", run.interrupted);
-    summary->setProperty ("exitStatus", run.exitStatus);
+    summary->setProperty ("exitStatus", toInt (run.exitStatus));
     root->setProperty ("summary", summary);
     return juce::JSON::toString (keep, false) + "\n";
 }
@@ -233,6 +203,7 @@ toJson (const RenderContext& context, const std::vector<FileResult>& files, cons
 juce::String
 toCsv (const RenderContext& context, const std::vector<FileResult>& files, const RunSummary& run)
 {
+    const int channels = csvChannels (files);
     juce::StringArray header { "input",         "output",          "status",        "error",
                                "note",          "input_format",    "output_format", "sample_rate",
                                "frames",        "declared_frames", "seconds",       "mode",
@@ -241,7 +212,7 @@ toCsv (const RenderContext& context, const std::vector<FileResult>& files, const
     for (const char* side : { "in", "out" })
     {
         for (const char* kind : { "sample_peak_db", "true_peak_db" })
-            for (int ch = 1; ch <= 4; ++ch)
+            for (int ch = 1; ch <= channels; ++ch)
                 header.add (juce::String (side) + "_" + kind + "_" + juce::String (ch));
         header.add (juce::String (side) + "_integrated_lufs");
         header.add (juce::String (side) + "_loudness_range_lu");
@@ -270,7 +241,7 @@ toCsv (const RenderContext& context, const std::vector<FileResult>& files, const
         {
             const auto levelsOf = get (side);
             for (const char* kind : { "samplePeakDb", "truePeakDb" })
-                for (int ch = 0; ch < 4; ++ch)
+                for (int ch = 0; ch < channels; ++ch)
                     row.add (levelsOf.isObject() ? csvNumber (levelsOf.getProperty (kind, {})[ch])
                                                  : juce::String());
             row.add (csvNumber (levelsOf.getProperty ("integratedLufs", {})));
@@ -286,7 +257,7 @@ toCsv (const RenderContext& context, const std::vector<FileResult>& files, const
     }
 
     // The batch as a last row: its counts in the status column, its totals below the columns.
-    const auto t = totals (files);
+    const auto t = totalsOf (files);
     juce::StringArray row;
     row.add ("(batch)");
     row.add ({});
@@ -294,7 +265,7 @@ toCsv (const RenderContext& context, const std::vector<FileResult>& files, const
                        + " truncated; " + juce::String (t.skipped) + " skipped; "
                        + juce::String (t.failed) + " failed; " + juce::String (t.interrupted)
                        + " interrupted; " + juce::String (t.notStarted)
-                       + " not started; exit status " + juce::String (run.exitStatus)));
+                       + " not started; exit status " + juce::String (toInt (run.exitStatus))));
     while (row.size() < header.indexOf ("frames"))
         row.add ({});
     row.add (juce::String (t.frames));

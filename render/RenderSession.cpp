@@ -29,30 +29,6 @@ float frameMagnitude (const std::array<float*, 4>& channels, int i)
 }
 } // namespace
 
-size_t LevelHistory::columnFor (juce::int64 frame, int maxColumns)
-{
-    auto column = static_cast<size_t> (frame / framesPerColumn);
-    while (column >= 2 * static_cast<size_t> (std::max (1, maxColumns)))
-    {
-        for (auto* values : { &inputPeak, &outputPeak, &gainReductionDb })
-        {
-            for (size_t i = 0; 2 * i < values->size(); ++i)
-                (*values)[i] = std::max ((*values)[2 * i],
-                                         2 * i + 1 < values->size() ? (*values)[2 * i + 1] : 0.0f);
-            values->resize ((values->size() + 1) / 2);
-        }
-        framesPerColumn *= 2;
-        column = static_cast<size_t> (frame / framesPerColumn);
-    }
-    if (column >= inputPeak.size())
-    {
-        inputPeak.resize (column + 1, 0.0f);
-        outputPeak.resize (column + 1, 0.0f);
-        gainReductionDb.resize (column + 1, 0.0f);
-    }
-    return column;
-}
-
 RenderSession::RenderSession (juce::AudioProcessor& p,
                               FrameSource& s,
                               juce::AudioFormatWriter& w,
@@ -348,6 +324,9 @@ void RenderSession::finish()
     closeGainWindow();
     inputMeter.finish();
     outputMeter.finish();
+    for (auto* levels :
+         { &stats.inputPeak, &stats.inputTruePeak, &stats.outputPeak, &stats.outputTruePeak })
+        levels->assign (static_cast<size_t> (numChannels), 0.0f);
     for (int ch = 0; ch < numChannels; ++ch)
     {
         const auto c = static_cast<size_t> (ch);

@@ -2,6 +2,7 @@
 
 #include "render/FrameSource.h"
 #include "render/LoudnessMeter.h"
+#include "render/RenderModel.h"
 #include "render/TruePeakMeter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -9,48 +10,7 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
-
-/**
-    Levels over time at a coarse resolution, for the plot. When the input runs longer than
-    expected, neighbouring columns merge, so there are never more than twice the columns asked for.
-*/
-struct LevelHistory
-{
-    juce::int64 framesPerColumn = 1;
-    std::vector<float> inputPeak;       // linear, the input as read
-    std::vector<float> outputPeak;      // linear, the output at the input's time
-    std::vector<float> gainReductionDb; // largest reduction within the column
-
-    /** The column for a frame, made and merged as needed. */
-    size_t columnFor (juce::int64 frame, int maxColumns);
-};
-
-/** Integrated loudness (LUFS; none below the absolute gate) and loudness range (LU). */
-struct Loudness
-{
-    std::optional<double> integratedLufs;
-    double rangeLu = 0.0;
-};
-
-/** What a render measured. Peaks are linear; the gain reduction is in dB. */
-struct RenderStats
-{
-    int latencySamples = 0;
-    juce::int64 inputFrames = 0;
-    juce::int64 outputFrames = 0;
-    std::array<float, 4> inputPeak {}, inputTruePeak {}, outputPeak {}, outputTruePeak {};
-    float largestGainReductionDb = 0.0f;
-    juce::int64 largestGainReductionFrame = -1;            // where its 10 ms window starts
-    juce::int64 limitedFrames = 0;                         // output frames below their gained input
-    std::optional<Loudness> inputLoudness, outputLoudness; // of W, when measured
-    juce::int64 nonFiniteInputSamples = 0;                 // replaced by silence before processing
-    juce::int64 clippedOutputSamples = 0;                  // beyond full scale, when counted
-    double wallSeconds = 0.0;
-    double processorSeconds = 0.0;
-    LevelHistory history;
-};
 
 /**
     Streams a four-channel source through an audio processor into a writer, block by block, so

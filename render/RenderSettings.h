@@ -1,35 +1,12 @@
 #pragma once
 
+#include "render/RenderModel.h"
 #include "render/RenderOptions.h"
+#include "render/SettingsDocument.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include <memory>
-#include <optional>
-
-/** A settings document as the plug-in saves it, given with --settings. */
-struct SettingsDocument
-{
-    std::unique_ptr<juce::XmlElement> xml;
-    juce::String text; // handed to the processor as it stands, as a host hands over a project's
-
-    /**
-        Reads the text of a settings file. Returns the reason when it holds no XML element;
-        otherwise fills the document and adds a warning when none of its elements is a setting.
-    */
-    static std::optional<juce::String>
-    parse (const juce::String& text, SettingsDocument& result, juce::StringArray& warnings);
-};
-
-/** The four knobs in their units: what the processor applies, not merely what was asked for. */
-struct KnobSettings
-{
-    float gainDb = 0.0f, attackMs = 1.0f, releaseMs = 20.0f, ceilingDb = 0.0f;
-    bool truePeak = false; // the peaks the ceiling holds: true peaks (dBTP) or samples (dBFS)
-
-    /** The linear input gain, 0 dB to +60 dB. */
-    float linearGain() const;
-};
+// How a run's settings reach the processor: the document, then the knobs the command line gives.
 
 /** "true-peak" or "sample-peak", as the summary and the report name the mode. */
 juce::String modeName (bool truePeak);

@@ -1,4 +1,4 @@
-#include "render/FrameSource.h"
+#include "render/ReaderFrameSource.h"
 
 #include <algorithm>
 
