@@ -29,8 +29,10 @@ void BM_ProcessorBlock (benchmark::State& state)
 
     CorvaneAudioProcessor processor;
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    processor.setParameter (CorvaneAudioProcessor::paramAttackTime, lookaheadMs / 40.0f);
-    processor.setParameter (CorvaneAudioProcessor::paramInputGain, gainDb / 60.0f);
+    processor.setParameter (parameters::attackTime,
+                            parameters::knob (parameters::attackTime).toNormalised (lookaheadMs));
+    processor.setParameter (parameters::inputGain,
+                            parameters::knob (parameters::inputGain).toNormalised (gainDb));
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
     processor.setTruePeakMode (truePeak);
     processor.prepareToPlay (rate, 512);

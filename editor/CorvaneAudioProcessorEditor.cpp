@@ -138,24 +138,15 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
 
     p.uiRefreshNeeded.store (true, std::memory_order_relaxed);
 
-    sliderAttack->setTextValueSuffix (" ms");
-    sliderRelease->setTextValueSuffix (" ms");
-    sliderThreshold->setTextValueSuffix (" dB");
-    sliderGain->setTextValueSuffix (" dB");
-
-    sliderAttack->setRange (0.0, 40.0, 0.1);
-    sliderRelease->setRange (0.0, 1000.0, 1.0);
-    sliderThreshold->setRange (-10.0, 10.0, 1.0);
-    sliderGain->setRange (0.0, 60.0, 1.0);
-
-    sliderAttack->setDoubleClickReturnValue (true, 1.0);
-    sliderRelease->setDoubleClickReturnValue (true, 20.0);
-    sliderThreshold->setDoubleClickReturnValue (true, 0.0);
-    sliderGain->setDoubleClickReturnValue (true, 0.0);
-
-    sliderAttack->setSkewFactor (0.54);
-    sliderRelease->setSkewFactor (0.4);
-    sliderGain->setSkewFactor (0.5);
+    for (const auto& knob : parameters::knobs)
+    {
+        auto& slider = *sliderFor (knob.index);
+        slider.setTextValueSuffix (juce::String (" ") + knob.unit);
+        slider.setRange (knob.minimum, knob.maximum, knob.step);
+        slider.setDoubleClickReturnValue (true, knob.defaultValue);
+        if (knob.skew != 1.0)
+            slider.setSkewFactor (knob.skew);
+    }
     sliderThreshold->setMouseDragSensitivity (100);
 
     titleButton->setLookAndFeel (&transparentButtonLookAndFeel);
@@ -324,18 +315,13 @@ void CorvaneAudioProcessorEditor::showPeakMode (bool truePeak)
 
 void CorvaneAudioProcessorEditor::setKnobsFromParameters()
 {
-    auto& p = owner();
-    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    const float attack = p.getParameter (CorvaneAudioProcessor::paramAttackTime);
-    const float release = p.getParameter (CorvaneAudioProcessor::paramReleaseTime);
-    const float maxPeak = p.getParameter (CorvaneAudioProcessor::paramMaxPeakLevel);
-    const float gain = p.getParameter (CorvaneAudioProcessor::paramInputGain);
-    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-
-    sliderGain->setValue (60.0f * gain, juce::dontSendNotification);
-    sliderAttack->setValue (40.0f * attack, juce::dontSendNotification);
-    sliderRelease->setValue (1000.0f * release, juce::dontSendNotification);
-    sliderThreshold->setValue (20.0f * maxPeak - 10.0f, juce::dontSendNotification);
+    for (const auto& knob : parameters::knobs)
+    {
+        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+        const float normalised = owner().getParameter (knob.index);
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+        sliderFor (knob.index)->setValue (knob.toUnit (normalised), juce::dontSendNotification);
+    }
 }
 
 void CorvaneAudioProcessorEditor::placeThresholdLine()
@@ -371,17 +357,26 @@ void CorvaneAudioProcessorEditor::buttonClicked (juce::Button* button)
 
 int CorvaneAudioProcessorEditor::parameterIndexOf (const juce::Slider* slider) const noexcept
 {
-    if (slider == nullptr)
-        return -1;
-    if (slider == sliderGain.get())
-        return CorvaneAudioProcessor::paramInputGain;
-    if (slider == sliderAttack.get())
-        return CorvaneAudioProcessor::paramAttackTime;
-    if (slider == sliderRelease.get())
-        return CorvaneAudioProcessor::paramReleaseTime;
-    if (slider == sliderThreshold.get())
-        return CorvaneAudioProcessor::paramMaxPeakLevel;
+    for (const auto& knob : parameters::knobs)
+        if (slider != nullptr && slider == sliderFor (knob.index))
+            return knob.index;
     return -1;
+}
+
+juce::Slider* CorvaneAudioProcessorEditor::sliderFor (parameters::Index index) const noexcept
+{
+    switch (index)
+    {
+        case parameters::attackTime:
+            return sliderAttack.get();
+        case parameters::releaseTime:
+            return sliderRelease.get();
+        case parameters::maxPeakLevel:
+            return sliderThreshold.get();
+        case parameters::inputGain:
+            return sliderGain.get();
+    }
+    return nullptr;
 }
 
 void CorvaneAudioProcessorEditor::sliderValueChanged (juce::Slider* slider)
@@ -390,26 +385,11 @@ void CorvaneAudioProcessorEditor::sliderValueChanged (juce::Slider* slider)
     if (index < 0)
         return;
 
-    const double v = slider->getValue();
-    double normalised = 0.0;
-    switch (index)
-    {
-        case CorvaneAudioProcessor::paramInputGain:
-            normalised = v / 60.0;
-            break;
-        case CorvaneAudioProcessor::paramAttackTime:
-            normalised = v / 40.0;
-            break;
-        case CorvaneAudioProcessor::paramReleaseTime:
-            normalised = v / 1000.0;
-            break;
-        default:
-            normalised = (v + 10.0) / 20.0;
-            break;
-    }
+    const float normalised =
+        parameters::knobs[static_cast<size_t> (index)].toNormalised (slider->getValue());
 
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    owner().setParameterNotifyingHost (index, static_cast<float> (normalised));
+    owner().setParameterNotifyingHost (index, normalised);
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 

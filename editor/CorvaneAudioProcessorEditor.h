@@ -10,6 +10,7 @@
 #include "lookandfeel/AltLookAndFeel_Gain.h"
 #include "lookandfeel/AltLookAndFeel_MaxPeak.h"
 #include "lookandfeel/AltLookAndFeel_transparentButton.h"
+#include "processor/Parameters.h"
 
 #include <array>
 #include <memory>
@@ -51,6 +52,7 @@ private:
 
     /** The parameter a knob writes, or -1 for a slider that is not one of the four. */
     int parameterIndexOf (const juce::Slider*) const noexcept;
+    juce::Slider* sliderFor (parameters::Index) const noexcept;
 
     void refreshFromProcessor();
     void setKnobsFromParameters();

@@ -16,7 +16,7 @@ VuMeter::~VuMeter() = default;
 
 float VuMeter::readGainReductionDb() const
 {
-    return processor.limiter->getGainReductionDb();
+    return processor.getGainReductionDb();
 }
 
 void VuMeter::paint (juce::Graphics& g)

@@ -56,7 +56,9 @@ std::unique_ptr<CorvaneAudioProcessor> createProcessor()
 
 void requireSoundAudio (CorvaneAudioProcessor& processor)
 {
-    constexpr float lowestCeiling = 0.31622776f, highestCeiling = 3.1622777f;
+    const auto& ceilingKnob = parameters::knob (parameters::maxPeakLevel);
+    const float lowestCeiling = parameters::decibelsToGain (ceilingKnob.minimum);
+    const float highestCeiling = parameters::decibelsToGain (ceilingKnob.maximum);
     constexpr float highestMeter = 1.00001f;
 
     juce::AudioBuffer<float> buffer (4, 512);
@@ -78,7 +80,7 @@ void requireSoundAudio (CorvaneAudioProcessor& processor)
         // The processor hands its settings to the limiter at the start of a block.
         const float ceiling = processor.limiter->getCeiling();
         require (ceiling >= lowestCeiling && ceiling <= highestCeiling,
-                 "the ceiling lies within -10..+10 dB");
+                 "the ceiling lies within the Max Peak Level's range");
         for (int ch = 0; ch < 4; ++ch)
             for (int i = 0; i < buffer.getNumSamples(); ++i)
             {

@@ -3,7 +3,9 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "limiter/LookaheadLimiter.h"
-#include "processor/InputHistory.h"
+#include "processor/Parameters.h"
+#include "processor/SettingsHandover.h"
+#include "processor/TimeKeepingBypass.h"
 
 #include <array>
 #include <atomic>
@@ -48,17 +50,17 @@ public:
 
     enum ParameterIndex
     {
-        paramAttackTime = 0,
-        paramReleaseTime = 1,
-        paramMaxPeakLevel = 2,
-        paramInputGain = 3,
-        numParameters = 4
+        paramAttackTime = parameters::attackTime,
+        paramReleaseTime = parameters::releaseTime,
+        paramMaxPeakLevel = parameters::maxPeakLevel,
+        paramInputGain = parameters::inputGain,
+        numParameters = parameters::numKnobs
     };
 
     static constexpr int numMeters = 8;
     static constexpr int maxBlockSamples = 8192;
-    static constexpr float maxLookaheadMs = 40.0f;
-    static constexpr float bypassFadeMs = 5.0f;
+    static constexpr float maxLookaheadMs = parameters::maxLookaheadMs;
+    static constexpr float bypassFadeMs = TimeKeepingBypass::fadeMs;
 
     CorvaneAudioProcessor();
     ~CorvaneAudioProcessor() override;
@@ -109,22 +111,19 @@ public:
         The limiter switches at the start of the next block; the latency reported to the host
         changes at once (by the detector's delay, with a look-ahead of at least one sample). */
     void setTruePeakMode (bool on);
-    /** Whether a settings document selects true peaks, as setStateInformation reads it: a
-        <TruePeak> element (tag in any case) whose text reads as a non-zero integer, the last
-        such element deciding. */
-    static bool documentSelectsTruePeak (const juce::XmlElement& root);
     /** The latency last reported to the host, for any thread (the audio thread included). */
     int getReportedLatency() const noexcept
     {
         return latencyInForce.load (std::memory_order_relaxed);
     }
-    bool isTruePeakMode() const noexcept
-    {
-        return truePeakRequested.load (std::memory_order_relaxed);
-    }
+    bool isTruePeakMode() const noexcept { return handover.isTruePeakRequested(); }
 
     /** The length of the crossfade at a bypass switch, in samples at the current rate. */
-    int getBypassFadeSamples() const noexcept { return bypassFadeSamples; }
+    int getBypassFadeSamples() const noexcept { return bypass.getFadeSamples(); }
+
+    /** The limiter's gain reduction after the last block in dB (0 when it did not limit), for the
+        window's meter and the hosts' readouts; from any thread. */
+    float getGainReductionDb() const noexcept { return limiter->getGainReductionDb(); }
 
     // Read by the window's timer; written here (and idxInputConfig, uiRefreshNeeded by the window).
     std::atomic<int> idxInputConfig { 0 }; // 0 ambiX, 1 FuMa: captions only
@@ -150,24 +149,12 @@ protected:
     bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
 
 private:
-    void requestLookaheadMs (float ms) noexcept;
-    void applyRequestedSettings() noexcept;
+    void applyRequestedSettings() noexcept { handover.applyTo (*limiter); }
     void processPiece (float* const* channels, int numSamples, bool updateMeters) noexcept;
-    void bypassPiece (float* const* channels, int numSamples) noexcept;
     void applyInputGain (float* const* channels, int numSamples, float* peaks) noexcept;
     void updateMeter (int slot, float peak) noexcept;
     void clearExtraOutputs (juce::AudioBuffer<float>& buffer, int numSamples) noexcept;
     void reportLatency();
-
-    // Settings waiting for the audio thread. A look-ahead change packs the requested ms (low 32
-    // bits), whether any change since the last hand-over was made while the release in force was
-    // short enough to start the limiter's settle phase, and a pending flag into one word.
-    static constexpr std::uint64_t lookaheadPendingBit = std::uint64_t { 1 } << 33;
-    static constexpr std::uint64_t lookaheadSettleBit = std::uint64_t { 1 } << 32;
-    std::atomic<std::uint64_t> requestedLookahead { 0 };
-    std::atomic<float> requestedReleaseMs { 0.0f }; // what the limiter's release is or will be
-    std::atomic<float> requestedCeiling { 0.0f };
-    std::atomic<bool> truePeakRequested { false };
 
     // The reported latency follows the look-ahead of the last prepareToPlay (-1 before the first)
     // and the mode; both writers store their input and call reportLatency, which counts it in
@@ -178,21 +165,12 @@ private:
     std::atomic<bool> latencyReporting { false };
     std::atomic<int> latencyInForce { 0 };
 
-    // The time-keeping bypass (audio thread and prepareToPlay only). The bypassed share of the
-    // output is bypassFadePos / bypassFadeSamples; resumeHoldSamples counts the samples after the
-    // end of a bypass during which the limiter's delay line still gives out audio from before it.
-    InputHistory inputHistory;
-    std::unique_ptr<float[]> bypassScratch; // the delayed input of one piece, channel by channel
-    int bypassFadeSamples = 1;
-    int bypassFadePos = 0;
-    int resumeHoldSamples = 0;
-    bool limiterMissedAudio = false; // bypass ran without the limiter since it last processed
-    bool bypassStateKnown = false;   // the first block after prepareToPlay switches without a fade
+    SettingsHandover handover; // settings waiting for the audio thread
+    TimeKeepingBypass bypass;  // audio thread and prepareToPlay only
 
     static_assert (std::atomic<float>::is_always_lock_free);
     static_assert (std::atomic<int>::is_always_lock_free);
     static_assert (std::atomic<bool>::is_always_lock_free);
-    static_assert (std::atomic<std::uint64_t>::is_always_lock_free);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CorvaneAudioProcessor)
 };

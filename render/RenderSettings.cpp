@@ -1,6 +1,7 @@
 #include "render/RenderSettings.h"
 
 #include "processor/CorvaneAudioProcessor.h"
+#include "processor/SettingsCodec.h"
 
 #include <algorithm>
 #include <array>
@@ -106,8 +107,7 @@ bool selectsTruePeak (const RenderOptions& options, const SettingsDocument& docu
 {
     if (options.truePeak.has_value())
         return *options.truePeak;
-    return document.xml != nullptr
-           && CorvaneAudioProcessor::documentSelectsTruePeak (*document.xml);
+    return document.xml != nullptr && SettingsCodec::selectsTruePeak (*document.xml);
 }
 
 float lookaheadMsInForce (juce::AudioProcessor& processor, float fallback)

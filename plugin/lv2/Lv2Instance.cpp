@@ -105,13 +105,13 @@ bool Lv2Instance::applyKnobPorts() noexcept
 
         lastKnobValues[k].store (value, std::memory_order_relaxed);
         const auto& knob = lv2Ports::knobs[k];
-        const float normalised = knob.toNormalised (value);
+        const float normalised = lv2Ports::toNormalised (knob, value);
         JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
         // The window sets the processor itself before its port write comes back through the
         // host; setting an Attack Time again would clear the limiter's detector once more.
-        if (sameBits (normalised, processor->getParameter (knob.processorIndex)))
+        if (sameBits (normalised, processor->getParameter (knob.index)))
             continue;
-        processor->setParameter (knob.processorIndex, normalised);
+        processor->setParameter (knob.index, normalised);
         JUCE_END_IGNORE_WARNINGS_GCC_LIKE
         changed = true;
     }
@@ -150,8 +150,7 @@ void Lv2Instance::run (std::uint32_t numSamples) noexcept
     if (latencyPort != nullptr)
         *latencyPort = static_cast<float> (processor->getReportedLatency());
     if (gainReductionPort != nullptr)
-        *gainReductionPort =
-            enabled ? std::max (0.0f, processor->limiter->getGainReductionDb()) : 0.0f;
+        *gainReductionPort = enabled ? std::max (0.0f, processor->getGainReductionDb()) : 0.0f;
 }
 
 void Lv2Instance::processPiece (std::uint32_t offset,

@@ -1,11 +1,13 @@
 #pragma once
 
-// The LV2 module's ports: their indices, symbols and ranges, and how a knob's value in its own
-// unit becomes the processor's normalised parameter value. The description the build writes
-// (Lv2TurtleWriter) and the module itself read the same table.
+// The LV2 module's ports: their indices, and how a knob port's value in the knob's own unit
+// becomes the processor's normalised parameter value. The knobs' symbols, names, ranges and
+// defaults are the host parameters' (processor/Parameters.h); the description the build writes
+// (Lv2TurtleWriter) and the module itself read the same tables.
+
+#include "processor/Parameters.h"
 
 #include <array>
-#include <cmath>
 #include <cstdint>
 
 namespace lv2Ports
@@ -28,53 +30,22 @@ constexpr int numAudioChannels = 4;
 constexpr std::uint32_t firstKnob = attackTime;
 constexpr int numKnobs = 4;
 
-/** A knob of the window as a control port: the slider's range, step and default in its own
-    unit, and its parameter's mapping (normalised = (value + offset) / span). */
-struct Knob
-{
-    const char* symbol;
-    const char* name; // the processor's parameter name
-    const char* unit; // LV2 units: suffix
-    double minimum, maximum, interval, defaultValue;
-    double offset, span;
-    int processorIndex;
-
-    /** What the window's slider holds for this value: clamped to the range and snapped to the
-        step exactly as juce::NormalisableRange::snapToLegalValue does it. NaN stays NaN. */
-    double snapped (double value) const noexcept
-    {
-        value = minimum + interval * std::floor ((value - minimum) / interval + 0.5);
-        return (value <= minimum || maximum <= minimum) ? minimum
-                                                        : (value >= maximum ? maximum : value);
-    }
-
-    /** The normalised value the window writes for a slider at this value: a double quotient
-        passed as float (CorvaneAudioProcessorEditor::sliderValueChanged). */
-    float toNormalised (float portValue) const noexcept
-    {
-        return static_cast<float> ((snapped (static_cast<double> (portValue)) + offset) / span);
-    }
-
-    /** Steps the slider can take from minimum to maximum, both included. */
-    int numSteps() const noexcept
-    {
-        return static_cast<int> (std::lround ((maximum - minimum) / interval)) + 1;
-    }
-};
-
-// clang-format off
-constexpr std::array<Knob, numKnobs> knobs { {
-    { "attack_time",    "Attack Time",    "ms",  0.0,   40.0, 0.1,  1.0,  0.0,   40.0, 0 },
-    { "release_time",   "Release Time",   "ms",  0.0, 1000.0, 1.0, 20.0,  0.0, 1000.0, 1 },
-    { "max_peak_level", "Max Peak Level", "db", -10.0,  10.0, 1.0,  0.0, 10.0,   20.0, 2 },
-    { "input_gain",     "Input Gain",     "db",  0.0,   60.0, 1.0,  0.0,  0.0,   60.0, 3 },
-} };
-// clang-format on
+/** The knobs as control ports, in port order: the host parameters' table. */
+using Knob = parameters::Knob;
+inline constexpr const std::array<Knob, numKnobs>& knobs = parameters::knobs;
+static_assert (numKnobs == parameters::numKnobs);
 
 /** The knob a port index belongs to, or nullptr. */
 inline const Knob* knobAt (std::uint32_t port) noexcept
 {
     return port >= firstKnob && port < firstKnob + numKnobs ? &knobs[port - firstKnob] : nullptr;
+}
+
+/** The normalised value a port's value in the knob's unit stands for: what the window writes
+    for its knob at that value (snapped to the knob's step, then mapped). NaN stays NaN. */
+inline float toNormalised (const Knob& knob, float portValue) noexcept
+{
+    return knob.toNormalised (knob.snapped (static_cast<double> (portValue)));
 }
 
 /** The gain-reduction port's upper end in dB: the full input gain plus the lowest ceiling. */

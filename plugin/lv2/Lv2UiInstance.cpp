@@ -100,7 +100,7 @@ void Lv2UiInstance::portEvent (std::uint32_t port,
 
     lastWritten[k] = value;
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    plugin.getProcessor().setParameter (knob->processorIndex, knob->toNormalised (value));
+    plugin.getProcessor().setParameter (knob->index, lv2Ports::toNormalised (*knob, value));
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 

@@ -1,5 +1,9 @@
 #include "Artwork.h"
 
+#include "processor/Parameters.h"
+
+#include <cmath>
+
 // A contact sheet of the pictures in a folder: the window composed as the plug-in draws it (with
 // the same source and destination rectangles), the window with both panels open, chosen knob
 // frames at twice their size and the small pictures at four times.
@@ -7,6 +11,18 @@ namespace artwork
 {
 namespace
 {
+    // The film-strip frame a knob of the window shows for a value: the gain knob rounds its
+    // share of the sweep down, the others up (lookandfeel/).
+    int knobFrame (parameters::Index index, double value)
+    {
+        const auto& knob = parameters::knob (index);
+        const double share =
+            std::pow ((value - knob.minimum) / (knob.maximum - knob.minimum), knob.skew);
+        const float sweep = static_cast<float> (share) * 126.0f;
+        return static_cast<int> (index == parameters::inputGain ? std::floor (sweep)
+                                                                : std::ceil (sweep));
+    }
+
     juce::Image load (const juce::File& folder, const char* name)
     {
         return juce::ImageFileFormat::loadFrom (folder.getChildFile (name));
@@ -79,13 +95,15 @@ namespace
         g.drawImage (load (folder, "engrenage.png"), 407, 5, 18, 18, 0, 0, 22, 22);
         g.setOpacity (1.0f);
 
-        // Knobs on their skewed scales: gain +12 dB is (12/60)^0.5 of the sweep, frame 56; attack
-        // 1 ms is (1/40)^0.54, frame 18; release 20 ms is (20/1000)^0.4, frame 27.
+        // Knobs on their skewed scales: gain +12 dB, attack 1 ms, release 20 ms (frames 56, 18, 27).
         const auto gain = load (folder, "bouton_G_70x70.png");
-        g.drawImage (gain, 10, 298, 70, 70, 0, 56 * 70, 70, 70);
+        g.drawImage (
+            gain, 10, 298, 70, 70, 0, knobFrame (parameters::inputGain, 12.0) * 70, 70, 70);
         const auto aw = load (folder, "bouton_AW_70x70.png");
-        g.drawImage (aw, 153, 310, 48, 48, 5, 18 * 70 + 5, 60, 60);
-        g.drawImage (aw, 312, 310, 48, 48, 5, 27 * 70 + 5, 60, 60);
+        g.drawImage (
+            aw, 153, 310, 48, 48, 5, knobFrame (parameters::attackTime, 1.0) * 70 + 5, 60, 60);
+        g.drawImage (
+            aw, 312, 310, 48, 48, 5, knobFrame (parameters::releaseTime, 20.0) * 70 + 5, 60, 60);
         drawValueBox (g,
                       valueFont,
                       { 83, 305, 41, 15 },
