@@ -1,8 +1,15 @@
 #include "render/HelpText.h"
 
-juce::String helpText()
+#include "processor/Parameters.h"
+
+#include <cmath>
+
+namespace
 {
-    return R"(orvalis-render - limit a four-channel first-order ambisonic recording with Orvalis
+// The text, with the knobs' ranges, defaults and document mappings left to fill in from the
+// knobs' table: "{gain}" becomes "0..60 dB (default 0)", "{Gain=}" becomes "Gain = dB/60".
+const char* const text =
+    R"(orvalis-render - limit a four-channel first-order ambisonic recording with Orvalis
 
 Usage:
   orvalis-render INPUT OUTPUT [options]
@@ -55,10 +62,10 @@ Report and delivery checks (both forms):
                    about a fifth of the speed
 
 Limiter settings (the plug-in's four knobs, in their units):
-  --gain DB        input gain, 0..60 dB (default 0)
-  --attack MS      attack time, which is the look-ahead, 0..40 ms (default 1)
-  --release MS     release time, 0..1000 ms (default 20)
-  --ceiling DB     max peak level, -10..+10 dB (default 0); dBTP with --true-peak
+  --gain DB        input gain, {gain}
+  --attack MS      attack time, which is the look-ahead, {attack}
+  --release MS     release time, {release}
+  --ceiling DB     max peak level, {ceiling}; dBTP with --true-peak
   --true-peak      limit true peaks, as the plug-in's "Peak: True peak" choice: the
                    detector looks between the samples (8x oversampled), so the output's
                    true peak stays at the ceiling; the latency grows by 20 samples
@@ -67,8 +74,8 @@ Limiter settings (the plug-in's four knobs, in their units):
   --settings FILE  a settings document as the plug-in saves it, for example
                      <Root><Gain>0.1</Gain><Attack>0.025</Attack><Release>0.02</Release>
                      <Threshold>0.45</Threshold><idxInputConfig>0</idxInputConfig></Root>
-                   Its values are the knobs' positions 0..1: Gain = dB/60, Attack = ms/40,
-                   Release = ms/1000, Threshold = (dB+10)/20; a last element
+                   Its values are the knobs' positions 0..1: {Gain=}, {Attack=},
+                   {Release=}, {Threshold=}; a last element
                    <TruePeak>1</TruePeak> chooses true-peak limiting. Tags are matched
                    ignoring case; missing elements keep the defaults. --gain, --attack,
                    --release, --ceiling, --true-peak and --sample-peak given as well
@@ -138,4 +145,36 @@ Examples:
   orvalis-render take3.flac take3-limited.flac --format flac --attack 5 --release 200
   orvalis-render --out-dir limited/ day1/ day2/ --ceiling -1 --report limited/report.json
 )";
+
+juce::String number (float value)
+{
+    return value == std::floor (value) ? juce::String (static_cast<int> (value))
+                                       : juce::String (value);
+}
+
+/** "Threshold = (dB+10)/20": how a document's value follows from the knob's. */
+juce::String documentMapping (const parameters::Knob& knob)
+{
+    const juce::String span = number (knob.maximum - knob.minimum);
+    const juce::String unit (knob.unit);
+    const juce::String value = knob.minimum == 0.0f ? unit
+                               : knob.minimum < 0.0f
+                                   ? "(" + unit + "+" + number (-knob.minimum) + ")"
+                                   : "(" + unit + "-" + number (knob.minimum) + ")";
+    return juce::String (knob.stateTag) + " = " + value + "/" + span;
+}
+} // namespace
+
+juce::String helpText()
+{
+    juce::String help (text);
+    for (const auto& knob : parameters::knobs)
+    {
+        const auto option = juce::String (knob.option).substring (2);
+        help = help.replace ("{" + option + "}",
+                             juce::String (knob.rangeText) + " (default "
+                                 + number (knob.defaultValue) + ")")
+                   .replace ("{" + juce::String (knob.stateTag) + "=}", documentMapping (knob));
+    }
+    return help;
 }

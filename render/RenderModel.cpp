@@ -3,11 +3,10 @@
 #include "render/RenderSettings.h"
 
 #include <algorithm>
-#include <cmath>
 
 float KnobSettings::linearGain() const
 {
-    return gainDb * 0.05f <= -5.0f ? 0.0f : std::pow (10.0f, gainDb * 0.05f);
+    return parameters::decibelsToGain (gainDb);
 }
 
 juce::String RenderContext::modeName() const

@@ -4,6 +4,7 @@
 // run as a whole. Plain values, filled by the plan, the jobs and the run, read by the summary and
 // the report. Levels are kept per channel for as many channels as the input has.
 
+#include "processor/Parameters.h"
 #include "render/ExitStatus.h"
 #include "render/LevelHistory.h"
 #include "render/RenderOptions.h"
@@ -15,10 +16,13 @@
 /** The four knobs in their units: what the processor applies, not merely what was asked for. */
 struct KnobSettings
 {
-    float gainDb = 0.0f, attackMs = 1.0f, releaseMs = 20.0f, ceilingDb = 0.0f;
+    float gainDb = parameters::knob (parameters::inputGain).defaultValue;
+    float attackMs = parameters::knob (parameters::attackTime).defaultValue;
+    float releaseMs = parameters::knob (parameters::releaseTime).defaultValue;
+    float ceilingDb = parameters::knob (parameters::maxPeakLevel).defaultValue;
     bool truePeak = false; // the peaks the ceiling holds: true peaks (dBTP) or samples (dBFS)
 
-    /** The linear input gain, 0 dB to +60 dB. */
+    /** The linear input gain. */
     float linearGain() const;
 };
 

@@ -13,11 +13,21 @@ struct Range
     const char* text; // the range as the message shows it
 };
 
-const Range gainRange { "--gain", 0.0, 60.0, "0..60 dB" };
-const Range attackRange { "--attack", 0.0, 40.0, "0..40 ms" };
-const Range releaseRange { "--release", 0.0, 1000.0, "0..1000 ms" };
-const Range ceilingRange { "--ceiling", -10.0, 10.0, "-10..+10 dB" };
 const Range targetRange { "--target-true-peak", -60.0, 20.0, "-60..+20 dBTP" };
+
+/** The knob an option sets (--gain, --attack, --release, --ceiling), or nullptr. */
+const parameters::Knob* knobFor (const juce::String& option)
+{
+    for (const auto& knob : parameters::knobs)
+        if (option == knob.option)
+            return &knob;
+    return nullptr;
+}
+
+Range rangeOf (const parameters::Knob& knob)
+{
+    return { knob.option, knob.minimum, knob.maximum, knob.rangeText };
+}
 
 std::optional<juce::String>
 parseNumber (const juce::String& text, const Range& range, double& result)
@@ -70,8 +80,8 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
             hasInlineValue = true;
         }
 
-        const bool takesValue = arg == "--gain" || arg == "--attack" || arg == "--release"
-                                || arg == "--ceiling" || arg == "--block" || arg == "--settings"
+        const auto* knob = knobFor (arg);
+        const bool takesValue = knob != nullptr || arg == "--block" || arg == "--settings"
                                 || arg == "--plot" || arg == "--format" || arg == "--out-dir"
                                 || arg == "--jobs" || arg == "--report"
                                 || arg == "--target-true-peak" || arg == "--convention";
@@ -103,19 +113,12 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
                 return juce::String ("--true-peak and --sample-peak cannot both be given");
             options.truePeak = truePeak;
         }
-        else if (arg == "--gain" || arg == "--attack" || arg == "--release" || arg == "--ceiling")
+        else if (knob != nullptr)
         {
-            const Range& range = arg == "--gain"      ? gainRange
-                                 : arg == "--attack"  ? attackRange
-                                 : arg == "--release" ? releaseRange
-                                                      : ceilingRange;
             double number = 0.0;
-            if (auto error = parseNumber (value, range, number))
+            if (auto error = parseNumber (value, rangeOf (*knob), number))
                 return error;
-            (arg == "--gain"      ? options.gainDb
-             : arg == "--attack"  ? options.attackMs
-             : arg == "--release" ? options.releaseMs
-                                  : options.ceilingDb) = number;
+            options.knobValues[static_cast<size_t> (knob->index)] = number;
         }
         else if (arg == "--block")
         {

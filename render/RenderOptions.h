@@ -1,7 +1,10 @@
 #pragma once
 
+#include "processor/Parameters.h"
+
 #include <juce_core/juce_core.h>
 
+#include <array>
 #include <optional>
 
 /** What the command line asks orvalis-render to do. */
@@ -38,8 +41,9 @@ struct RenderOptions
     std::optional<double> targetTruePeakDb;
     Convention convention = Convention::ambiX;
     bool inputLoudness = false; // the output's loudness is always measured
+    // The knobs in their units, by parameters::Index (--gain, --attack, --release, --ceiling).
     // Unset values keep the plug-in's default, or the value from --settings.
-    std::optional<double> gainDb, attackMs, releaseMs, ceilingDb;
+    std::array<std::optional<double>, parameters::numKnobs> knobValues;
     std::optional<bool> truePeak; // --true-peak or --sample-peak
     int blockSize = defaultBlockSize;
     bool raw = false;

@@ -1,5 +1,6 @@
 #include "render/SettingsDocument.h"
 
+#include "processor/SettingsCodec.h"
 #include "processor/StateTextCheck.h"
 
 #include <cstring>
@@ -24,13 +25,13 @@ std::optional<juce::String> SettingsDocument::parse (const juce::String& text,
                                       : juce::String (" (no XML element in it)"));
     }
 
-    bool known = false;
-    for (auto* child : result.xml->getChildIterator())
-        for (const char* tag :
-             { "Gain", "Attack", "Release", "Threshold", "idxInputConfig", "TruePeak" })
-            known = known || child->getTagName().equalsIgnoreCase (tag);
-    if (! known)
-        warnings.add (
-            "has none of the elements Gain, Attack, Release, Threshold; the defaults apply");
+    if (! SettingsCodec::holdsAnySetting (*result.xml))
+    {
+        juce::StringArray tags;
+        for (const auto index : parameters::stateOrder)
+            tags.add (parameters::knob (index).stateTag);
+        warnings.add ("has none of the elements " + tags.joinIntoString (", ")
+                      + "; the defaults apply");
+    }
     return std::nullopt;
 }
