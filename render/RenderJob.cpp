@@ -85,9 +85,10 @@ bool RenderJob::openInput (const juce::File& file)
     result.declaredFrames = input.declaredFrames;
     result.lengthNote = input.headerNote;
 
-    if (input.numChannels != 4)
+    if (input.numChannels != FrameSource::numChannels)
         return fail (FileStatus::skipped,
-                     name + ": needs 4 channels (first-order ambisonics), got "
+                     name + ": needs " + juce::String (FrameSource::numChannels)
+                         + " channels (first-order ambisonics), got "
                          + juce::String (input.numChannels));
     if (! (input.sampleRate >= 1.0))
         return fail (FileStatus::failed, name + ": has no valid sample rate");
@@ -104,12 +105,12 @@ void RenderJob::openDemo()
     input = InputFile();
     input.formatName = "demo";
     input.sampleRate = reader->sampleRate;
-    input.numChannels = 4;
+    input.numChannels = FrameSource::numChannels;
     input.presentFrames = input.declaredFrames = reader->lengthInSamples;
     input.source = std::make_unique<ReaderFrameSource> (std::move (reader));
     result.inputFormat = input.formatName;
     result.sampleRate = input.sampleRate;
-    result.numChannels = 4;
+    result.numChannels = FrameSource::numChannels;
     result.declaredFrames = input.declaredFrames;
 }
 
