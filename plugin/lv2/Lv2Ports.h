@@ -44,21 +44,28 @@ struct Knob
     double snapped (double value) const noexcept
     {
         value = minimum + interval * std::floor ((value - minimum) / interval + 0.5);
+        return clamped (value);
+    }
+
+    /** The value clamped to the range (infinities to its ends). NaN stays NaN. */
+    double clamped (double value) const noexcept
+    {
         return (value <= minimum || maximum <= minimum) ? minimum
                                                         : (value >= maximum ? maximum : value);
     }
 
-    /** The normalised value the window writes for a slider at this value: a double quotient
-        passed as float (CorvaneAudioProcessorEditor::sliderValueChanged). */
+    /** The normalised value a port value stands for, as the other formats' parameters take
+        values: clamped to the range, not snapped, and the window's quotient (a double quotient
+        passed as float, CorvaneAudioProcessorEditor::sliderValueChanged). A port value that is a
+        step of the slider rounded to float, as the window writes its knob, counts as that step,
+        so the window's own values come back as the very normalised value the window sent. */
     float toNormalised (float portValue) const noexcept
     {
-        return static_cast<float> ((snapped (static_cast<double> (portValue)) + offset) / span);
-    }
-
-    /** Steps the slider can take from minimum to maximum, both included. */
-    int numSteps() const noexcept
-    {
-        return static_cast<int> (std::lround ((maximum - minimum) / interval)) + 1;
+        const double step = snapped (static_cast<double> (portValue));
+        const double value = static_cast<float> (step) == portValue
+                                 ? step
+                                 : clamped (static_cast<double> (portValue));
+        return static_cast<float> ((value + offset) / span);
     }
 };
 
