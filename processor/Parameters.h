@@ -54,25 +54,19 @@ struct Knob
             / (static_cast<double> (maximum) - static_cast<double> (minimum)));
     }
 
-    /** The value clamped to the range; NaN stays NaN. */
+    /** The value clamped to the range (infinities to its ends, -0 to the minimum) as
+        juce::NormalisableRange clamps; NaN stays NaN. */
     constexpr double clamped (double value) const noexcept
     {
-        return value < minimum ? minimum : (value > maximum ? maximum : value);
+        return (value <= minimum || maximum <= minimum) ? minimum
+                                                        : (value >= maximum ? maximum : value);
     }
 
     /** What the window's knob holds for this value: clamped to the range and snapped to the step
         exactly as juce::NormalisableRange::snapToLegalValue does it. */
     double snapped (double value) const noexcept
     {
-        value = minimum + step * std::floor ((value - minimum) / step + 0.5);
-        return (value <= minimum || maximum <= minimum) ? minimum
-                                                        : (value >= maximum ? maximum : value);
-    }
-
-    /** Positions of the window's knob from minimum to maximum, both included. */
-    int numSteps() const noexcept
-    {
-        return static_cast<int> (std::lround ((maximum - minimum) / step)) + 1;
+        return clamped (minimum + step * std::floor ((value - minimum) / step + 0.5));
     }
 };
 

@@ -16,8 +16,10 @@
 /**
     One instance of the LV2 plug-in: CorvaneAudioProcessor behind the module's ports.
 
-    The four knob ports carry the window's knob values in ms and dB; a changed port value reaches
-    the processor as the window's knob would send it (Lv2Ports.h). The enabled port switches
+    The four knob ports carry the knob values in ms and dB; a changed port value reaches the
+    processor clamped to its range but not snapped to the knob's steps, as the other formats'
+    parameters do, so that automation, MIDI learn and OSC move it smoothly; the window's own
+    values come back bit for bit as the window sent them (Lv2Ports.h). The enabled port switches
     between processBlock and the processor's time-keeping processBlockBypassed. The latency port
     reports the latency the processor last reported (it changes with the settings document's
     true-peak setting, restored or chosen in the window), the gain-reduction port the limiter's gain

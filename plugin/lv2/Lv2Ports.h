@@ -41,11 +41,17 @@ inline const Knob* knobAt (std::uint32_t port) noexcept
     return port >= firstKnob && port < firstKnob + numKnobs ? &knobs[port - firstKnob] : nullptr;
 }
 
-/** The normalised value a port's value in the knob's unit stands for: what the window writes
-    for its knob at that value (snapped to the knob's step, then mapped). NaN stays NaN. */
+/** The normalised value a port value stands for, as the other formats' parameters take values:
+    clamped to the range, not snapped, and mapped as the window maps its knobs. A port value that
+    is a step of the knob rounded to float, as the window writes it, counts as that step, so the
+    window's own values come back as the very normalised value the window sent. NaN stays NaN. */
 inline float toNormalised (const Knob& knob, float portValue) noexcept
 {
-    return knob.toNormalised (knob.snapped (static_cast<double> (portValue)));
+    const double step = knob.snapped (static_cast<double> (portValue));
+    const double value = static_cast<float> (step) == portValue
+                             ? step
+                             : knob.clamped (static_cast<double> (portValue));
+    return knob.toNormalised (value);
 }
 
 /** The gain-reduction port's upper end in dB: the full input gain plus the lowest ceiling. */

@@ -92,7 +92,6 @@ std::string knobPort (std::uint32_t index, const lv2Ports::Knob& knob)
         << "\t\tlv2:default " << decimal (knob.defaultValue) << " ;\n"
         << "\t\tlv2:minimum " << decimal (knob.minimum) << " ;\n"
         << "\t\tlv2:maximum " << decimal (knob.maximum) << " ;\n"
-        << "\t\tpprop:rangeSteps " << knob.numSteps() << " ;\n"
         << "\t\tunits:unit units:" << knob.lv2Unit << "\n";
     return out.str();
 }

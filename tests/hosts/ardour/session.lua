@@ -4,13 +4,15 @@
 --   session.lua insert DIR NAME FRAMES EXPORT FORMAT ID
 --   session.lua gain   DIR NAME FRAMES EXPORT PARAMETER NORMALISED
 --   session.lua reload DIR NAME FRAMES EXPORT PARAMETER|none
+--   session.lua automate DIR NAME FRAMES EXPORT FORMAT ID LANE...
 -- "make" builds the test session: a 4-in/4-out track "Scene" holding one 4-channel region of
 -- FRAMES frames (its four sources are overwritten with the test signal afterwards), no fades, and
 -- the track's and master's panners bypassed, so that the master carries the four channels as they
 -- are. "insert" puts the plug-in (FORMAT LV2, VST3 or VST, or none) at the top of the track;
 -- "gain" sets one of its parameters; these two save and close the session, then load it once
--- more. "reload" reads the parameter back. Each then exports the session's first FRAMES frames to
--- the file EXPORT (32-bit float WAV). Every line the test reads starts with "orvalis:"; the last
+-- more. "reload" reads the parameter back. "automate" inserts the plug-in as "insert" does, gives
+-- it automation lanes in Play state and, like those two, saves, closes and loads the session. Each
+-- then exports the session's first FRAMES frames to the file EXPORT (32-bit float WAV). Every line the test reads starts with "orvalis:"; the last
 -- one is "orvalis: done".
 --
 -- Ardour 7.3's export corrupts its own heap now and then (with or without any plug-in), and the
@@ -142,6 +144,37 @@ function steps.gain ()
 		end
 		say ("set", label, string.format ("%.9g", value))
 	end
+	save ()
+end
+
+-- Lanes in Play state on the plug-in's parameters, one argument each: "LABEL=FRAME:NORMALISED,...",
+-- the values normalised (0..1) and mapped onto the parameter's range as the gain step maps them.
+-- Ardour keeps a plug-in's lanes in musical time (at 120 bpm one tick is 12.5 frames), so points
+-- closer than that merge; it joins them with straight lines.
+function steps.automate ()
+	steps.insert ()
+	local proc = orvalis_insert (scene_track ())
+	local insert = proc:to_insert ()
+	local plugin = insert:plugin (0)
+	for i = 8, #arg do
+		local label, points = arg[i]:match ("^([^=]+)=(.*)$")
+		local c = find_control (plugin, label)
+		local pid = plugin:nth_parameter (c.which, true)
+		local control = insert:to_automatable ():automation_control (
+			Evoral.Parameter (ARDOUR.AutomationType.PluginAutomation, 0, pid), false)
+		if control:isnil () then fail ("no automation control for " .. label) end
+		local list = control:alist ()
+		list:clear_list ()
+		local count = 0
+		for frame, normalised in points:gmatch ("([^:,]+):([^:,]+)") do
+			local value = c.lower + (c.upper - c.lower) * tonumber (normalised)
+			list:add (Temporal.timepos_t (tonumber (frame)), value, false, false)
+			count = count + 1
+		end
+		control:set_automation_state (ARDOUR.AutoState.Play)
+		say ("lane", label, count, "points")
+	end
+	say ("block", Session:get_block_size ())
 	save ()
 end
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <string>
@@ -524,13 +525,32 @@ TEST_F (Lv2Host, KnobsOnTheirPortsLimitAsTheRendererDoesWithAnyBuffersAndBlockLe
                      << "); the comparison with the renderer's output did not run";
     EXPECT_TRUE (bitIdentical (outputs[0], rendered));
 
-    // Between the knob's steps a port value counts as the step the window's knob would show.
-    Instance between (48000.0);
-    const float offGrid[] = { 5.04f, 49.6f, -1.3f, 5.7f };
-    for (size_t k = 0; k < 4; ++k)
-        between.port (knobSymbols[k]) = offGrid[k];
+    // Between the knob's steps a port value is taken as it is, as the other formats take their
+    // parameters, so that a host's automation moves the limiter smoothly (values exact in float
+    // and in decimal, so that the renderer gets the same ones).
+    const auto processed = [&scene] (const std::vector<float>& knobs)
+    {
+        Instance plugin (48000.0);
+        for (size_t k = 0; k < 4; ++k)
+            plugin.port (knobSymbols[k]) = knobs[k];
+        return withoutLeadIn (plugin.process (withLeadIn (scene), { 480 }));
+    };
+    const auto between = processed ({ 5.25f, 49.5f, -1.25f, 6.5f });
+    EXPECT_FALSE (bitIdentical (between, outputs[0]));
+    EXPECT_TRUE (bitIdentical (
+        between,
+        render (scene,
+                { "--attack", "5.25", "--release", "49.5", "--ceiling", "-1.25", "--gain", "6.5" },
+                480)));
+
+    // Beyond the range, infinities included, a value counts as the range's end; NaN is no value
+    // and leaves the knob where it was.
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_TRUE (bitIdentical (processed ({ 41.0f, inf, -inf, 1e30f }),
+                               processed ({ 40.0f, 1000.0f, -10.0f, 60.0f })));
+    const float nan = std::numeric_limits<float>::quiet_NaN();
     EXPECT_TRUE (
-        bitIdentical (withoutLeadIn (between.process (withLeadIn (scene), { 480 })), outputs[0]));
+        bitIdentical (processed ({ nan, nan, nan, nan }), processed ({ 1.0f, 20.0f, 0.0f, 0.0f })));
 }
 
 TEST_F (Lv2Host, EnabledPortSwitchesTheTimeKeepingBypass)
