@@ -42,7 +42,11 @@ void BatchRender::renderOne (size_t index, const Listener& listener)
                                                   : [&warnings] (const juce::String& text)
     { warnings.add (text); };
     RenderJob job (context, result, warn);
-    const bool opened = entry.demo ? (job.openDemo(), true) : job.openInput (entry.input);
+    bool opened = true;
+    if (entry.demo)
+        job.openDemo();
+    else
+        opened = job.openInput (entry.input);
     if (opened)
     {
         secondsExpected[index].store (double (job.getExpectedFrames()) / result.sampleRate,
