@@ -9,11 +9,11 @@
 // 1 noise bursts alternating between 0..+12 dBFS and -40..-10 dBFS (dense: the worst case for
 // the true-peak meters, which skip stretches that cannot raise a peak).
 #include "BenchSignal.h"
-#include "tools/render/DemoSceneReader.h"
-#include "tools/render/InputFile.h"
-#include "tools/render/LoudnessMeter.h"
-#include "tools/render/RenderJob.h"
-#include "tools/render/TruePeakMeter.h"
+#include "render/DemoSceneReader.h"
+#include "render/InputFile.h"
+#include "render/LoudnessMeter.h"
+#include "render/RenderJob.h"
+#include "render/TruePeakMeter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_events/juce_events.h>

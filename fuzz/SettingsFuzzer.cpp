@@ -3,7 +3,8 @@
 // ranges and the processor limits soundly.
 
 #include "fuzz/FuzzChecks.h"
-#include "tools/render/RenderSettings.h"
+#include "processor/Parameters.h"
+#include "render/RenderSettings.h"
 
 #include <cmath>
 #include <cstddef>
@@ -33,12 +34,19 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     processor->prepareToPlay (48000.0, 512);
     knobs.attackMs = lookaheadMsInForce (*processor, knobs.attackMs);
 
-    require (knobs.gainDb >= 0.0f && knobs.gainDb <= 60.0f, "the input gain is within 0..60 dB");
-    require (knobs.attackMs >= 0.0f && knobs.attackMs <= 40.0f, "the attack is within 0..40 ms");
-    require (knobs.releaseMs >= 0.0f && knobs.releaseMs <= 1000.0f,
-             "the release is within 0..1000 ms");
-    require (knobs.ceilingDb >= -10.0f && knobs.ceilingDb <= 10.0f,
-             "the ceiling is within -10..+10 dB");
+    const auto withinRange = [] (parameters::Index index, float value, const char* what)
+    {
+        const auto& knob = parameters::knob (index);
+        if (! (value >= knob.minimum && value <= knob.maximum))
+        {
+            const auto message = juce::String (what) + " is within " + knob.rangeText;
+            require (false, message.toRawUTF8());
+        }
+    };
+    withinRange (parameters::inputGain, knobs.gainDb, "the input gain");
+    withinRange (parameters::attackTime, knobs.attackMs, "the attack");
+    withinRange (parameters::releaseTime, knobs.releaseMs, "the release");
+    withinRange (parameters::maxPeakLevel, knobs.ceilingDb, "the ceiling");
     require (std::isfinite (knobs.linearGain()) && knobs.linearGain() >= 1.0f,
              "the linear input gain is finite and at least 1");
 

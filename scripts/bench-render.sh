@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
 runs="${ORVALIS_BENCH_RUNS:-3}"
-renderer="$build/tools/render/orvalis-render"
+renderer="$build/render/orvalis-render"
 [ -x "$renderer" ] || cmake --build "$build" --target orvalis-render
 work="$(mktemp -d /tmp/orvalis-bench-render.XXXXXX)"
 trap 'rm -rf "$work"' EXIT

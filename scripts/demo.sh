@@ -11,4 +11,4 @@ export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)" --target orvalis-render
 mkdir -p out
-build/tools/render/orvalis-render --demo out/demo.wav --plot out/demo.png
+build/render/orvalis-render --demo out/demo.wav --plot out/demo.png

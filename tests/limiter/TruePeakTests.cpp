@@ -1,10 +1,10 @@
 // The limiter's true-peak mode: its interpolator, the delay, the guarantee on signals whose peaks
-// lie between the samples (measured by the 32x reference of tools/truepeak), mode switches and
+// lie between the samples (measured by the 32x reference of tests/common), mode switches and
 // real-time safety.
 #include "limiter/LookaheadLimiter.h"
 #include "limiter/TruePeakInterpolator.h"
 #include "tests/common/AllocationCounter.h"
-#include "tools/truepeak/ReferenceTruePeak.h"
+#include "tests/common/ReferenceTruePeak.h"
 
 #include <gtest/gtest.h>
 

@@ -479,6 +479,26 @@ TEST_F (RenderBatch, RefusesBatchesThatWouldOverwriteOrClash)
     EXPECT_EQ (bytesOf (file ("a/x.wav")), before);
 }
 
+TEST_F (RenderBatch, RefusesAPictureThatWouldReplaceAnInputNamingThePicture)
+{
+    ASSERT_TRUE (file ("a").createDirectory());
+    writeAudio (file ("a/x.wav"), loudTestSignal (48000.0, 480, 1));
+    ASSERT_TRUE (file ("a/x.wav.png").replaceWithText ("given as an input\n", false, false, "\n"));
+    const auto result = runRenderer ({ "--out-dir",
+                                       path ("out"),
+                                       "--plot",
+                                       path ("a"),
+                                       path ("a/x.wav"),
+                                       path ("a/x.wav.png") });
+    EXPECT_EQ (result.exitCode, 2);
+    EXPECT_NE (result.errors.find (path ("a") + "/x.wav.png would replace the input "
+                                   + path ("a/x.wav.png")),
+               std::string::npos)
+        << result.errors;
+    EXPECT_FALSE (file ("out").exists());
+    EXPECT_EQ (file ("a/x.wav.png").loadFileAsString(), "given as an input\n");
+}
+
 //==============================================================================
 // The report against an independent meter: ffmpeg's ebur128 filter (BS.1770-4 loudness and its
 // own 4x true-peak meter), channel by channel.

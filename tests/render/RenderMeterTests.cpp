@@ -1,7 +1,7 @@
 // The renderer's 4x true-peak meter against a brute-force polyphase interpolation in double
 // precision, on signals whose level changes a lot, so that the stretches the meter skips (where
 // no interpolated value could raise a peak) are put to the test, and in random block lengths.
-#include "tools/render/TruePeakMeter.h"
+#include "render/TruePeakMeter.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // rates, look-aheads and releases; each output measured by a 32x oversampled reference, by
 // orvalis-render's 4x meter and (with --ffmpeg) by ffmpeg's ebur128 filter.
 #include "limiter/LookaheadLimiter.h"
-#include "tools/render/BesselI0.h"
-#include "tools/render/DemoSceneReader.h"
-#include "tools/render/TruePeakMeter.h"
-#include "tools/truepeak/ReferenceTruePeak.h"
+#include "render/BesselI0.h"
+#include "render/DemoSceneReader.h"
+#include "render/TruePeakMeter.h"
+#include "tests/common/ReferenceTruePeak.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 

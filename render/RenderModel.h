@@ -1,0 +1,140 @@
+#pragma once
+
+// The data of a run: what every file shares, what was found, done and measured per file, and the
+// run as a whole. Plain values, filled by the plan, the jobs and the run, read by the summary and
+// the report. Levels are kept per channel for as many channels as the input has.
+
+#include "processor/Parameters.h"
+#include "render/ExitStatus.h"
+#include "render/LevelHistory.h"
+#include "render/RenderOptions.h"
+#include "render/SettingsDocument.h"
+
+#include <optional>
+#include <vector>
+
+/** The four knobs in their units: what the processor applies, not merely what was asked for. */
+struct KnobSettings
+{
+    float gainDb = parameters::knob (parameters::inputGain).defaultValue;
+    float attackMs = parameters::knob (parameters::attackTime).defaultValue;
+    float releaseMs = parameters::knob (parameters::releaseTime).defaultValue;
+    float ceilingDb = parameters::knob (parameters::maxPeakLevel).defaultValue;
+    bool truePeak = false; // the peaks the ceiling holds: true peaks (dBTP) or samples (dBFS)
+
+    /** The linear input gain. */
+    float linearGain() const;
+};
+
+/** What every file of a run shares: the options and the settings document. */
+struct RenderContext
+{
+    RenderOptions options;
+    SettingsDocument settings;     // no xml without --settings
+    bool warnAboutSettings = true; // the batch warns once, not for every file
+    KnobSettings knobs;            // what the settings give, for files that are never rendered
+
+    /** The limiting mode the options and the settings give, as the report names it. */
+    juce::String modeName() const;
+};
+
+enum class FileStatus
+{
+    notStarted,
+    done,
+    truncated, // done, but the input holds less than its header promises
+    skipped,   // audio, but not four channels at a rate the limiter runs at
+    failed,
+    interrupted
+};
+
+/** The name the report and the summary use: "done", "not-started", ... */
+juce::String statusName (FileStatus status);
+
+/** Integrated loudness (LUFS; none below the absolute gate) and loudness range (LU). */
+struct Loudness
+{
+    std::optional<double> integratedLufs;
+    double rangeLu = 0.0;
+};
+
+/** One linear level per channel. */
+using ChannelLevels = std::vector<float>;
+
+/** What a render measured. Peaks are linear; the gain reduction is in dB. */
+struct RenderStats
+{
+    int latencySamples = 0;
+    juce::int64 inputFrames = 0;
+    juce::int64 outputFrames = 0;
+    ChannelLevels inputPeak, inputTruePeak, outputPeak, outputTruePeak; // once rendered
+    float largestGainReductionDb = 0.0f;
+    juce::int64 largestGainReductionFrame = -1;            // where its 10 ms window starts
+    juce::int64 limitedFrames = 0;                         // output frames below their gained input
+    std::optional<Loudness> inputLoudness, outputLoudness; // of W, when measured
+    juce::int64 nonFiniteInputSamples = 0;                 // replaced by silence before processing
+    juce::int64 clippedOutputSamples = 0;                  // beyond full scale, when counted
+    double wallSeconds = 0.0;
+    double processorSeconds = 0.0;
+    LevelHistory history;
+};
+
+/** Everything known about one file's render, for the summary and the report. */
+struct FileResult
+{
+    juce::String inputName, outputName, plotName; // as given or as derived
+    FileStatus status = FileStatus::notStarted;
+    juce::String error; // "NAME: reason" when skipped or failed (or for a plot that failed)
+
+    // The input as found.
+    juce::String inputFormat;
+    double sampleRate = 0.0;
+    int numChannels = 0;
+    juce::int64 declaredFrames = -1; // -1: the header gave no length
+    juce::String lengthNote;         // how the length was read, when the header was wrong
+
+    // What was done, and what it gave (valid once rendered).
+    RenderOptions::Format format = RenderOptions::Format::wav32;
+    KnobSettings knobs;
+    juce::String mode;
+    bool rendered = false;
+    RenderStats stats;
+    std::optional<bool> meetsTarget; // with --target-true-peak
+    double seconds = 0.0;            // wall time of the whole file
+
+    bool wasRendered() const
+    {
+        return status == FileStatus::done || status == FileStatus::truncated;
+    }
+    /** The largest true peak of the output's channels, linear (0 before it is rendered). */
+    float largestOutputTruePeak() const;
+};
+
+/** The run as a whole, for the report's summary. */
+struct RunSummary
+{
+    juce::String startedAt; // ISO 8601, UTC
+    double wallSeconds = 0.0;
+    int workers = 1;
+    ExitStatus exitStatus = ExitStatus::done;
+    bool interrupted = false;
+};
+
+/** Counts per status, and the totals of the files rendered. */
+struct RunTotals
+{
+    int files = 0, done = 0, truncated = 0, skipped = 0, failed = 0, interrupted = 0,
+        notStarted = 0, targetMissed = 0;
+    double audioSeconds = 0.0;
+    juce::int64 frames = 0, limitedFrames = 0;
+    float largestGainReductionDb = 0.0f;
+    float largestOutputTruePeak = 0.0f; // linear
+};
+
+RunTotals totalsOf (const std::vector<FileResult>& files);
+
+/**
+    The exit status the files give: failed when any failed (a picture that could not be drawn
+    included) or none was rendered, else targetMissed, else truncated, else done.
+*/
+ExitStatus exitStatusFor (const std::vector<FileResult>& files);
