@@ -1,63 +1,19 @@
 #include "editor/OptionGUI.h"
 
+#include "editor/PanelWidgets.h"
 #include "processor/CorvaneAudioProcessor.h"
-
-namespace
-{
-constexpr int allEdges = juce::Button::ConnectedOnLeft | juce::Button::ConnectedOnRight
-                         | juce::Button::ConnectedOnTop | juce::Button::ConnectedOnBottom;
-} // namespace
 
 OptionGUI::OptionGUI (CorvaneAudioProcessor* p)
 {
-    closeButton = std::make_unique<juce::TextButton> ("closeButton");
-    addAndMakeVisible (closeButton.get());
-    closeButton->setButtonText (juce::String());
-    closeButton->setConnectedEdges (allEdges);
-    closeButton->addListener (this);
-    closeButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0x00ffffff));
-    closeButton->setColour (juce::TextButton::buttonOnColourId, juce::Colour (0x00ffffff));
-    closeButton->setColour (juce::TextButton::textColourOnId, juce::Colour (0x00000000));
-    closeButton->setColour (juce::TextButton::textColourOffId, juce::Colour (0x00000000));
-
-    presetList = std::make_unique<juce::ComboBox> ("presetList");
-    addAndMakeVisible (presetList.get());
-    presetList->setEditableText (false);
-    presetList->setJustificationType (juce::Justification::centredLeft);
-    presetList->setTextWhenNothingSelected (juce::String());
-    presetList->setTextWhenNoChoicesAvailable (TRANS ("(no choices)"));
-    presetList->addListener (this);
-
-    label_InputConfig = std::make_unique<juce::Label> ("label_InputConfig", TRANS ("I/O config"));
-    addAndMakeVisible (label_InputConfig.get());
-    label_InputConfig->setFont (juce::Font (15.0f, juce::Font::plain));
-    label_InputConfig->setJustificationType (juce::Justification::centred);
-    label_InputConfig->setEditable (false, false, false);
-    label_InputConfig->setColour (juce::Label::textColourId, juce::Colour (0xfffcfcfc));
-    label_InputConfig->setColour (juce::TextEditor::textColourId, juce::Colour (0xff000000));
-    label_InputConfig->setColour (juce::TextEditor::backgroundColourId, juce::Colour (0x00000000));
-
+    closeButton = panelWidgets::addCloseButton (*this, *this, transparentButtonLookAndFeel);
+    presetList = panelWidgets::addChoiceBox (*this, "presetList", *this);
+    label_InputConfig =
+        panelWidgets::addCaption (*this, "label_InputConfig", TRANS ("I/O config"), 15.0f);
     // The second choice, placed and set like the first one, 58 pixels lower.
-    peakList = std::make_unique<juce::ComboBox> ("peakList");
-    addAndMakeVisible (peakList.get());
-    peakList->setEditableText (false);
-    peakList->setJustificationType (juce::Justification::centredLeft);
-    peakList->setTextWhenNothingSelected (juce::String());
-    peakList->setTextWhenNoChoicesAvailable (TRANS ("(no choices)"));
-    peakList->addListener (this);
-
-    label_Peak = std::make_unique<juce::Label> ("label_Peak", TRANS ("Peak"));
-    addAndMakeVisible (label_Peak.get());
-    label_Peak->setFont (juce::Font (15.0f, juce::Font::plain));
-    label_Peak->setJustificationType (juce::Justification::centred);
-    label_Peak->setEditable (false, false, false);
-    label_Peak->setColour (juce::Label::textColourId, juce::Colour (0xfffcfcfc));
-    label_Peak->setColour (juce::TextEditor::textColourId, juce::Colour (0xff000000));
-    label_Peak->setColour (juce::TextEditor::backgroundColourId, juce::Colour (0x00000000));
+    peakList = panelWidgets::addChoiceBox (*this, "peakList", *this);
+    label_Peak = panelWidgets::addCaption (*this, "label_Peak", TRANS ("Peak"), 15.0f);
 
     setSize (435, 373);
-
-    closeButton->setLookAndFeel (&transparentButtonLookAndFeel);
 
     processor = p;
 

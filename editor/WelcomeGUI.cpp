@@ -1,33 +1,12 @@
 #include "editor/WelcomeGUI.h"
 
 #include "OrvalisResources.h"
-
-namespace
-{
-constexpr int allEdges = juce::Button::ConnectedOnLeft | juce::Button::ConnectedOnRight
-                         | juce::Button::ConnectedOnTop | juce::Button::ConnectedOnBottom;
-} // namespace
+#include "editor/PanelWidgets.h"
 
 WelcomeGUI::WelcomeGUI()
 {
-    labelTitle = std::make_unique<juce::Label> ("labelTitle", TRANS ("Orvalis v1.0"));
-    addAndMakeVisible (labelTitle.get());
-    labelTitle->setFont (juce::Font (18.0f, juce::Font::plain));
-    labelTitle->setJustificationType (juce::Justification::centred);
-    labelTitle->setEditable (false, false, false);
-    labelTitle->setColour (juce::Label::textColourId, juce::Colour (0xfffcfcfc));
-    labelTitle->setColour (juce::TextEditor::textColourId, juce::Colour (0xff000000));
-    labelTitle->setColour (juce::TextEditor::backgroundColourId, juce::Colour (0x00000000));
-
-    closeButton = std::make_unique<juce::TextButton> ("closeButton");
-    addAndMakeVisible (closeButton.get());
-    closeButton->setButtonText (juce::String());
-    closeButton->setConnectedEdges (allEdges);
-    closeButton->addListener (this);
-    closeButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0x00ffffff));
-    closeButton->setColour (juce::TextButton::buttonOnColourId, juce::Colour (0x00ffffff));
-    closeButton->setColour (juce::TextButton::textColourOnId, juce::Colour (0x00000000));
-    closeButton->setColour (juce::TextButton::textColourOffId, juce::Colour (0x00000000));
+    labelTitle = panelWidgets::addCaption (*this, "labelTitle", TRANS ("Orvalis v1.0"), 18.0f);
+    closeButton = panelWidgets::addCloseButton (*this, *this, transparentButtonLookAndFeel);
 
     hyperlinkButton =
         std::make_unique<juce::HyperlinkButton> (TRANS (siteHost), juce::URL (siteAddress));
@@ -40,8 +19,6 @@ WelcomeGUI::WelcomeGUI()
                                                  OrvalisResources::welcomeCard_pngSize);
 
     setSize (435, 373);
-
-    closeButton->setLookAndFeel (&transparentButtonLookAndFeel);
 
     hyperlinkButton->setFont (
         juce::Font (14.0f, juce::Font::plain), true, juce::Justification::horizontallyCentred);

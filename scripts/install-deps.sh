@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need.
-# Safe to run again: apt-get skips what is already there.
+# Safe to run again: when every package is installed already it asks apt for nothing.
 set -euo pipefail
 
 packages=(
@@ -15,6 +15,15 @@ packages=(
     clang-format time
     libebur128-dev ffmpeg
 )
+
+missing=()
+for p in "${packages[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2> /dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+    echo "install-deps: all $(( ${#packages[@]} + $# )) packages are installed"
+    exit 0
+fi
 
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; else sudo=""; fi
 export DEBIAN_FRONTEND=noninteractive

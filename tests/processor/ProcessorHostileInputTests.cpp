@@ -259,6 +259,7 @@ TEST (HostileParameterValues, DocumentWithTooLargeNumbersKeepsTheSettings)
     auto p = createProcessor();
     setParameter (*p, release, 0.3f);
     const auto before = saveState (*p);
+    p->uiRefreshNeeded = false;
     loadState (*p,
                makeStateBlock ("<Root><Gain>1e39</Gain><Attack>-1e39</Attack>"
                                "<Release>INF</Release><Threshold>NaN</Threshold></Root>"));

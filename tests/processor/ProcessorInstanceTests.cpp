@@ -169,8 +169,7 @@ TEST (ProcessorInstances, SixteenAtATimeShareOneLookAndFeelInstalledWhileAnyLive
 
 TEST (ProcessorInstances, TwoThreadsCreatingAndDestroyingAgreeOnTheCount)
 {
-    std::atomic<int> rounds { 0 };
-    const auto work = [&rounds] (std::uint32_t seed)
+    const auto work = [] (std::uint32_t seed)
     {
         std::mt19937 rng (seed);
         for (int round = 0; round < 25; ++round)
@@ -187,14 +186,12 @@ TEST (ProcessorInstances, TwoThreadsCreatingAndDestroyingAgreeOnTheCount)
             processOneBlockEach (processors, seed + static_cast<std::uint32_t> (round));
             std::shuffle (processors.begin(), processors.end(), rng);
             processors.clear();
-            rounds.fetch_add (1);
         }
     };
 
     std::thread first (work, 100u), second (work, 200u);
     first.join();
     second.join();
-    EXPECT_EQ (rounds.load(), 50);
 
     // Both threads done: nobody holds the look-and-feel, and the default was removed with it.
     EXPECT_EQ (installedLookAndFeel(), nullptr);
@@ -206,13 +203,9 @@ TEST (ProcessorInstances, TwoThreadsCreatingAndDestroyingAgreeOnTheCount)
 }
 
 // Editors: each of sixteen processors opens a window and closes it again, several open at once and
-// closed in another order; the shared look-and-feel stays until the last processor goes. Skipped
-// only for a processor without a window.
+// closed in another order; the shared look-and-feel stays until the last processor goes.
 TEST (ProcessorInstances, EditorsOpenAndCloseOnSixteenProcessors)
 {
-    if (! createProcessor()->hasEditor())
-        GTEST_SKIP() << "the processor has no editor";
-
     std::mt19937 rng (9);
     for (int round = 0; round < 4; ++round)
     {

@@ -19,6 +19,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 #include "tests/hosts/vst2/Vst2Module.h"
@@ -73,74 +74,18 @@ PluginMain loadModule (const std::string& path)
     return loadPluginMain (path.c_str());
 }
 
-class Instance
+// An instance calling this host back.
+struct Plugin : Instance
 {
-public:
-    explicit Instance (PluginMain main)
-    {
-        if (main != nullptr)
-            effect = main (hostCallback);
-        if (effect != nullptr)
-            dispatch (effOpen);
-    }
-
-    ~Instance()
-    {
-        if (effect != nullptr)
-        {
-            if (resumed)
-                dispatch (effMainsChanged, 0, 0);
-            dispatch (effClose);
-        }
-    }
-
-    Instance (const Instance&) = delete;
-    Instance& operator= (const Instance&) = delete;
-
-    VstIntPtr
-    dispatch (int opcode, int index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f)
-    {
-        return effect->dispatcher (effect, opcode, index, value, ptr, opt);
-    }
-
-    std::string text (int opcode, int index = 0)
-    {
-        char buffer[512] = {};
-        dispatch (opcode, index, 0, buffer);
-        return buffer;
-    }
-
-    void resume (double rate, int blockSize)
-    {
-        if (rate > 0.0)
-            dispatch (effSetSampleRate, 0, 0, nullptr, (float) rate);
-        dispatch (effSetBlockSize, 0, blockSize);
-        dispatch (effMainsChanged, 0, 1);
-        resumed = true;
-    }
-
-    std::vector<char> chunk (bool program = false)
-    {
-        void* data = nullptr;
-        const auto size = dispatch (effGetChunk, program ? 1 : 0, 0, &data);
-        if (size <= 0 || data == nullptr)
-            return {};
-        const char* bytes = static_cast<const char*> (data);
-        return std::vector<char> (bytes, bytes + size);
-    }
-
-    uint32_t flags() const { return (uint32_t) effect->flags; }
-
-    AEffect* effect = nullptr;
-    bool resumed = false;
+    explicit Plugin (PluginMain main) : Instance (main, hostCallback) {}
 };
 
-std::string hexOf (const std::vector<char>& bytes)
+std::string hexOf (const std::vector<uint8_t>& bytes)
 {
     // FNV-1a: a short fingerprint of a chunk for the side-by-side listing.
     uint64_t hash = 1469598103934665603ull;
-    for (char c : bytes)
-        hash = (hash ^ (unsigned char) c) * 1099511628211ull;
+    for (uint8_t byte : bytes)
+        hash = (hash ^ byte) * 1099511628211ull;
     char text[32];
     std::snprintf (text, sizeof (text), "%016llx", (unsigned long long) hash);
     return text;
@@ -193,7 +138,7 @@ struct RenderSettings
 // returns the interleaved output.
 std::vector<float> render (PluginMain main, const RenderSettings& settings, int& latency)
 {
-    Instance instance (main);
+    Plugin instance (main);
     if (instance.effect == nullptr)
         return {};
     for (auto& [index, value] : settings.parameters)
@@ -314,7 +259,7 @@ Answers collect (PluginMain main)
     add (a, "main with host version 0", refused == nullptr ? "no effect" : "an effect");
     hostVersionAnswer = 2400;
 
-    Instance plugin (main);
+    Plugin plugin (main);
     AEffect* e = plugin.effect;
     if (e == nullptr)
     {
@@ -409,8 +354,8 @@ Answers collect (PluginMain main)
     plugin.dispatch (effSetChunk, 1, 0, &zero);
     add (a, "chunk after empty chunks", plugin.chunk() == saved ? "unchanged" : "changed");
     {
-        Instance second (main);
-        std::vector<char> copy = saved;
+        Plugin second (main);
+        std::vector<uint8_t> copy = saved;
         second.dispatch (effSetChunk, 0, (VstIntPtr) copy.size(), copy.data());
         bool sameValues = true;
         for (int i = 0; i < e->numParams; ++i)
@@ -424,7 +369,7 @@ Answers collect (PluginMain main)
     }
 
     {
-        Instance fresh (main);
+        Plugin fresh (main);
         {
             std::lock_guard<std::mutex> guard (hostCallsLock);
             hostCalls.clear();
@@ -443,7 +388,7 @@ Answers collect (PluginMain main)
         add (a, "tail size", fresh.dispatch (effOpcodeGetTailSize));
     }
     {
-        Instance fresh (main);
+        Plugin fresh (main);
         fresh.resume (96000.0, 512);
         add (a, "latency after resume at 96000", fresh.effect->initialDelay);
         add (a, "bypass request", fresh.dispatch (effOpcodeSetBypass, 0, 1));
@@ -782,7 +727,7 @@ int editor (const std::string& path, double seconds)
     auto main = loadModule (path);
     if (main == nullptr)
         return 2;
-    Instance plugin (main);
+    Plugin plugin (main);
     if (plugin.effect == nullptr)
         return 2;
     if ((plugin.flags() & effFlagsHasEditor) == 0)

@@ -99,8 +99,7 @@ void lowPass (std::vector<float>& x, int rate, double cutoffHz)
         const double sinc = k == 0 ? c : std::sin (M_PI * c * k) / (M_PI * k);
         const double r = k / (half + 1.0);
         h[static_cast<size_t> (k + half)] =
-            sinc * besselI0 (8.0 * std::sqrt (1.0 - r * r))
-            / besselI0 (8.0);
+            sinc * besselI0 (8.0 * std::sqrt (1.0 - r * r)) / besselI0 (8.0);
     }
     std::vector<float> y (x.size(), 0.0f);
     for (size_t n = 0; n < x.size(); ++n)

@@ -11,6 +11,7 @@
 // preset), plug-in cache (written by Ardour's own scanners) and sessions.
 
 #include "tests/hosts/HostSignals.h"
+#include "tests/hosts/RunProgram.h"
 #include "tests/hosts/WavFile.h"
 #include "tests/hosts/ardour/ArdourRig.h"
 

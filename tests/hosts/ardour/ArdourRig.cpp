@@ -4,18 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
-#include <thread>
 
 namespace ardour
 {
@@ -51,54 +46,19 @@ RunResult run (const std::vector<std::string>& args,
                const fs::path& logPath,
                int timeoutSeconds)
 {
-    const pid_t child = fork();
-    if (child == 0)
-    {
-        setpgid (0, 0);
-        const int log = open (logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2 (log, 1);
-        dup2 (log, 2);
-        close (log);
-        for (const auto& [name, value] : env)
-            value.empty() ? unsetenv (name.c_str()) : setenv (name.c_str(), value.c_str(), 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back (const_cast<char*> (a.c_str()));
-        argv.push_back (nullptr);
-        execv (argv[0], argv.data());
-        _exit (127);
-    }
-
-    RunResult result;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (timeoutSeconds);
-    while (waitpid (child, &status, WNOHANG) == 0)
-    {
-        if (std::chrono::steady_clock::now() > deadline)
+    ProgramOptions options;
+    options.environment = env;
+    options.outputPath = logPath;
+    options.timeoutSeconds = timeoutSeconds;
+    // Where it hangs, for the crash hunt: every thread's stack, appended to the log.
+    if (std::getenv ("ORVALIS_ARDOUR_STACKS_ON_HANG") != nullptr)
+        options.beforeKill = [logPath] (int pid)
         {
-            result.timedOut = true;
-            // Where it hangs, for the crash hunt: every thread's stack, appended to the log.
-            if (std::getenv ("ORVALIS_ARDOUR_STACKS_ON_HANG") != nullptr)
-                std::system (("gdb -q -batch -p " + std::to_string (child)
-                              + " -ex 'thread apply all bt 30' >> '" + logPath.string() + "' 2>&1")
-                                 .c_str());
-            kill (-child, SIGKILL);
-            waitpid (child, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for (std::chrono::milliseconds (20));
-    }
-    kill (-child, SIGKILL); // anything the program left running
-    if (! result.timedOut)
-    {
-        if (WIFSIGNALED (status))
-            result.signal = WTERMSIG (status);
-        else
-            result.exitCode = WEXITSTATUS (status);
-    }
-    std::ifstream log (logPath);
-    result.output.assign (std::istreambuf_iterator<char> (log), std::istreambuf_iterator<char>());
-    return result;
+            std::system (("gdb -q -batch -p " + std::to_string (pid)
+                          + " -ex 'thread apply all bt 30' >> '" + logPath.string() + "' 2>&1")
+                             .c_str());
+        };
+    return runProgram (args, options);
 }
 
 Report reportOf (const std::string& output)

@@ -6,6 +6,7 @@
 // runs again when Ardour crashed, as Ardour 7.3 does now and then by itself.
 
 #include "tests/hosts/HostSignals.h"
+#include "tests/hosts/RunProgram.h"
 
 #include <filesystem>
 #include <map>
@@ -21,15 +22,7 @@ constexpr int ardourTimeoutSeconds = 180;
 
 void say (const std::string& line);
 
-struct RunResult
-{
-    bool timedOut = false;
-    int signal = 0;   // what ended the process, if a signal did
-    int exitCode = 0; // otherwise
-    std::string output;
-
-    bool crashed() const { return timedOut || signal != 0; }
-};
+using RunResult = ProgramResult;
 
 /** Runs a program with extra environment variables (an empty value removes one), its output
     going to logPath; kills its whole process group after timeoutSeconds. */

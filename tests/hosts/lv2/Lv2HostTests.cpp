@@ -6,6 +6,7 @@
 
 #include "tests/common/AllocationCounter.h"
 #include "tests/hosts/HostSignals.h"
+#include "tests/hosts/RunProgram.h"
 #include "tests/hosts/WavFile.h"
 
 #include <lilv/lilv.h>
@@ -17,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -229,23 +229,6 @@ float peakOf (const Signal& signal, size_t from = 0, size_t to = SIZE_MAX)
     return peak;
 }
 
-int runProgram (const std::vector<std::string>& args)
-{
-    const pid_t child = fork();
-    if (child == 0)
-    {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back (const_cast<char*> (a.c_str()));
-        argv.push_back (nullptr);
-        execv (argv[0], argv.data());
-        _exit (127);
-    }
-    int status = 0;
-    waitpid (child, &status, 0);
-    return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
-}
-
 // orvalis-render's raw, settled output for the scene, or no channels when it is not built.
 Signal render (const Signal& scene, const std::vector<std::string>& settings, int blockSize)
 {
@@ -260,7 +243,7 @@ Signal render (const Signal& scene, const std::vector<std::string>& settings, in
     args.push_back ("--block");
     args.push_back (std::to_string (blockSize));
     Signal result;
-    if (writeFloatWav (inPath, scene, 48000) && runProgram (args) == 0)
+    if (writeFloatWav (inPath, scene, 48000) && runProgram (args).exitCode == 0)
         result = readFloatWav (outPath).channels;
     std::filesystem::remove_all (dir);
     return result;
@@ -744,8 +727,6 @@ TEST_F (Lv2Host, LilvStateRoundTripRestoresPortsAndDocumentIntoAnotherInstance)
 
 TEST_F (Lv2Host, Lv2FileProcessesAFileBitExactToTheRenderer)
 {
-    if (std::string (ORVALIS_LV2FILE).empty())
-        GTEST_SKIP() << "lv2file is not installed (Debian package lv2file)";
     const auto scene = makeScene (2 * 48000, 99);
     const auto rendered = render (
         scene, { "--attack", "5", "--release", "50", "--ceiling", "-1", "--gain", "6" }, 480);
@@ -776,7 +757,8 @@ TEST_F (Lv2Host, Lv2FileProcessesAFileBitExactToTheRenderer)
                              "max_peak_level:-1",
                              "-p",
                              "input_gain:6",
-                             ORVALIS_LV2_URI }),
+                             ORVALIS_LV2_URI })
+                   .exitCode,
                0);
     const auto processed = readFloatWav (outPath);
     std::filesystem::remove_all (dir);

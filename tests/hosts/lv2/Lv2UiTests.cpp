@@ -4,6 +4,7 @@
 // xvfb-run); writes a screenshot of the host window next to the test binary.
 
 #include "tests/hosts/HostSignals.h"
+#include "tests/hosts/RunProgram.h"
 
 #include <lilv/lilv.h>
 #include <lv2/instance-access/instance-access.h>
@@ -15,8 +16,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <dlfcn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -259,25 +258,6 @@ private:
     std::vector<LV2_Feature> featureList;
 };
 
-int runProgram (const std::vector<std::string>& args, HostedWindow& window)
-{
-    const pid_t child = fork();
-    if (child == 0)
-    {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back (const_cast<char*> (a.c_str()));
-        argv.push_back (nullptr);
-        execvp (argv[0], argv.data());
-        _exit (127);
-    }
-    // The host keeps its loop going while the program runs, as a host's UI thread does.
-    int status = 0;
-    while (waitpid (child, &status, WNOHANG) == 0)
-        window.runFor (20);
-    return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
-}
-
 class Lv2Ui : public ::testing::Test
 {
 protected:
@@ -376,6 +356,9 @@ TEST_F (Lv2Ui, DraggingAKnobWritesItsPortFramedByTouch)
                            &x,
                            &y,
                            &child);
+    // The host keeps its loop going while xdotool runs, as a host's UI thread does.
+    ProgramOptions hostLoopRuns;
+    hostLoopRuns.whileRunning = [&window] { window.runFor (20); };
     ASSERT_EQ (runProgram ({ "xdotool",
                              "mousemove",
                              "--sync",
@@ -393,7 +376,8 @@ TEST_F (Lv2Ui, DraggingAKnobWritesItsPortFramedByTouch)
                              "0.2",
                              "mouseup",
                              "1" },
-                           window),
+                           hostLoopRuns)
+                   .exitCode,
                0);
     window.runFor (500);
 

@@ -1,18 +1,13 @@
 // What every raw VST 2.4 host here needs: loading a module the way a DAW does (dlopen on Linux,
-// LoadLibrary on Windows), the wire values the fst headers leave unnamed, and the SDK's speaker
-// arrangement. Shared by the VST 2.4 host tests and the Windows comparison host (tests/windows).
+// LoadLibrary on Windows), an effect instance driven through its dispatcher, the wire values the
+// fst headers leave unnamed, and the SDK's speaker arrangement. Shared by the VST 2.4 host tests
+// and the Windows comparison host (tests/windows), as the static library orvalis_vst2_module.
 #pragma once
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 #include <pluginterfaces/vst2.x/aeffectx.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace orvalis::vst2
@@ -36,42 +31,44 @@ constexpr int32_t fourCharCode (const char (&c)[5])
 using PluginMain = AEffect* (*) (audioMasterCallback);
 
 /** Loads the module and returns its VSTPluginMain, or nullptr; the module stays loaded. */
-inline PluginMain loadPluginMain (const char* path)
-{
-#ifdef _WIN32
-    HMODULE handle = LoadLibraryA (path);
-    if (handle == nullptr)
-    {
-        std::fprintf (stderr, "cannot load %s (error %lu)\n", path, GetLastError());
-        return nullptr;
-    }
-    return reinterpret_cast<PluginMain> (
-        reinterpret_cast<void*> (GetProcAddress (handle, "VSTPluginMain")));
-#else
-    void* handle = dlopen (path, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr)
-    {
-        std::fprintf (stderr, "cannot load %s: %s\n", path, dlerror());
-        return nullptr;
-    }
-    return reinterpret_cast<PluginMain> (dlsym (handle, "VSTPluginMain"));
-#endif
-}
+PluginMain loadPluginMain (const char* path);
 
 /** Delivers the window messages queued for this thread, as a Windows host's GUI thread does;
     JUCE's asynchronous updates (such as telling the host that the delay changed) travel that way.
     Nothing to do elsewhere. */
-inline void dispatchHostMessages()
+void dispatchHostMessages();
+
+/** One effect from the module's main, opened at once and suspended and closed when the object
+    goes; effect is nullptr when main is nullptr or gave no effect. */
+class Instance
 {
-#ifdef _WIN32
-    MSG message;
-    while (PeekMessageW (&message, nullptr, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage (&message);
-        DispatchMessageW (&message);
-    }
-#endif
-}
+public:
+    Instance (PluginMain main, audioMasterCallback host);
+    ~Instance();
+
+    Instance (const Instance&) = delete;
+    Instance& operator= (const Instance&) = delete;
+
+    VstIntPtr dispatch (
+        int opcode, int index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
+
+    /** A text the dispatcher writes into a buffer of the host's (names, labels, displays). */
+    std::string text (int opcode, int index = 0);
+
+    /** Suspends, sets the rate (none when rate is 0 or less) and the block size, and resumes. */
+    void resume (double rate, int blockSize);
+
+    std::vector<uint8_t> chunk (bool programOnly = false);
+    VstIntPtr setChunk (std::vector<uint8_t> bytes, bool programOnly = false);
+
+    uint32_t flags() const { return (uint32_t) effect->flags; }
+
+    /** The four channels through processReplacing in blocks, with separate output buffers. */
+    std::vector<std::vector<float>> process (const std::vector<std::vector<float>>& input,
+                                             int blockSize);
+
+    AEffect* effect = nullptr;
+};
 
 // The SDK's speaker arrangement with room for eight speakers (fst declares a flexible array).
 struct SpeakerArrangement
@@ -81,13 +78,5 @@ struct SpeakerArrangement
     VstSpeakerProperties speakers[8] {};
 };
 
-inline SpeakerArrangement makeArrangement (int type, std::vector<int> speakerTypes)
-{
-    SpeakerArrangement arrangement;
-    arrangement.type = type;
-    arrangement.numChannels = (int) speakerTypes.size();
-    for (size_t i = 0; i < speakerTypes.size(); ++i)
-        arrangement.speakers[i].type = speakerTypes[i];
-    return arrangement;
-}
+SpeakerArrangement makeArrangement (int type, std::vector<int> speakerTypes);
 } // namespace orvalis::vst2
