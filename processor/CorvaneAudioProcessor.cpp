@@ -15,7 +15,7 @@
 namespace
 {
 // The limiter starts its settle phase on a look-ahead change only while its release is shorter.
-constexpr float settleReleaseLimitMs = 75.0f;
+constexpr float settleReleaseLimitMs = LookaheadLimiter::settleReleaseLimitMs;
 constexpr std::uint32_t stateMagic = 0x21324356;
 
 // The host's normalised value as a double in default stream notation (6 significant digits).
