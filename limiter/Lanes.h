@@ -13,7 +13,7 @@
 
 /**
     Four single-precision lanes (the four channels of a frame, or four frames of a channel) for
-    the engine's true-peak path: SSE where the platform has it, plain floats elsewhere. Every
+    the engine's vector loops: SSE where the platform has it, plain floats elsewhere. Every
     operation is one IEEE operation per lane, and larger / smaller / the clamp compare in the
     operand order of the SSE instructions, so both versions give the same bits.
 */
@@ -36,6 +36,11 @@ inline Lanes splat (float x) noexcept
 {
     return { _mm_set1_ps (x) };
 }
+/** The lanes a, b, c, d in that order. */
+inline Lanes set (float a, float b, float c, float d) noexcept
+{
+    return { _mm_setr_ps (a, b, c, d) };
+}
 inline Lanes operator+ (Lanes a, Lanes b) noexcept
 {
     return { _mm_add_ps (a.v, b.v) };
@@ -47,6 +52,11 @@ inline Lanes operator* (Lanes a, Lanes b) noexcept
 inline Lanes magnitude (Lanes a) noexcept
 {
     return { _mm_andnot_ps (_mm_set1_ps (-0.0f), a.v) };
+}
+/** A zero with the sign of each lane. */
+inline Lanes signedZero (Lanes a) noexcept
+{
+    return { _mm_and_ps (a.v, _mm_set1_ps (-0.0f)) };
 }
 /** a > b ? a : b in each lane. */
 inline Lanes larger (Lanes a, Lanes b) noexcept
@@ -69,6 +79,12 @@ inline Lanes finiteOnly (Lanes a) noexcept
     const __m128 finite =
         _mm_cmple_ps (magnitude (a).v, _mm_set1_ps (std::numeric_limits<float>::max()));
     return { _mm_and_ps (a.v, finite) };
+}
+/** The first lane in which a > b, 4 when there is none. */
+inline int firstAbove (Lanes a, Lanes b) noexcept
+{
+    const int above = _mm_movemask_ps (_mm_cmpgt_ps (a.v, b.v));
+    return (above & 1) != 0 ? 0 : (above & 2) != 0 ? 1 : (above & 4) != 0 ? 2 : above != 0 ? 3 : 4;
 }
 inline void transpose (Lanes& a, Lanes& b, Lanes& c, Lanes& d) noexcept
 {
@@ -99,6 +115,10 @@ inline Lanes splat (float x) noexcept
 {
     return { { x, x, x, x } };
 }
+inline Lanes set (float a, float b, float c, float d) noexcept
+{
+    return { { a, b, c, d } };
+}
 inline Lanes operator+ (Lanes a, Lanes b) noexcept
 {
     return each (a, b, [] (float x, float y) { return x + y; });
@@ -110,6 +130,10 @@ inline Lanes operator* (Lanes a, Lanes b) noexcept
 inline Lanes magnitude (Lanes a) noexcept
 {
     return each (a, a, [] (float x, float) { return std::abs (x); });
+}
+inline Lanes signedZero (Lanes a) noexcept
+{
+    return each (a, a, [] (float x, float) { return std::copysign (0.0f, x); });
 }
 inline Lanes larger (Lanes a, Lanes b) noexcept
 {
@@ -127,6 +151,13 @@ inline Lanes finiteOnly (Lanes a) noexcept
 {
     return each (a, a, [] (float x, float) { return std::isfinite (x) ? x : 0.0f; });
 }
+inline int firstAbove (Lanes a, Lanes b) noexcept
+{
+    int i = 0;
+    while (i < 4 && ! (a.v[i] > b.v[i]))
+        ++i;
+    return i;
+}
 inline void transpose (Lanes& a, Lanes& b, Lanes& c, Lanes& d) noexcept
 {
     Lanes* rows[4] = { &a, &b, &c, &d };
@@ -135,4 +166,34 @@ inline void transpose (Lanes& a, Lanes& b, Lanes& c, Lanes& d) noexcept
             std::swap (rows[i]->v[j], rows[j]->v[i]);
 }
 #endif
+
+/** Hands count frames of four channel buffers x from start, each frame's four channels in one
+    Lanes, to output (k, frame) for k = 0, 1, ... in order, and writes what it returns over the
+    frame. */
+template <typename Output>
+[[gnu::always_inline]] inline void
+eachFrame (float* const* x, int start, int count, Output&& output) noexcept
+{
+    int k = 0;
+    for (; k + 4 <= count; k += 4)
+    {
+        Lanes f[4];
+        for (int ch = 0; ch < 4; ++ch)
+            f[ch] = load (x[ch] + start + k);
+        transpose (f[0], f[1], f[2], f[3]);
+        for (int j = 0; j < 4; ++j)
+            f[j] = output (k + j, f[j]);
+        transpose (f[0], f[1], f[2], f[3]);
+        for (int ch = 0; ch < 4; ++ch)
+            store (x[ch] + start + k, f[ch]);
+    }
+    for (; k < count; ++k)
+    {
+        const int at = start + k;
+        float y[4];
+        store (y, output (k, set (x[0][at], x[1][at], x[2][at], x[3][at])));
+        for (int ch = 0; ch < 4; ++ch)
+            x[ch][at] = y[ch];
+    }
+}
 } // namespace lanes

@@ -1,15 +1,10 @@
 #pragma once
 
+#include "limiter/PeakWindow.h"
 #include "limiter/TruePeakInterpolator.h"
 
 #include <atomic>
 #include <memory>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#define ORVALIS_LIMITER_SSE 1
-#else
-#define ORVALIS_LIMITER_SSE 0
-#endif
 
 /**
     A linked look-ahead peak limiter for the four channels of a first-order ambisonic signal.
@@ -43,6 +38,9 @@ public:
     static constexpr float truePeakHeadroom = 1.02329299f;
     /** How much longer the delay is in true-peak mode, in samples at any rate. */
     static constexpr int truePeakDelaySamples = TruePeakInterpolator::delaySamples;
+    /** A look-ahead change or a peak-mode switch starts a settle phase, whose releases take this
+        long (ms), only while the release time is shorter than this. */
+    static constexpr float settleReleaseLimitMs = 75.0f;
 
     /** Allocates every buffer for 192 kHz at maxLookaheadMs and sets the linear ceiling. */
     LookaheadLimiter (float maxLookaheadMs, float ceiling);
@@ -85,15 +83,13 @@ public:
     float getReleaseMs() const noexcept { return releaseMs; }
     int getSampleRate() const noexcept { return sampleRate; }
     int getNumChannels() const noexcept { return numChannels; }
-    int getBlockLength() const noexcept { return blockLength; }
-    int getNumBlocks() const noexcept { return numBlocks; }
     int getDelayCapacity() const noexcept { return delayCapacity; }
     float getAttackCoeff() const noexcept { return attackCoeff; }
     float getReleaseCoeff() const noexcept { return releaseCoeff; }
     float getSettleWeight() const noexcept { return settleWeight; }
     float getSettleCoeff() const noexcept { return settleCoeff; }
     float getSmoothedDelay() const noexcept { return smoothedDelay; }
-    bool isAllocated() const noexcept { return peakRing != nullptr; }
+    bool isAllocated() const noexcept { return delayLines != nullptr; }
     bool isTruePeak() const noexcept { return truePeak; }
     /** True when process measures true peaks: true-peak mode with a look-ahead of at least one
         sample (without one there is no delay line, and sample peaks are limited). */
@@ -108,49 +104,35 @@ public:
 private:
     friend struct LookaheadLimiterTestAccess;
 
-    void computeBlockLayout() noexcept;
-    void clearPeakDetector() noexcept;
-    void releaseBuffers() noexcept;
-    int processWithoutDelay (float* const* channels, int numSamples) noexcept;
-    void processTruePeak (float* const* channels, int numSamples) noexcept;
+    struct GainState
+    {
+        float gain, attackTarget, settleWeight;
+    };
+
+    void resizeWindow() noexcept;
+    void startSettle() noexcept;
     int delayTarget() const noexcept;
-    float detectorValue (const float* const* channels, int i) const noexcept;
-    void processEachChannel (float* const* channels, int numSamples) noexcept;
-#if ORVALIS_LIMITER_SSE
-    void processFourChannels (float* const* channels, int numSamples) noexcept;
-    static bool outputsSumToZero (const float* const* channels, int numSamples) noexcept;
-#endif
-    struct WindowState;
-    struct GainState;
-    WindowState loadWindowState() const noexcept;
-    void storeWindowState (const WindowState&) noexcept;
-    float pushWindowPeak (WindowState&, float v) noexcept;
-    float pushWindowPeak (float v) noexcept;
-    void completeBlock (WindowState&) noexcept;
     int olderEntry (int writePos, int r, int d) const noexcept;
-    /** Takes count entries of v into the window; only while no entry in it is above v. */
-    void fillWindow (WindowState&, float v, int count) noexcept;
+    float detectorValue (const float* const* channels, int i) const noexcept;
     void stepGain (GainState&, float windowPeak) const noexcept;
+    void processEachChannel (float* const* channels, int numSamples) noexcept;
+    void processFourChannels (float* const* channels, int numSamples) noexcept;
 
     // Legend (units and ranges):
     //   lookaheadSamples     N, samples; >= 1 after every accepted setter, 0 only after a refused
     //                        setSampleRate whose look-ahead truncates below one sample
     //   attackCoeff          0.1^(1/(N+1)), per sample
     //   releaseCoeff         0.1^(1/(rate*releaseMs/1000+1)), per sample
-    //   peakRing             max(ceiling, |x_ch|) per sample, B*M entries, first N+1 written
-    //   blockPeaks           peak of each block of B ring entries as last completed; 0 for the current block
-    //   blockPeakPos         ring position of each block's peak
-    //   ringPos, blockIndex, blockStart, blockFill  write position, its block, that block's first
-    //                        position and how many entries this pass has written into it
-    //   otherBlocksPeak      max of blockPeaks, found in block otherBlocksPeakBlock
-    //   currentBlockPeak     running peak of the current block (old and new entries)
+    //   peakWindow           the detector values of the last N + 1 frames: max(ceiling, |x_ch|)
+    //                        (in true-peak mode the interpolator's peaks times the headroom)
     //   gain, attackTarget   common gain (0..1] and the pre-compensated value it moves toward
     //   delayLines           one ring of ringFrames frames, the four channels of a frame side
     //                        by side (frame f, channel ch at f * 4 + ch), written at delayWritePos
     //   delayCapacity        the largest N + 1: the longest sample-peak delay, plus one
     //   smoothedDelay        read delay in samples, gliding toward N (N + the interpolator's
     //                        delay in true-peak mode) after a look-ahead or mode change
-    //   settleWeight         > 0.0001 while releases use settleCoeff (75 ms) after a look-ahead change
+    //   settleWeight         > 0.0001 while releases use settleCoeff (settleReleaseLimitMs) after
+    //                        a look-ahead change or a peak-mode switch
     //   gainReadout          gain after the last block, 1.0 when the block's outputs summed to 0
     int lookaheadSamples = 1;
     float attackCoeff = 0.0f;
@@ -163,30 +145,16 @@ private:
     int maxChannels = 4;
     int sampleRate = 192000;
     int maxSampleRate = 192000;
-    float attackTarget = 1.0f;
-    std::unique_ptr<float[]> peakRing;
-    std::unique_ptr<float[]> blockPeaks;
-    std::unique_ptr<float[]> delayLines;
-    int ringPos = 0;
-    int blockIndex = 0;
-    int delayWritePos = 0;
-    int blockLength = 1;
-    int numBlocks = 2;
-    int blockStart = 0;
-    int blockFill = 0;
     float gain = 1.0f;
-    float otherBlocksPeak = 0.0f;
-    float currentBlockPeak = 0.0f;
-    int otherBlocksPeakBlock = 0;
-    std::unique_ptr<int[]> blockPeakPos;
-    int delayCapacity = 0;
-    float smoothedDelay = 0.0f;
+    float attackTarget = 1.0f;
     float settleWeight = 0.0f;
     float settleCoeff = 0.0f;
-    std::atomic<float> gainReadout { 1.0f }; // read by the window while audio runs
-
-    int peakRingSize = 0; // B * M of the largest look-ahead: the allocation
-    int maxNumBlocks = 0;
+    PeakWindow peakWindow;
+    std::unique_ptr<float[]> delayLines;
+    int delayWritePos = 0;
+    int delayCapacity = 0;
+    float smoothedDelay = 0.0f;
+    std::atomic<float> gainReadout { 1.0f }; // read by the editor while audio runs
 
     // True-peak mode. truePeakRing holds, at each delay-ring frame, the four channel peaks the
     // interpolator found for that frame; ringFrames, the length of both rings, is delayCapacity

