@@ -40,7 +40,7 @@ started="$(seconds)"
 
 # --- 1. Debian packages -------------------------------------------------------------------------
 packages=(mingw-w64 libz-mingw-w64-dev wine64 dpkg-dev cmake make ccache fst-dev juce-modules-source
-          googletest xvfb xauth imagemagick)
+          googletest xvfb xauth imagemagick jq xxd)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f '${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -260,11 +260,15 @@ download="$out/$name"
 rm -rf "$download" "$download.zip"
 mkdir -p "$download/VST3" "$download/VST2" "$download/licenses"
 while read -r kind target artefact; do
+    artefact="$(realpath -e "$artefact")" || { echo "$target was not produced" >&2; exit 1; }
     case "$kind" in
         vst2) cp "$artefact" "$out/" && cp "$artefact" "$download/VST2/" ;;
-        vst3) rm -rf "$out/$(basename "$artefact")" && cp -r "$artefact" "$out/" && cp -r "$artefact" "$download/VST3/" ;;
+        vst3)
+            bundle="$(basename "$artefact")"
+            [[ "$bundle" == ?*.vst3 ]] || { echo "$target: $artefact is no VST3 bundle" >&2; exit 1; }
+            rm -rf "${out:?}/$bundle" && cp -r "$artefact" "$out/" && cp -r "$artefact" "$download/VST3/" ;;
         render) cp "$artefact" "$out/" && cp "$artefact" "$download/" ;;
-    esac
+    esac || { echo "cannot copy $artefact" >&2; exit 1; }
 done <<< "$products"
 # README.txt in Windows' line endings, for Notepad.
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/plugin/windows/README.txt" > "$download/README.txt"
