@@ -1,6 +1,7 @@
 #include "editor/CorvaneAudioProcessorEditor.h"
 
 #include "OrvalisResources.h"
+#include "lookandfeel/WindowPictures.h"
 #include "processor/CorvaneAudioProcessor.h"
 
 namespace
@@ -10,7 +11,7 @@ constexpr int allEdges = juce::Button::ConnectedOnLeft | juce::Button::Connected
 
 juce::Image picture (const char* data, int size)
 {
-    return juce::ImageCache::getFromMemory (data, size);
+    return windowPictures::load (data, size);
 }
 
 // The colours every knob shares; the ones that differ are set per knob.
@@ -222,43 +223,47 @@ void CorvaneAudioProcessorEditor::paint (juce::Graphics& g)
     g.fillAll (juce::Colour (0xff000000));
 
     g.setColour (juce::Colour (0xff000000));
-    g.drawImage (backgroundImage,
-                 0,
-                 0,
-                 windowWidth,
-                 windowHeight,
-                 0,
-                 0,
-                 backgroundImage.getWidth(),
-                 backgroundImage.getHeight());
-    g.drawImage (inputOrderImage,
-                 48,
-                 248,
-                 69,
-                 9,
-                 0,
-                 0,
-                 inputOrderImage.getWidth(),
-                 inputOrderImage.getHeight());
-    g.drawImage (outputOrderImage,
-                 217,
-                 248,
-                 69,
-                 9,
-                 0,
-                 0,
-                 outputOrderImage.getWidth(),
-                 outputOrderImage.getHeight());
+    windowPictures::draw (g,
+                          backgroundImage,
+                          0,
+                          0,
+                          windowWidth,
+                          windowHeight,
+                          0,
+                          0,
+                          backgroundImage.getWidth(),
+                          backgroundImage.getHeight());
+    windowPictures::draw (g,
+                          inputOrderImage,
+                          48,
+                          248,
+                          69,
+                          9,
+                          0,
+                          0,
+                          inputOrderImage.getWidth(),
+                          inputOrderImage.getHeight());
+    windowPictures::draw (g,
+                          outputOrderImage,
+                          217,
+                          248,
+                          69,
+                          9,
+                          0,
+                          0,
+                          outputOrderImage.getWidth(),
+                          outputOrderImage.getHeight());
     if (shownTruePeak)
-        g.drawImage (truePeakImage,
-                     213,
-                     262,
-                     78,
-                     9,
-                     0,
-                     0,
-                     truePeakImage.getWidth(),
-                     truePeakImage.getHeight());
+        windowPictures::draw (g,
+                              truePeakImage,
+                              213,
+                              262,
+                              78,
+                              9,
+                              0,
+                              0,
+                              truePeakImage.getWidth(),
+                              truePeakImage.getHeight());
 }
 
 void CorvaneAudioProcessorEditor::resized()

@@ -10,6 +10,7 @@
 #include "lookandfeel/AltLookAndFeel_Gain.h"
 #include "lookandfeel/AltLookAndFeel_MaxPeak.h"
 #include "lookandfeel/AltLookAndFeel_transparentButton.h"
+#include "lookandfeel/WindowPictures.h"
 #include "processor/Parameters.h"
 
 #include <array>
@@ -59,6 +60,9 @@ private:
     void placeThresholdLine();
     void loadCaptions (int inputConfig);
     void showPeakMode (bool truePeak);
+
+    // The pictures drawn stay decoded while the window is open.
+    windowPictures::Keeper pictureKeeper;
 
     std::unique_ptr<OptionGUI> optionGUI;
     std::unique_ptr<WelcomeGUI> welcomeGUI;
