@@ -1,8 +1,11 @@
 #include "editor/CorvaneAudioProcessorEditor.h"
 
 #include "OrvalisResources.h"
+#include "editor/DesktopScale.h"
 #include "lookandfeel/WindowPictures.h"
 #include "processor/CorvaneAudioProcessor.h"
+
+#include <cmath>
 
 namespace
 {
@@ -185,6 +188,10 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
         loadCaptions (inputConfig);
     }
 
+    desktopScaleFactor = desktopScale::forWindow();
+    shownSize = p.getWindowSize();
+    applyScale();
+
     startTimer (timerIntervalMs);
 }
 
@@ -268,6 +275,14 @@ void CorvaneAudioProcessorEditor::paint (juce::Graphics& g)
 
 void CorvaneAudioProcessorEditor::resized()
 {
+    // A wrapper that sets the size back from a scaled one rounds it up (JUCE 7.0.5's VST3 and
+    // VST 2.4 wrappers give 436 x 374 after 150 %): the window keeps its own.
+    if (getWidth() != windowWidth || getHeight() != windowHeight)
+    {
+        setSize (windowWidth, windowHeight);
+        return;
+    }
+
     // clang-format off
     static constexpr int meterX[] = { 50, 69, 89, 108, 218, 237, 257, 276 };
     // clang-format on
@@ -309,6 +324,23 @@ void CorvaneAudioProcessorEditor::refreshFromProcessor()
     }
     if (owner().isTruePeakMode() != shownTruePeak)
         showPeakMode (! shownTruePeak);
+    if (owner().getWindowSize() != shownSize)
+    {
+        shownSize = owner().getWindowSize();
+        applyScale();
+    }
+}
+
+void CorvaneAudioProcessorEditor::setScaleFactor (float newScale)
+{
+    hostScale = newScale > 0.0f && std::isfinite (newScale) ? newScale : 1.0f;
+    applyScale();
+}
+
+void CorvaneAudioProcessorEditor::applyScale()
+{
+    const float base = hostScale != 1.0f ? hostScale : desktopScaleFactor;
+    AudioProcessorEditor::setScaleFactor (base * static_cast<float> (shownSize) / 100.0f);
 }
 
 void CorvaneAudioProcessorEditor::showPeakMode (bool truePeak)
