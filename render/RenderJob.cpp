@@ -3,6 +3,7 @@
 #include "render/DemoSceneReader.h"
 #include "render/EnvelopePlot.h"
 #include "render/FileChecks.h"
+#include "render/FloatWavWriter.h"
 #include "render/ReaderFrameSource.h"
 #include "render/RenderSession.h"
 #include "render/RenderSettings.h"
@@ -34,12 +35,15 @@ std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format for
     else if (format == RenderOptions::Format::aiff24)
         writer.reset (juce::AiffAudioFormat().createWriterFor (
             stream.get(), sampleRate, FrameSource::numChannels, 24, {}, 0));
+    else if (format == RenderOptions::Format::wav32)
+        writer =
+            std::make_unique<FloatWavWriter> (stream.get(), sampleRate, FrameSource::numChannels);
     else
         writer.reset (juce::WavAudioFormat().createWriterFor (
             stream.get(),
             sampleRate,
             juce::AudioChannelSet::discreteChannels (FrameSource::numChannels),
-            format == RenderOptions::Format::wav32 ? 32 : 24,
+            24,
             {},
             0));
     if (writer == nullptr)
