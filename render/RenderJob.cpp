@@ -4,6 +4,7 @@
 #include "render/EnvelopePlot.h"
 #include "render/FileChecks.h"
 #include "render/FloatWavWriter.h"
+#include "render/LoudnessMeter.h"
 #include "render/ReaderFrameSource.h"
 #include "render/RenderSession.h"
 #include "render/RenderSettings.h"
@@ -69,6 +70,7 @@ RenderJob::RenderJob (const RenderContext& c, FileResult& r, Warn w) :
 
 bool RenderJob::openInput (const juce::File& file)
 {
+    inputFile = file;
     const auto& name = result.inputName;
     const auto fail = [this] (FileStatus status, const juce::String& message)
     {
@@ -124,6 +126,231 @@ juce::int64 RenderJob::getExpectedFrames() const
                                    : 0;
 }
 
+namespace
+{
+using Progress = std::function<void (juce::int64, juce::int64)>;
+
+// --target-loudness: the loudness reached is within this of the target (the report promises
+// 0.1 LU), the gain stays within these limits, and a gain that adds less loudness than
+// flatSlope per dB means the limiter holds the output below the target.
+constexpr double aimLu = 0.05, promisedLu = 0.1;
+constexpr double maxGainDb = 60.0, maxAttenuationDb = 40.0, flatSlope = 0.02;
+constexpr int maxTrials = 8;
+
+juce::String lufsText (double lufs)
+{
+    return juce::String (lufs, 2) + " LUFS";
+}
+} // namespace
+
+bool RenderJob::reopenInput()
+{
+    if (result.inputFormat == "demo")
+    {
+        openDemo();
+        return true;
+    }
+    input = InputFile::open (inputFile);
+    return input.source != nullptr;
+}
+
+RenderJob::Pass RenderJob::runPass (const PassGains& gains,
+                                    juce::AudioFormatWriter* writer,
+                                    RenderOptions::Format format,
+                                    const std::function<bool()>& shouldStop,
+                                    const Progress& progress)
+{
+    const auto& options = context.options;
+    std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
+    juce::StringArray settingWarnings;
+    Pass pass;
+    if (gains.chosen)
+    {
+        auto passOptions = options;
+        passOptions.knobValues[parameters::inputGain] = gains.knobDb;
+        pass.knobs = applySettings (*processor, passOptions, &context.settings, settingWarnings);
+        pass.knobs.preGainDb = gains.preGainDb;
+    }
+    else
+        pass.knobs = applySettings (*processor, options, &context.settings, settingWarnings);
+    if (writer != nullptr && context.warnAboutSettings)
+        for (const auto& text : settingWarnings)
+            warn (text);
+
+    RenderSession::Settings sessionSettings;
+    sessionSettings.blockSize = options.blockSize;
+    sessionSettings.raw = options.raw;
+    sessionSettings.settledStart = options.settled;
+    sessionSettings.preGain = pass.knobs.linearPreGain();
+    sessionSettings.inputGain = pass.knobs.linearGain() * sessionSettings.preGain;
+    sessionSettings.countClipping = format != RenderOptions::Format::wav32;
+    sessionSettings.plotColumns = EnvelopePlot::width - 90;
+    sessionSettings.measureLevels = writer != nullptr;
+    sessionSettings.measureInputLoudness = options.inputLoudness && writer != nullptr;
+    sessionSettings.measureOutputLoudness = true;
+    sessionSettings.loudnessGain =
+        options.convention == RenderOptions::Convention::fuma ? std::sqrt (2.0f) : 1.0f;
+
+    RenderSession session (*processor, *input.source, writer, sessionSettings);
+    session.prepare();
+    pass.knobs.attackMs = lookaheadMsInForce (*processor, pass.knobs.attackMs);
+    pass.outcome = session.run (shouldStop, progress);
+    if (pass.outcome == RenderSession::Result::finished && shouldStop())
+        pass.outcome = RenderSession::Result::interrupted; // stopped before the output is in place
+    processor->releaseResources();
+    pass.stats = session.getStats();
+    return pass;
+}
+
+std::optional<RenderJob::PassGains>
+RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
+                               const Progress& progress,
+                               RenderSession::Result& outcome)
+{
+    const double target = *context.options.targetLoudnessLufs;
+    auto& outcomeOfTarget = result.loudnessTarget.emplace();
+    outcomeOfTarget.targetLufs = target;
+    const juce::int64 frames = std::max<juce::int64> (1, getExpectedFrames());
+    juce::int64 framesBefore = 0;
+    int passesPlanned = 3; // the measurement, a trial and the render written
+    const auto passProgress = [&] (juce::int64 done, juce::int64 expected)
+    { progress (framesBefore + done, std::max (framesBefore + expected, frames * passesPlanned)); };
+    const auto nextPass = [&]
+    {
+        framesBefore += std::max<juce::int64> (frames, input.source->getExpectedFrames());
+        ++outcomeOfTarget.passes;
+        return reopenInput();
+    };
+
+    // The input's own loudness gives the first guess.
+    std::optional<double> inputLufs;
+    {
+        ++outcomeOfTarget.passes;
+        LoudnessMeter meter (input.sampleRate,
+                             context.options.convention == RenderOptions::Convention::fuma
+                                 ? std::sqrt (2.0f)
+                                 : 1.0f);
+        std::array<std::vector<float>, FrameSource::numChannels> block;
+        std::array<float*, FrameSource::numChannels> pointers {};
+        for (size_t ch = 0; ch < block.size(); ++ch)
+            pointers[ch] = (block[ch] = std::vector<float> (8192)).data();
+        for (juce::int64 done = 0;;)
+        {
+            if (shouldStop())
+            {
+                outcome = RenderSession::Result::interrupted;
+                return std::nullopt;
+            }
+            const int got = input.source->read (pointers.data(), 8192);
+            if (got < 0)
+            {
+                outcome = RenderSession::Result::readFailed;
+                return std::nullopt;
+            }
+            for (int i = 0; i < got; ++i)
+                block[0][static_cast<size_t> (i)] =
+                    std::isfinite (block[0][static_cast<size_t> (i)])
+                        ? block[0][static_cast<size_t> (i)]
+                        : 0.0f;
+            meter.process (block[0].data(), got);
+            done += got;
+            passProgress (done, frames);
+            if (got < 8192)
+                break;
+        }
+        inputLufs = meter.getIntegratedLufs();
+        measuredInput = Loudness { inputLufs, meter.getRangeLu() };
+    }
+
+    const auto gainsFor = [] (double gainDb)
+    {
+        PassGains g;
+        g.chosen = true;
+        g.knobDb = static_cast<float> (std::max (0.0, gainDb));
+        g.preGainDb = static_cast<float> (std::min (0.0, gainDb));
+        return g;
+    };
+    if (! inputLufs)
+    {
+        outcomeOfTarget.reason =
+            "W is silent (below the absolute gate of -70 LUFS): no gain reaches "
+            + lufsText (target);
+        if (! nextPass())
+        {
+            outcome = RenderSession::Result::readFailed;
+            return std::nullopt;
+        }
+        return gainsFor (0.0);
+    }
+
+    // Measure, correct, measure again: a trial renders through the limiter and measures only
+    // the output's loudness. Limiting makes each dB of gain add less loudness, so after the
+    // first correction the next gain follows the slope of the last two trials.
+    double gain = std::clamp (target - *inputLufs, -maxAttenuationDb, maxGainDb);
+    std::optional<std::pair<double, double>> previous, best; // gain and loudness reached
+    for (int trial = 1;; ++trial)
+    {
+        if (! nextPass())
+        {
+            outcome = RenderSession::Result::readFailed;
+            return std::nullopt;
+        }
+        const auto pass =
+            runPass (gainsFor (gain), nullptr, result.format, shouldStop, passProgress);
+        if (pass.outcome != RenderSession::Result::finished)
+        {
+            outcome = pass.outcome;
+            return std::nullopt;
+        }
+        const auto& reached = pass.stats.outputLoudness;
+        if (! reached || ! reached->integratedLufs)
+        {
+            outcomeOfTarget.reason =
+                "the output's W is silent at " + juce::String (gain, 2) + " dB";
+            break;
+        }
+        const double lufs = *reached->integratedLufs;
+        if (! best || std::abs (lufs - target) < std::abs (best->second - target))
+            best = { gain, lufs };
+        if (std::abs (lufs - target) <= aimLu)
+            break;
+        double slope = previous ? (lufs - previous->second) / (gain - previous->first) : 1.0;
+        if (previous && slope < flatSlope && lufs < target)
+        {
+            outcomeOfTarget.reason = "the limiter holds W near " + lufsText (lufs)
+                                     + ": more gain no longer makes it louder";
+            break;
+        }
+        if (trial == maxTrials)
+        {
+            outcomeOfTarget.reason = "not within " + juce::String (aimLu, 2) + " LU after "
+                                     + juce::String (maxTrials) + " trials";
+            break;
+        }
+        slope = std::clamp (slope, 0.1, 1.0);
+        const double next = gain + (target - lufs) / slope;
+        if ((next > maxGainDb && gain >= maxGainDb)
+            || (next < -maxAttenuationDb && gain <= -maxAttenuationDb))
+        {
+            outcomeOfTarget.reason =
+                (next > 0.0 ? "needs more than +" + juce::String (maxGainDb, 0) + " dB of gain"
+                            : "needs more than " + juce::String (maxAttenuationDb, 0)
+                                  + " dB of attenuation")
+                + " (" + lufsText (lufs) + " at " + juce::String (gain, 2) + " dB)";
+            break;
+        }
+        previous = std::make_pair (gain, lufs);
+        gain = std::clamp (next, -maxAttenuationDb, maxGainDb);
+        ++passesPlanned;
+    }
+    if (! nextPass())
+    {
+        outcome = RenderSession::Result::readFailed;
+        return std::nullopt;
+    }
+    return gainsFor (best ? best->first : gain);
+}
+
 void RenderJob::render (const juce::File& outputFile,
                         RenderOptions::Format format,
                         const juce::File& plot,
@@ -138,15 +365,36 @@ void RenderJob::render (const juce::File& outputFile,
         result.status = status;
         result.error = message;
     };
-
-    std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
-    juce::StringArray settingWarnings;
-    result.knobs = applySettings (*processor, options, &context.settings, settingWarnings);
-    result.mode = modeName (result.knobs.truePeak);
+    const auto failFor = [&] (RenderSession::Result outcome)
+    {
+        if (outcome == RenderSession::Result::interrupted)
+            return fail (FileStatus::interrupted, outputName + ": interrupted; not written");
+        if (outcome == RenderSession::Result::readFailed)
+            return fail (FileStatus::failed,
+                         result.inputName + ": read error; " + outputName + " not written");
+        return fail (FileStatus::failed,
+                     outputName + ": write error (disk full?); nothing written");
+    };
     result.format = format;
-    if (context.warnAboutSettings)
-        for (const auto& text : settingWarnings)
-            warn (text);
+
+    PassGains gains;
+    Progress finalProgress = progress;
+    if (options.targetLoudnessLufs)
+    {
+        auto outcome = RenderSession::Result::finished;
+        const auto chosen = chooseLoudnessGain (shouldStop, progress, outcome);
+        if (! chosen)
+        {
+            result.seconds =
+                std::chrono::duration<double> (std::chrono::steady_clock::now() - started).count();
+            return failFor (outcome);
+        }
+        gains = *chosen;
+        const juce::int64 frames = std::max<juce::int64> (1, getExpectedFrames());
+        const juce::int64 before = frames * (result.loudnessTarget->passes - 1);
+        finalProgress = [progress, before] (juce::int64 done, juce::int64 expected)
+        { progress (before + done, before + expected); };
+    }
 
     juce::TemporaryFile temporary (outputFile, juce::TemporaryFile::useHiddenFile);
     juce::String problem;
@@ -154,39 +402,17 @@ void RenderJob::render (const juce::File& outputFile,
     if (writer == nullptr)
         return fail (FileStatus::failed, outputName + ": " + problem);
 
-    RenderSession::Settings sessionSettings;
-    sessionSettings.blockSize = options.blockSize;
-    sessionSettings.raw = options.raw;
-    sessionSettings.settledStart = options.settled;
-    sessionSettings.inputGain = result.knobs.linearGain();
-    sessionSettings.countClipping = format != RenderOptions::Format::wav32;
-    sessionSettings.plotColumns = EnvelopePlot::width - 90;
-    sessionSettings.measureInputLoudness = options.inputLoudness;
-    sessionSettings.measureOutputLoudness = true;
-    sessionSettings.loudnessGain =
-        options.convention == RenderOptions::Convention::fuma ? std::sqrt (2.0f) : 1.0f;
-
-    RenderSession session (*processor, *input.source, *writer, sessionSettings);
-    session.prepare();
-    result.knobs.attackMs = lookaheadMsInForce (*processor, result.knobs.attackMs);
-
-    auto outcome = session.run (shouldStop, progress);
-    if (outcome == RenderSession::Result::finished && shouldStop())
-        outcome = RenderSession::Result::interrupted; // stopped before the output is in place
-    writer.reset();                                   // completes the file's header
-    processor->releaseResources();
-    result.stats = session.getStats();
+    const auto pass = runPass (gains, writer.get(), format, shouldStop, finalProgress);
+    writer.reset(); // completes the file's header
+    result.knobs = pass.knobs;
+    result.mode = modeName (result.knobs.truePeak);
+    result.stats = pass.stats;
+    if (! result.stats.inputLoudness)
+        result.stats.inputLoudness = measuredInput; // measured anyway for --target-loudness
     result.seconds =
         std::chrono::duration<double> (std::chrono::steady_clock::now() - started).count();
-
-    if (outcome == RenderSession::Result::interrupted)
-        return fail (FileStatus::interrupted, outputName + ": interrupted; not written");
-    if (outcome == RenderSession::Result::readFailed)
-        return fail (FileStatus::failed,
-                     result.inputName + ": read error; " + outputName + " not written");
-    if (outcome == RenderSession::Result::writeFailed)
-        return fail (FileStatus::failed,
-                     outputName + ": write error (disk full?); nothing written");
+    if (pass.outcome != RenderSession::Result::finished)
+        return failFor (pass.outcome);
 
     const auto& stats = result.stats;
     // Read back what was written before it replaces anything.
@@ -217,6 +443,24 @@ void RenderJob::render (const juce::File& outputFile,
                             + juce::String (stats.inputFrames)
                             + (result.lengthNote.isEmpty() ? "" : "; " + result.lengthNote);
     result.status = truncated ? FileStatus::truncated : FileStatus::done;
+
+    if (auto& target = result.loudnessTarget)
+    {
+        // The render written is measured as the last trial was, so it lands where that did.
+        const auto& reached = stats.outputLoudness;
+        target->met =
+            target->reason.isEmpty() && reached && reached->integratedLufs
+            && std::abs (*reached->integratedLufs - *options.targetLoudnessLufs) <= promisedLu;
+        if (! target->met)
+        {
+            if (target->reason.isEmpty())
+                target->reason =
+                    "the output reached "
+                    + (reached && reached->integratedLufs ? lufsText (*reached->integratedLufs)
+                                                          : juce::String ("no loudness"));
+            result.status = FileStatus::offTarget;
+        }
+    }
 
     if (options.targetTruePeakDb.has_value())
         result.meetsTarget = result.largestOutputTruePeak() <= static_cast<float> (

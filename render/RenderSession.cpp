@@ -31,7 +31,7 @@ float frameMagnitude (const std::array<float*, 4>& channels, int i)
 
 RenderSession::RenderSession (juce::AudioProcessor& p,
                               FrameSource& s,
-                              juce::AudioFormatWriter& w,
+                              juce::AudioFormatWriter* w,
                               const Settings& st) :
     processor (p),
     source (s),
@@ -135,7 +135,14 @@ RenderSession::run (const std::function<bool()>& shouldStop,
         if (numFrames == 0)
             break;
 
-        measureInput (position, numFrames, real);
+        if (settings.measureLevels)
+            measureInput (position, numFrames, real);
+        else if (inputLoudness != nullptr && real > 0)
+            inputLoudness->process (channelPointers[0], real);
+        if (settings.preGain != 1.0f)
+            for (auto* samples : channelPointers)
+                for (int i = 0; i < real; ++i)
+                    samples[i] *= settings.preGain;
 
         const auto processStart = Clock::now();
         juce::AudioBuffer<float> buffer (processorChannels.data(), bufferChannels, numFrames);
@@ -147,12 +154,16 @@ RenderSession::run (const std::function<bool()>& shouldStop,
             static_cast<int> (std::clamp<juce::int64> (firstWritten - position, 0, numFrames));
         if (first < numFrames)
         {
-            measureOutput (position, first, numFrames);
             std::array<const float*, numChannels> written {};
             for (int ch = 0; ch < numChannels; ++ch)
                 written[static_cast<size_t> (ch)] =
                     channelPointers[static_cast<size_t> (ch)] + first;
-            if (! writer.writeFromFloatArrays (written.data(), numChannels, numFrames - first))
+            if (settings.measureLevels)
+                measureOutput (position, first, numFrames);
+            else if (outputLoudness != nullptr)
+                outputLoudness->process (written[0], numFrames - first);
+            if (writer != nullptr
+                && ! writer->writeFromFloatArrays (written.data(), numChannels, numFrames - first))
                 return Result::writeFailed;
             stats.outputFrames += numFrames - first;
         }
