@@ -133,13 +133,80 @@ using Progress = std::function<void (juce::int64, juce::int64)>;
 // --target-loudness: the loudness reached is within this of the target (the report promises
 // 0.1 LU), the gain stays within these limits, and a gain that adds less loudness than
 // flatSlope per dB means the limiter holds the output below the target.
-constexpr double aimLu = 0.05, promisedLu = 0.1;
+constexpr double aimLu = 0.07, promisedLu = 0.1;
 constexpr double maxGainDb = 60.0, maxAttenuationDb = 40.0, flatSlope = 0.02;
 constexpr int maxTrials = 8;
 
 juce::String lufsText (double lufs)
 {
     return juce::String (lufs, 2) + " LUFS";
+}
+
+struct Trial
+{
+    double gainDb, lufs;
+};
+
+/**
+    The gain for the next trial. Limiting makes the loudness a concave function of the gain:
+    each dB adds less. After one trial the limiter's loss of loudness there tells how much less
+    (a loss of d LU: about 1 / (1 + d) LU per dB, taken as no less than 0.5, as a loss that
+    comes from a few peaks cut once does not grow with the gain); after two, the slope between
+    them; after
+    three, the gain is interpolated as a quadratic function of the loudness through the last
+    three, going a fifth further while every trial lies on one side of the target (as limiting
+    flattens the curve, the estimates fall short). Once trials lie on both sides, the next stays
+    between the nearest two.
+*/
+double nextGain (const std::vector<Trial>& trials, double target, double inputLufs)
+{
+    const auto& last = trials.back();
+    double next = 0.0;
+    if (trials.size() == 1)
+    {
+        const double loss = std::max (0.0, inputLufs + last.gainDb - last.lufs);
+        next = last.gainDb + (target - last.lufs) * std::min (1.0 + loss, 2.0);
+    }
+    else
+    {
+        const auto& a = trials[trials.size() - 2];
+        const double slope =
+            std::clamp ((last.lufs - a.lufs) / (last.gainDb - a.gainDb), 0.05, 1.0);
+        next = last.gainDb + (target - last.lufs) / slope;
+        if (trials.size() >= 3)
+        {
+            const auto& z = trials[trials.size() - 3];
+            const double l0 = z.lufs, l1 = a.lufs, l2 = last.lufs;
+            if (l0 != l1 && l1 != l2 && l0 != l2)
+            {
+                const double quadratic =
+                    z.gainDb * (target - l1) * (target - l2) / ((l0 - l1) * (l0 - l2))
+                    + a.gainDb * (target - l0) * (target - l2) / ((l1 - l0) * (l1 - l2))
+                    + last.gainDb * (target - l0) * (target - l1) / ((l2 - l0) * (l2 - l1));
+                if (std::isfinite (quadratic))
+                    next = quadratic;
+            }
+        }
+    }
+    // Within the nearest trials below and above the target, when there are both.
+    std::optional<Trial> below, above;
+    for (const auto& t : trials)
+    {
+        if (t.lufs < target && (! below || t.gainDb > below->gainDb))
+            below = t;
+        if (t.lufs > target && (! above || t.gainDb < above->gainDb))
+            above = t;
+    }
+    if (below && above)
+    {
+        if (! (next > below->gainDb && next < above->gainDb))
+            next = below->gainDb
+                   + (above->gainDb - below->gainDb) * (target - below->lufs)
+                         / (above->lufs - below->lufs);
+    }
+    else if (trials.size() >= 2)
+        next = last.gainDb + 1.2 * (next - last.gainDb); // a little beyond: to bracket it sooner
+    return next;
 }
 } // namespace
 
@@ -224,6 +291,7 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
 
     // The input's own loudness gives the first guess.
     std::optional<double> inputLufs;
+    juce::int64 inputFrames = 0;
     {
         ++outcomeOfTarget.passes;
         LoudnessMeter meter (input.sampleRate,
@@ -254,6 +322,7 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
                         : 0.0f;
             meter.process (block[0].data(), got);
             done += got;
+            inputFrames = done;
             passProgress (done, frames);
             if (got < 8192)
                 break;
@@ -273,8 +342,11 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
     if (! inputLufs)
     {
         outcomeOfTarget.reason =
-            "W is silent (below the absolute gate of -70 LUFS): no gain reaches "
-            + lufsText (target);
+            inputFrames < static_cast<juce::int64> (input.sampleRate * 0.4)
+                ? "the input is shorter than one 400 ms block of the loudness measurement, so "
+                  "it has no integrated loudness"
+                : "W is silent (below the absolute gate of -70 LUFS): no gain reaches "
+                      + lufsText (target);
         if (! nextPass())
         {
             outcome = RenderSession::Result::readFailed;
@@ -284,10 +356,9 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
     }
 
     // Measure, correct, measure again: a trial renders through the limiter and measures only
-    // the output's loudness. Limiting makes each dB of gain add less loudness, so after the
-    // first correction the next gain follows the slope of the last two trials.
+    // the output's loudness (see nextGain for the corrections).
     double gain = std::clamp (target - *inputLufs, -maxAttenuationDb, maxGainDb);
-    std::optional<std::pair<double, double>> previous, best; // gain and loudness reached
+    std::vector<Trial> trials;
     for (int trial = 1;; ++trial)
     {
         if (! nextPass())
@@ -310,16 +381,20 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
             break;
         }
         const double lufs = *reached->integratedLufs;
-        if (! best || std::abs (lufs - target) < std::abs (best->second - target))
-            best = { gain, lufs };
+        trials.push_back ({ gain, lufs });
+        std::fprintf (stderr, "trial %d: %.4f dB -> %.4f LUFS\n", trial, gain, lufs);
         if (std::abs (lufs - target) <= aimLu)
             break;
-        double slope = previous ? (lufs - previous->second) / (gain - previous->first) : 1.0;
-        if (previous && slope < flatSlope && lufs < target)
+        if (trials.size() >= 2)
         {
-            outcomeOfTarget.reason = "the limiter holds W near " + lufsText (lufs)
-                                     + ": more gain no longer makes it louder";
-            break;
+            const auto& a = trials[trials.size() - 2];
+            if (lufs < target && a.lufs < target && gain > a.gainDb
+                && (lufs - a.lufs) / (gain - a.gainDb) < flatSlope)
+            {
+                outcomeOfTarget.reason = "the limiter holds W near " + lufsText (lufs)
+                                         + ": more gain no longer makes it louder";
+                break;
+            }
         }
         if (trial == maxTrials)
         {
@@ -327,8 +402,7 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
                                      + juce::String (maxTrials) + " trials";
             break;
         }
-        slope = std::clamp (slope, 0.1, 1.0);
-        const double next = gain + (target - lufs) / slope;
+        const double next = nextGain (trials, target, *inputLufs);
         if ((next > maxGainDb && gain >= maxGainDb)
             || (next < -maxAttenuationDb && gain <= -maxAttenuationDb))
         {
@@ -339,16 +413,23 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
                 + " (" + lufsText (lufs) + " at " + juce::String (gain, 2) + " dB)";
             break;
         }
-        previous = std::make_pair (gain, lufs);
         gain = std::clamp (next, -maxAttenuationDb, maxGainDb);
         ++passesPlanned;
     }
+    // The closest trial; the render written repeats it exactly.
+    const auto closest =
+        std::min_element (trials.begin(),
+                          trials.end(),
+                          [target] (const Trial& a, const Trial& b)
+                          { return std::abs (a.lufs - target) < std::abs (b.lufs - target); });
+    if (closest != trials.end())
+        gain = closest->gainDb;
     if (! nextPass())
     {
         outcome = RenderSession::Result::readFailed;
         return std::nullopt;
     }
-    return gainsFor (best ? best->first : gain);
+    return gainsFor (gain);
 }
 
 void RenderJob::render (const juce::File& outputFile,

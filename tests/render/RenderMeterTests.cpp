@@ -220,3 +220,62 @@ TEST (FloatWavWriter, WritesTheBytesJucesWavWriterWrites)
         }
     folder.deleteRecursively();
 }
+
+//==============================================================================
+// A 32-bit float WAV input is read past JUCE's reader, but gives exactly its samples, and fails
+// (rather than giving silence) when the file shrinks while it is read.
+
+#include "render/FloatWavFrameSource.h"
+#include "render/InputFile.h"
+
+#include <unistd.h>
+
+TEST (FloatWavFrameSource, GivesJucesSamplesAndFailsWhenTheFileShrinks)
+{
+    const auto file = juce::File::createTempFile (".wav");
+    const Channels x = varyingSignal (9, 300001);
+    {
+        std::unique_ptr<juce::AudioFormatWriter> writer (
+            juce::WavAudioFormat().createWriterFor (new juce::FileOutputStream (file),
+                                                    48000.0,
+                                                    juce::AudioChannelSet::discreteChannels (4),
+                                                    32,
+                                                    {},
+                                                    0));
+        const float* pointers[] = { x[0].data(), x[1].data(), x[2].data(), x[3].data() };
+        ASSERT_TRUE (writer->writeFromFloatArrays (pointers, 4, 300001));
+    }
+    for (const bool shrink : { false, true })
+    {
+        auto input = InputFile::open (file);
+        ASSERT_NE (dynamic_cast<FloatWavFrameSource*> (input.source.get()), nullptr);
+        Channels got (4, std::vector<float> (300001 + 1000));
+        int frames = 0, result = 0;
+        for (int block = 1;; block = block % 1000 + 77)
+        {
+            float* pointers[] = { got[0].data() + frames,
+                                  got[1].data() + frames,
+                                  got[2].data() + frames,
+                                  got[3].data() + frames };
+            if ((result = input.source->read (pointers, block)) <= 0)
+                break;
+            frames += result;
+            if (shrink && frames > 100000)
+            {
+                ASSERT_EQ (::truncate (file.getFullPathName().toRawUTF8(), 1000000), 0);
+            }
+        }
+        if (shrink)
+        {
+            EXPECT_EQ (result, -1) << "a read error, not silence";
+            continue;
+        }
+        EXPECT_EQ (frames, 300001);
+        for (size_t ch = 0; ch < 4; ++ch)
+        {
+            got[ch].resize (300001);
+            EXPECT_EQ (got[ch], x[ch]) << ch;
+        }
+    }
+    file.deleteFile();
+}
