@@ -147,7 +147,7 @@ frequency; a true peak is never shown below its sample peak). It also shows the
 largest gain reduction - the input peak after the input gain over the output peak, in
 10 ms windows - the share of the frames during which the limiter held the output more
 than 0.001 dB below the input after gain, the integrated loudness and loudness range of W
-(ITU-R BS.1770-4 / EBU R128 through libebur128), the latency in samples and the speed as a
+(ITU-R BS.1770-4 / EBU Tech 3342, gated exactly), the latency in samples and the speed as a
 multiple of real time. A progress bar appears on a terminal for inputs longer than 5
 seconds.
 
