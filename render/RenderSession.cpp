@@ -22,10 +22,22 @@ constexpr double gainWindowSeconds = 0.01;
 // gain can come to rest a few units in the last place short of its setting; that is not limiting.
 constexpr float limitedRatio = 0.99988487f; // -0.001 dB
 
-float frameMagnitude (const std::array<float*, 4>& channels, int i)
+/** The largest magnitude of each frame from..to of the channels, into out (at the same places). */
+void frameMagnitudes (
+    const float* const* channels, int numChannels, int from, int to, float* __restrict out)
 {
-    return std::max (std::max (std::abs (channels[0][i]), std::abs (channels[1][i])),
-                     std::max (std::abs (channels[2][i]), std::abs (channels[3][i])));
+    const float* __restrict first = channels[0];
+    for (int i = from; i < to; ++i)
+        out[i] = std::abs (first[i]);
+    for (int ch = 1; ch < numChannels; ++ch)
+    {
+        const float* __restrict samples = channels[ch];
+        for (int i = from; i < to; ++i)
+        {
+            const float a = std::abs (samples[i]);
+            out[i] = out[i] > a ? out[i] : a;
+        }
+    }
 }
 } // namespace
 
@@ -85,6 +97,7 @@ int RenderSession::prepare()
 
     stats.latencySamples = std::max (0, processor.getLatencySamples());
     gainedInputMagnitude.assign (static_cast<size_t> (stats.latencySamples + blockSize + 1), 0.0f);
+    magnitudes.assign (static_cast<size_t> (blockSize), 0.0f);
     return stats.latencySamples;
 }
 
@@ -210,6 +223,7 @@ int RenderSession::readBlock (int numFrames)
 
 void RenderSession::measureInput (juce::int64 position, int numFrames, int real)
 {
+    frameMagnitudes (channelPointers.data(), numChannels, 0, numFrames, magnitudes.data());
     const auto ringSize = static_cast<juce::int64> (gainedInputMagnitude.size());
     auto ringPos = static_cast<size_t> (position % ringSize);
     auto& history = stats.history;
@@ -230,7 +244,7 @@ void RenderSession::measureInput (juce::int64 position, int numFrames, int real)
         float columnPeak = 0.0f;
         for (int j = i; j < end; ++j, ++ringPos)
         {
-            const float magnitude = frameMagnitude (channelPointers, j);
+            const float magnitude = magnitudes[static_cast<size_t> (j)];
             // Scaling by a positive factor keeps the order, so this is the gained signal's magnitude.
             gainedInputMagnitude[ringPos] = magnitude * settings.inputGain;
             columnPeak = j < realEnd ? std::max (columnPeak, magnitude) : columnPeak;
@@ -273,6 +287,7 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
     const int from = static_cast<int> (std::clamp<juce::int64> (-offset, first, numFrames));
     const int to =
         static_cast<int> (std::clamp<juce::int64> (stats.inputFrames - offset, from, numFrames));
+    frameMagnitudes (channelPointers.data(), numChannels, from, to, magnitudes.data());
     const auto ringSize = static_cast<juce::int64> (gainedInputMagnitude.size());
     auto& history = stats.history;
     const int columns = std::max (1, settings.plotColumns);
@@ -296,7 +311,7 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
         float outPeak = 0.0f, inPeak = 0.0f;
         for (int j = i; j < end; ++j, ++ringPos)
         {
-            const float magnitude = frameMagnitude (channelPointers, j);
+            const float magnitude = magnitudes[static_cast<size_t> (j)];
             const float gained = gainedInputMagnitude[ringPos];
             limited += magnitude < gained * limitedRatio ? 1 : 0;
             outPeak = std::max (outPeak, magnitude);

@@ -102,6 +102,7 @@ private:
 
     // The gained input's frame magnitudes, kept until the output frame that belongs to them.
     std::vector<float> gainedInputMagnitude;
+    std::vector<float> magnitudes; // of the block's frames, the largest of their channels
 
     TruePeakMeter inputMeter, outputMeter;
     std::unique_ptr<LoudnessMeter> inputLoudness, outputLoudness;
