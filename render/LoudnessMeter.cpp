@@ -45,40 +45,17 @@ LoudnessMeter::LoudnessMeter (double sampleRate, float g, int) : gain (g)
 
 void LoudnessMeter::process (const float* samples, int numFrames)
 {
+    // The gain goes into the shelf's feed-forward taps (the inputs it keeps are unscaled).
     const double g = gain;
-    const Biquad s = shelf, h = highPass;
+    const Biquad s { shelf.b0 * g, shelf.b1 * g, shelf.b2 * g, shelf.a1, shelf.a2 }, h = highPass;
     for (int i = 0; i < numFrames;)
     {
         const int count = std::min (numFrames - i, stepFrames - framesInStep);
         double px1 = x1, px2 = x2, pm1 = m1, pm2 = m2, py1 = y1, py2 = y2, sum = 0.0;
-        // Two samples at a time: the second output follows from the two before the pair as
-        // well, so each filter waits for its own previous outputs once per pair, not per sample.
-        const double sc1 = s.a1 * s.a1 - s.a2, sc2 = s.a1 * s.a2;
-        const double hc1 = h.a1 * h.a1 - h.a2, hc2 = h.a1 * h.a2;
-        int j = i;
-        for (; j + 2 <= i + count; j += 2)
+        for (int j = i; j < i + count; ++j)
         {
-            const double xa = static_cast<double> (samples[j]) * g;
-            const double xb = static_cast<double> (samples[j + 1]) * g;
-            const double fa = s.b0 * xa + s.b1 * px1 + s.b2 * px2;
-            const double fb = s.b0 * xb + s.b1 * xa + s.b2 * px1;
-            const double ma = (fa - s.a2 * pm2) - s.a1 * pm1;
-            const double mb = ((fb - s.a1 * fa) + sc2 * pm2) + sc1 * pm1;
-            const double ga = ma - 2.0 * pm1 + pm2;
-            const double gb = mb - 2.0 * ma + pm1;
-            const double ya = (ga - h.a2 * py2) - h.a1 * py1;
-            const double yb = ((gb - h.a1 * ga) + hc2 * py2) + hc1 * py1;
-            px2 = xa;
-            px1 = xb;
-            pm2 = ma;
-            pm1 = mb;
-            py2 = ya;
-            py1 = yb;
-            sum += ya * ya + yb * yb;
-        }
-        for (; j < i + count; ++j)
-        {
-            const double x = static_cast<double> (samples[j]) * g;
+            const double x = samples[j];
+            // The last output's term last: only it waits for the previous sample.
             const double m = ((s.b0 * x + s.b1 * px1 + s.b2 * px2) - s.a2 * pm2) - s.a1 * pm1;
             const double y = ((m - 2.0 * pm1 + pm2) - h.a2 * py2) - h.a1 * py1;
             px2 = px1;

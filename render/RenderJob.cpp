@@ -357,7 +357,11 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
 
     // Measure, correct, measure again: a trial renders through the limiter and measures only
     // the output's loudness (see nextGain for the corrections).
-    double gain = std::clamp (target - *inputLufs, -maxAttenuationDb, maxGainDb);
+    // Gains are kept to 0.001 dB: a difference in the last bits of a measurement (another
+    // machine's maths library) cannot change the gain, and so the output, of a shard.
+    const auto quantised = [] (double db)
+    { return std::round (std::clamp (db, -maxAttenuationDb, maxGainDb) * 1000.0) / 1000.0; };
+    double gain = quantised (target - *inputLufs);
     std::vector<Trial> trials;
     for (int trial = 1;; ++trial)
     {
@@ -413,7 +417,16 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
                 + " (" + lufsText (lufs) + " at " + juce::String (gain, 2) + " dB)";
             break;
         }
-        gain = std::clamp (next, -maxAttenuationDb, maxGainDb);
+        const double nextGainDb = quantised (next);
+        if (std::any_of (trials.begin(),
+                         trials.end(),
+                         [nextGainDb] (const Trial& t) { return t.gainDb == nextGainDb; }))
+        {
+            outcomeOfTarget.reason = "no gain within 0.001 dB lands within "
+                                     + juce::String (aimLu, 2) + " LU of the target";
+            break;
+        }
+        gain = nextGainDb;
         ++passesPlanned;
     }
     // The closest trial; the render written repeats it exactly.

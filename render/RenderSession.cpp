@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 
 namespace
 {
@@ -21,6 +22,34 @@ constexpr double gainWindowSeconds = 0.01;
 // An output frame more than 0.001 dB below its gained input was limited. The processor's input
 // gain can come to rest a few units in the last place short of its setting; that is not limiting.
 constexpr float limitedRatio = 0.99988487f; // -0.001 dB
+
+/** The largest of count values, in eight independent lanes (which the compiler vectorises). */
+float largestOf (const float* __restrict values, int count)
+{
+    float lanes[8] = {};
+    int i = 0;
+    for (; i + 8 <= count; i += 8)
+        for (int l = 0; l < 8; ++l)
+            lanes[l] = lanes[l] > values[i + l] ? lanes[l] : values[i + l];
+    for (; i < count; ++i)
+        lanes[0] = lanes[0] > values[i] ? lanes[0] : values[i];
+    for (int l = 1; l < 8; ++l)
+        lanes[0] = lanes[0] > lanes[l] ? lanes[0] : lanes[l];
+    return lanes[0];
+}
+
+/** How many of count output magnitudes are limited against their gained inputs. */
+int countLimited (const float* __restrict output, const float* __restrict gained, int count)
+{
+    int lanes[8] = {};
+    int i = 0;
+    for (; i + 8 <= count; i += 8)
+        for (int l = 0; l < 8; ++l)
+            lanes[l] += output[i + l] < gained[i + l] * limitedRatio ? 1 : 0;
+    for (; i < count; ++i)
+        lanes[0] += output[i] < gained[i] * limitedRatio ? 1 : 0;
+    return std::accumulate (lanes, lanes + 8, 0);
+}
 
 /** The largest magnitude of each frame from..to of the channels, into out (at the same places). */
 void frameMagnitudes (
@@ -241,16 +270,16 @@ void RenderSession::measureInput (juce::int64 position, int numFrames, int real)
                                      columnEnd,
                                      i + ringSize - static_cast<juce::int64> (ringPos) }));
         const int realEnd = std::min (end, std::max (real, i));
-        float columnPeak = 0.0f;
-        for (int j = i; j < end; ++j, ++ringPos)
-        {
-            const float magnitude = magnitudes[static_cast<size_t> (j)];
-            // Scaling by a positive factor keeps the order, so this is the gained signal's magnitude.
-            gainedInputMagnitude[ringPos] = magnitude * settings.inputGain;
-            columnPeak = j < realEnd ? std::max (columnPeak, magnitude) : columnPeak;
-        }
+        // Scaling by a positive factor keeps the order, so this is the gained signal's magnitude.
+        const float gain = settings.inputGain;
+        const float* __restrict block = magnitudes.data();
+        float* __restrict ring = gainedInputMagnitude.data() + ringPos;
+        for (int j = i; j < end; ++j)
+            ring[j - i] = block[j] * gain;
+        ringPos += static_cast<size_t> (end - i);
         if (realEnd > i)
-            history.inputPeak[column] = std::max (history.inputPeak[column], columnPeak);
+            history.inputPeak[column] =
+                std::max (history.inputPeak[column], largestOf (block + i, realEnd - i));
         if (ringPos == static_cast<size_t> (ringSize))
             ringPos = 0;
         i = end;
@@ -308,15 +337,10 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
               i + (static_cast<juce::int64> (column) + 1) * history.framesPerColumn - aligned,
               i + ringSize - static_cast<juce::int64> (ringPos) }));
 
-        float outPeak = 0.0f, inPeak = 0.0f;
-        for (int j = i; j < end; ++j, ++ringPos)
-        {
-            const float magnitude = magnitudes[static_cast<size_t> (j)];
-            const float gained = gainedInputMagnitude[ringPos];
-            limited += magnitude < gained * limitedRatio ? 1 : 0;
-            outPeak = std::max (outPeak, magnitude);
-            inPeak = std::max (inPeak, gained);
-        }
+        const float* output = magnitudes.data() + i;
+        const float* gained = gainedInputMagnitude.data() + ringPos;
+        limited += countLimited (output, gained, end - i);
+        const float outPeak = largestOf (output, end - i), inPeak = largestOf (gained, end - i);
         history.outputPeak[column] = std::max (history.outputPeak[column], outPeak);
         gainWindowInputPeak = std::max (gainWindowInputPeak, inPeak);
         gainWindowOutputPeak = std::max (gainWindowOutputPeak, outPeak);
