@@ -84,7 +84,7 @@ Report and delivery checks (both forms):
   --convention C   ambix (the default) or fuma: the loudness is that of W, channel 1, as
                    ambiX's W; FuMa's W is 3 dB lower, so with fuma it is raised by 3.01 dB
   --input-loudness also measure the input's loudness (the output's always is); costs
-                   about a fifth of the speed
+                   about a tenth of the speed
 
 Limiter settings (the plug-in's four knobs, in their units):
   --gain DB        input gain, {gain}

@@ -280,8 +280,13 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
     const juce::int64 frames = std::max<juce::int64> (1, getExpectedFrames());
     juce::int64 framesBefore = 0;
     int passesPlanned = 3; // the measurement, a trial and the render written
-    const auto passProgress = [&] (juce::int64 done, juce::int64 expected)
-    { progress (framesBefore + done, std::max (framesBefore + expected, frames * passesPlanned)); };
+    // Progress in frames of the file, shared out among the passes planned so far.
+    const auto passProgress = [&] (juce::int64 done, juce::int64)
+    {
+        progressShown =
+            std::max (progressShown, std::min (frames, (framesBefore + done) / passesPlanned));
+        progress (progressShown, frames);
+    };
     const auto nextPass = [&]
     {
         framesBefore += std::max<juce::int64> (frames, input.source->getExpectedFrames());
@@ -485,9 +490,13 @@ void RenderJob::render (const juce::File& outputFile,
         }
         gains = *chosen;
         const juce::int64 frames = std::max<juce::int64> (1, getExpectedFrames());
-        const juce::int64 before = frames * (result.loudnessTarget->passes - 1);
-        finalProgress = [progress, before] (juce::int64 done, juce::int64 expected)
-        { progress (before + done, before + expected); };
+        const juce::int64 start = std::min (progressShown, frames);
+        finalProgress = [progress, start, frames] (juce::int64 done, juce::int64 expected)
+        {
+            const auto share =
+                std::min (1.0, double (done) / double (std::max<juce::int64> (1, expected)));
+            progress (start + static_cast<juce::int64> (share * double (frames - start)), frames);
+        };
     }
 
     juce::TemporaryFile temporary (outputFile, juce::TemporaryFile::useHiddenFile);

@@ -83,4 +83,5 @@ private:
     InputFile input;
     juce::File inputFile;
     std::optional<Loudness> measuredInput; // by --target-loudness's first pass
+    juce::int64 progressShown = 0;         // frames, over --target-loudness's passes
 };
