@@ -391,7 +391,6 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
         }
         const double lufs = *reached->integratedLufs;
         trials.push_back ({ gain, lufs });
-        std::fprintf (stderr, "trial %d: %.4f dB -> %.4f LUFS\n", trial, gain, lufs);
         if (std::abs (lufs - target) <= aimLu)
             break;
         if (trials.size() >= 2)
