@@ -112,6 +112,7 @@ TEST_F (RenderTarget, LoudnessTargetHoldsOnQuietAndLoudTakesInBothModes)
                                            "--report",
                                            path ("report.json") });
         EXPECT_EQ (result.exitCode, 5) << "the silent take misses the target\n" << result.errors;
+        EXPECT_EQ (result.errors, "") << "the batch tells its files on stdout";
         const auto report = parse (file ("report.json"));
         EXPECT_EQ (static_cast<double> (report["targetLoudnessLufs"]), target);
         for (const auto& f : *report["files"].getArray())
