@@ -466,6 +466,14 @@ TEST_F (RenderBatch, RefusesBatchesThatWouldOverwriteOrClash)
           "ending in .json or .csv" },
         { { "--out-dir", path ("out"), path ("a"), "--convention", "n3d" },
           "--convention must be" },
+        { { "--out-dir", path ("out"), path ("a"), "--target-loudness", "-23", "--gain", "3" },
+          "cannot both be given" },
+        { { "--out-dir", path ("out"), path ("a"), "--target-loudness", "3" },
+          "--target-loudness must be" },
+        { { "--out-dir", path ("out"), path ("a"), "--shard", "3/2" }, "--shard needs K/N" },
+        { { path ("a/x.wav"), path ("y.wav"), "--shard", "1/2" }, "--shard needs the batch form" },
+        { { "--merge-reports", path ("m.json"), path ("r.json"), "--ceiling", "-1" },
+          "takes only report files" },
     };
     const auto before = bytesOf (file ("a/x.wav"));
     for (const auto& [args, message] : refusals)
