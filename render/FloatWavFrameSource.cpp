@@ -1,8 +1,6 @@
 #include "render/FloatWavFrameSource.h"
 
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -23,21 +21,13 @@ FloatWavFrameSource::FloatWavFrameSource (const juce::File& file,
     channelCount (channels),
     rate (sampleRate)
 {
-    descriptor = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_CLOEXEC);
+    input = std::make_unique<Platform::ReadOnlyFile> (file);
     const auto pieceFrames =
         std::max<size_t> (1, pieceBytes / (sizeof (float) * size_t (channels)));
     interleaved.resize (pieceFrames * static_cast<size_t> (channels));
-#if defined(POSIX_FADV_SEQUENTIAL)
-    if (descriptor >= 0)
-        ::posix_fadvise (descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
 }
 
-FloatWavFrameSource::~FloatWavFrameSource()
-{
-    if (descriptor >= 0)
-        ::close (descriptor);
-}
+FloatWavFrameSource::~FloatWavFrameSource() = default;
 
 int FloatWavFrameSource::read (float* const* channels, int numFrames)
 {
@@ -48,20 +38,18 @@ int FloatWavFrameSource::read (float* const* channels, int numFrames)
     {
         if (position >= bufferStart + bufferFrames)
         {
-            // The next piece, whole: pread may return less only at the end of the file.
+            // The next piece, whole: a read may return less only at the end of the file.
             const auto frames = std::min<juce::int64> (
                 totalFrames - position, static_cast<juce::int64> (interleaved.size() / stride));
             const auto bytes = static_cast<size_t> (frames) * stride * sizeof (float);
             size_t got = 0;
             while (got < bytes)
             {
-                const auto n = ::pread (
-                    descriptor,
+                const auto n = input->readAt (
                     reinterpret_cast<char*> (interleaved.data()) + got,
                     bytes - got,
-                    static_cast<off_t> (
-                        dataStart + position * static_cast<juce::int64> (stride * sizeof (float)))
-                        + static_cast<off_t> (got));
+                    dataStart + position * static_cast<juce::int64> (stride * sizeof (float))
+                        + static_cast<juce::int64> (got));
                 if (n <= 0)
                     return -1;
                 got += static_cast<size_t> (n);

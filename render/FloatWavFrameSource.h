@@ -1,6 +1,9 @@
 #pragma once
 
 #include "render/FrameSource.h"
+#include "render/Platform.h"
+
+#include <memory>
 
 #include <vector>
 
@@ -19,14 +22,14 @@ public:
                          double sampleRate);
     ~FloatWavFrameSource() override;
 
-    bool openedOk() const { return descriptor >= 0; }
+    bool openedOk() const { return input->isOpen(); }
 
     int read (float* const* channels, int numFrames) override;
     juce::int64 getExpectedFrames() const override { return totalFrames; }
     double getSampleRate() const override { return rate; }
 
 private:
-    int descriptor = -1;
+    std::unique_ptr<Platform::ReadOnlyFile> input;
     juce::int64 dataStart, totalFrames, position = 0;
     int channelCount;
     double rate;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace
 {
@@ -200,7 +201,8 @@ void writeString (juce::MemoryOutputStream& out, const juce::String& text)
                     const auto count = juce::CharPointer_UTF16::getBytesRequiredFor (c) / 2;
                     for (size_t i = 0; i < count; ++i)
                         out << "\\u"
-                            << juce::String::toHexString (static_cast<int> (units[i]))
+                            << juce::String::toHexString (
+                                   static_cast<int> (static_cast<std::uint16_t> (units[i])))
                                    .paddedLeft ('0', 4);
                 }
         }

@@ -639,3 +639,19 @@ TEST_F (RenderBatch, ReportAgreesWithFfmpegsLoudnessAndTruePeak)
         }
     }
 }
+
+TEST_F (RenderBatch, ReportsNameFilesOutsideAsciiAsTheyAre)
+{
+    // Escaped as JSON does: UTF-16 units, a surrogate pair beyond the first plane (JUCE's own
+    // JSON reader does not join such pairs, so the text is checked).
+    const auto name = juce::String::fromUTF8 ("\xe9\x8c\xb2\xe9\x9f\xb3 \xf0\x9f\x8e\xa7.wav");
+    const auto in = file ("in").getChildFile (name);
+    ASSERT_TRUE (file ("in").createDirectory());
+    writeAudio (in, loudTestSignal (48000.0, 4800, 7));
+
+    const auto result =
+        runRenderer ({ "--out-dir", path ("out"), path ("in"), "--report", path ("report.json") });
+    ASSERT_EQ (result.exitCode, 0) << result.errors;
+    const auto text = file ("report.json").loadFileAsString();
+    EXPECT_TRUE (text.contains ("\\u9332\\u97f3 \\ud83c\\udfa7.wav")) << text;
+}
