@@ -4,7 +4,10 @@
 //   build/bench/orvalis_bench_limiter --benchmark_counters_tabular=true
 //
 // Arguments: rate, look-ahead in ms, signal (0 = bursts up to +12 dBFS, 1 = never above -1 dBFS),
-// for BM_LimiterProcess also the mode (0 = sample peak, 1 = true peak).
+// for BM_LimiterProcess also the mode (0 = sample peak, 1 = true peak). BM_LimiterChannels runs
+// the engine at 1, 4, 16 and 64 channels (48 kHz, 1 ms, 0.5 s of the same bursts for every count,
+// which at 64 channels is 6 MB) in either mode; its ns_per_frame is per frame of all channels,
+// ns_per_sample per channel.
 #include "BenchSignal.h"
 #include "limiter/LookaheadLimiter.h"
 
@@ -39,6 +42,30 @@ void BM_LimiterProcess (benchmark::State& state)
 
     runOverSignal (
         state, quiet, [&] (float* const* channels, int n) { limiter.process (channels, n); });
+}
+
+void BM_LimiterChannels (benchmark::State& state)
+{
+    const int numChannels = static_cast<int> (state.range (0));
+    const bool truePeak = state.range (1) != 0;
+
+    LookaheadLimiter limiter (40.0f, 1.0f, numChannels);
+    limiter.setNumChannels (numChannels);
+    limiter.setTruePeak (truePeak);
+    limiter.setLookaheadMs (1.0f);
+    limiter.setReleaseMs (20.0f);
+    limiter.setCeiling (1.0f);
+    limiter.setSampleRate (48000);
+    state.SetLabel (std::to_string (numChannels) + " ch"
+                    + (truePeak ? " true peak" : " sample peak"));
+
+    const Signal& signal = signalFor (numChannels, 24000);
+    runOverSignal (
+        state, signal, [&] (float* const* channels, int n) { limiter.process (channels, n); });
+    const double frames = static_cast<double> (signal[0].size());
+    state.counters["ns_per_sample"] = benchmark::Counter (
+        frames * numChannels * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // The least work any look-ahead limiter does: delay N, multiply by a gain, clamp. Scalar, one
@@ -92,6 +119,10 @@ void BM_FloorDelay (benchmark::State& state)
 BENCHMARK (BM_LimiterProcess)
     ->ArgsProduct ({ { 48000 }, { 1, 40 }, { 0, 1 }, { 0, 1 } })
     ->ArgsProduct ({ { 192000 }, { 40 }, { 0, 1 }, { 0, 1 } })
+    ->Unit (benchmark::kMillisecond);
+
+BENCHMARK (BM_LimiterChannels)
+    ->ArgsProduct ({ { 1, 4, 16, 64 }, { 0, 1 } })
     ->Unit (benchmark::kMillisecond);
 
 BENCHMARK (BM_FloorDelay)

@@ -80,6 +80,20 @@ inline Lanes finiteOnly (Lanes a) noexcept
         _mm_cmple_ps (magnitude (a).v, _mm_set1_ps (std::numeric_limits<float>::max()));
     return { _mm_and_ps (a.v, finite) };
 }
+/** All bits set in the lanes that are not finite, given magnitudes (NaN or infinite). */
+inline Lanes notFinite (Lanes magnitudes) noexcept
+{
+    return { _mm_cmpnle_ps (magnitudes.v, _mm_set1_ps (std::numeric_limits<float>::max())) };
+}
+inline Lanes operator| (Lanes a, Lanes b) noexcept
+{
+    return { _mm_or_ps (a.v, b.v) };
+}
+/** True when any bit of any lane is set. */
+inline bool any (Lanes a) noexcept
+{
+    return _mm_movemask_epi8 (_mm_castps_si128 (a.v)) != 0;
+}
 /** The first lane in which a > b, 4 when there is none. */
 inline int firstAbove (Lanes a, Lanes b) noexcept
 {
@@ -151,6 +165,19 @@ inline Lanes finiteOnly (Lanes a) noexcept
 {
     return each (a, a, [] (float x, float) { return std::isfinite (x) ? x : 0.0f; });
 }
+inline Lanes notFinite (Lanes magnitudes) noexcept
+{
+    return each (
+        magnitudes, magnitudes, [] (float x, float) { return std::isfinite (x) ? 0.0f : 1.0f; });
+}
+inline Lanes operator| (Lanes a, Lanes b) noexcept
+{
+    return each (a, b, [] (float x, float y) { return x != 0.0f || y != 0.0f ? 1.0f : 0.0f; });
+}
+inline bool any (Lanes a) noexcept
+{
+    return a.v[0] != 0.0f || a.v[1] != 0.0f || a.v[2] != 0.0f || a.v[3] != 0.0f;
+}
 inline int firstAbove (Lanes a, Lanes b) noexcept
 {
     int i = 0;
@@ -167,33 +194,87 @@ inline void transpose (Lanes& a, Lanes& b, Lanes& c, Lanes& d) noexcept
 }
 #endif
 
-/** Hands count frames of four channel buffers x from start, each frame's four channels in one
-    Lanes, to output (k, frame) for k = 0, 1, ... in order, and writes what it returns over the
-    frame. */
-template <typename Output>
-[[gnu::always_inline]] inline void
-eachFrame (float* const* x, int start, int count, Output&& output) noexcept
+/** One lane: the scalar counterpart of Lanes for the ends of loops, with the same operations
+    in the same operand order, so that a loop's last frames round as its vector part does. */
+struct Single
 {
-    int k = 0;
-    for (; k + 4 <= count; k += 4)
-    {
-        Lanes f[4];
-        for (int ch = 0; ch < 4; ++ch)
-            f[ch] = load (x[ch] + start + k);
-        transpose (f[0], f[1], f[2], f[3]);
-        for (int j = 0; j < 4; ++j)
-            f[j] = output (k + j, f[j]);
-        transpose (f[0], f[1], f[2], f[3]);
-        for (int ch = 0; ch < 4; ++ch)
-            store (x[ch] + start + k, f[ch]);
-    }
-    for (; k < count; ++k)
-    {
-        const int at = start + k;
-        float y[4];
-        store (y, output (k, set (x[0][at], x[1][at], x[2][at], x[3][at])));
-        for (int ch = 0; ch < 4; ++ch)
-            x[ch][at] = y[ch];
-    }
+    float v;
+};
+inline Single operator+ (Single a, Single b) noexcept
+{
+    return { a.v + b.v };
+}
+inline Single operator* (Single a, Single b) noexcept
+{
+    return { a.v * b.v };
+}
+inline void store (float* p, Single a) noexcept
+{
+    *p = a.v;
+}
+inline Single magnitude (Single a) noexcept
+{
+    return { std::abs (a.v) };
+}
+inline Single signedZero (Single a) noexcept
+{
+    return { std::copysign (0.0f, a.v) };
+}
+inline Single larger (Single a, Single b) noexcept
+{
+    return { a.v > b.v ? a.v : b.v };
+}
+inline Single smaller (Single a, Single b) noexcept
+{
+    return { a.v < b.v ? a.v : b.v };
+}
+inline Single zeroBelow (Single a, float least) noexcept
+{
+    return { std::abs (a.v) >= least ? a.v : 0.0f };
+}
+inline Single finiteOnly (Single a) noexcept
+{
+    return { std::isfinite (a.v) ? a.v : 0.0f };
+}
+
+/** Loads or splats a Lanes or a Single (loadAs<V>, splatAs<V>) in code written for either. */
+template <typename V>
+inline V loadAs (const float* p) noexcept;
+template <>
+inline Lanes loadAs<Lanes> (const float* p) noexcept
+{
+    return load (p);
+}
+template <>
+inline Single loadAs<Single> (const float* p) noexcept
+{
+    return { *p };
+}
+template <typename V>
+inline V splatAs (float x) noexcept;
+template <>
+inline Lanes splatAs<Lanes> (float x) noexcept
+{
+    return splat (x);
+}
+template <>
+inline Single splatAs<Single> (float x) noexcept
+{
+    return { x };
+}
+/** How many floats a V holds. */
+template <typename V>
+constexpr int widthOf = sizeof (V) / sizeof (float);
+
+/** Calls body (V {}, i) for i = 0, 4, 8, ... with V = Lanes while four values remain, then
+    body (Single {}, i) for each of the rest, up to count. */
+template <typename Body>
+[[gnu::always_inline]] inline void inLanes (int count, Body&& body) noexcept
+{
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        body (Lanes {}, i);
+    for (; i < count; ++i)
+        body (Single {}, i);
 }
 } // namespace lanes

@@ -1,6 +1,6 @@
 #include "limiter/LookaheadLimiter.h"
 
-#include "limiter/Lanes.h"
+#include "limiter/ChannelPasses.h"
 
 #include <algorithm>
 #include <cassert>
@@ -10,11 +10,9 @@
 
 namespace
 {
-using lanes::Lanes;
-
-constexpr int kChannels = 4;
 constexpr int kMaxRate = 192000;
 constexpr int kChunkLength = TruePeakInterpolator::maxFramesPerCall;
+static_assert (kChunkLength == channelPasses::chunkLength);
 
 // Truncates toward zero like a plain cast, but maps NaN to 0 and saturates instead of overflowing.
 int truncateToInt (float value) noexcept
@@ -79,174 +77,79 @@ inline int stepDelayGlide (float& delay, int target, float& frac) noexcept
     return whole;
 }
 
-// The sample-peak detector values of count frames from start. Non-finite samples become 0, in
-// place (the output overwrites them anyway), and a frame's value is the ceiling unless a
-// channel's magnitude is greater; with every sample finite the order of the maximum does not
-// matter. Returns the first frame whose value is above the ceiling, count when there is none.
-[[gnu::always_inline]] inline int
-samplePeaks (float* const* x, int start, int count, float limit, float* framePeaks) noexcept
-{
-    const Lanes upper = lanes::splat (limit);
-    int firstAbove = count;
-    int i = 0;
-    for (; i + 4 <= count; i += 4)
-    {
-        Lanes largest = lanes::splat (0.0f);
-        for (int ch = 0; ch < kChannels; ++ch)
-        {
-            const Lanes v = lanes::finiteOnly (lanes::load (x[ch] + start + i));
-            lanes::store (x[ch] + start + i, v);
-            largest = lanes::larger (largest, lanes::magnitude (v));
-        }
-        lanes::store (framePeaks + i, lanes::larger (upper, largest));
-        if (firstAbove == count)
-            if (const int lane = lanes::firstAbove (largest, upper); lane < 4)
-                firstAbove = i + lane;
-    }
-    for (; i < count; ++i)
-    {
-        float v = limit;
-        for (int ch = 0; ch < kChannels; ++ch)
-        {
-            const float sample = finiteOrZero (x[ch][start + i]);
-            x[ch][start + i] = sample;
-            v = v > std::abs (sample) ? v : std::abs (sample);
-        }
-        framePeaks[i] = v;
-        if (firstAbove == count && v > limit)
-            firstAbove = i;
-    }
-    return firstAbove;
-}
-
-// The true-peak detector values of count frames from start. Non-finite samples become 0 in place,
-// the frames are laid side by side for the interpolator, which writes each one's four channel
-// peaks to channelPeaks, and a frame's value is the ceiling unless its largest channel peak, with
-// the headroom, is greater.
-[[gnu::always_inline]] inline void truePeaks (TruePeakInterpolator& interpolator,
-                                              float* const* x,
-                                              int start,
-                                              int count,
-                                              float limit,
-                                              float* frames,
-                                              float* channelPeaks,
-                                              float* framePeaks) noexcept
-{
-    int i = 0;
-    for (; i + 4 <= count; i += 4)
-    {
-        Lanes c[kChannels];
-        for (int ch = 0; ch < kChannels; ++ch)
-        {
-            c[ch] = lanes::finiteOnly (lanes::load (x[ch] + start + i));
-            lanes::store (x[ch] + start + i, c[ch]);
-        }
-        lanes::transpose (c[0], c[1], c[2], c[3]);
-        for (int k = 0; k < 4; ++k)
-            lanes::store (frames + (i + k) * kChannels, c[k]);
-    }
-    for (; i < count; ++i)
-        for (int ch = 0; ch < kChannels; ++ch)
-            frames[i * kChannels + ch] = x[ch][start + i] = finiteOrZero (x[ch][start + i]);
-
-    interpolator.process (frames, count, channelPeaks);
-
-    const Lanes upper = lanes::splat (limit);
-    const Lanes headroom = lanes::splat (LookaheadLimiter::truePeakHeadroom);
-    for (i = 0; i + 4 <= count; i += 4)
-    {
-        Lanes p[4];
-        for (int k = 0; k < 4; ++k)
-            p[k] = lanes::load (channelPeaks + (i + k) * kChannels);
-        lanes::transpose (p[0], p[1], p[2], p[3]);
-        const Lanes largest =
-            lanes::larger (lanes::larger (p[0], p[1]), lanes::larger (p[2], p[3]));
-        lanes::store (framePeaks + i, lanes::larger (largest * headroom, upper));
-    }
-    for (; i < count; ++i)
-    {
-        const float* p = channelPeaks + i * kChannels;
-        const float a = p[0] > p[1] ? p[0] : p[1], b = p[2] > p[3] ? p[2] : p[3];
-        const float v = (a > b ? a : b) * LookaheadLimiter::truePeakHeadroom;
-        framePeaks[i] = v > limit ? v : limit;
-    }
-}
-
 // True when the running sum of the outputs (frame by frame, channel by channel, in single
-// precision) is 0. That sum has a rounding error of at most (K - 1) * 2^-24 / (1 - (K - 1) *
-// 2^-24) times the sum of the absolute values, K the number of terms: under 0.00196 for K <= 4 *
-// 8192. A sum in four lanes that is larger than 0.004 times the absolute sum (its own error is
-// under 0.0005) proves the running sum non-zero without forming it.
-bool outputsSumToZero (const float* const* channels, int numSamples) noexcept
+// precision) is 0, found without forming that sum of K = frames x channels terms in the common
+// case. Each of its additions errs by at most u = 2^-24 times its result, so with M the largest
+// exact partial sum it ends within ((1 + 2u)^K - 1) M of the exact sum E. The frames' sums over
+// the channels (one frame per lane, each within N u' of exact, u' = N u / (1 - N u)) and their
+// cumulative sum in double precision give an estimate of E and a bound on M: every partial sum
+// within a group of frames is at most the cumulative sum before the group plus the group's
+// absolute sum. An estimate larger than both errors proves the running sum non-zero; only when it
+// does not is the running sum formed.
+bool outputsSumToZero (const channelPasses::FrameSums& sums,
+                       const float* const* channels,
+                       int numChannels,
+                       int numSamples) noexcept
 {
-    if (numSamples <= 8192)
-    {
-        Lanes total = lanes::splat (0.0f), magnitude = lanes::splat (0.0f);
-        float tailTotal = 0.0f, tailMagnitude = 0.0f;
-        const int vectorEnd = numSamples & ~3;
-        for (int ch = 0; ch < kChannels; ++ch)
-        {
-            const float* x = channels[ch];
-            for (int i = 0; i < vectorEnd; i += 4)
-            {
-                const Lanes y = lanes::load (x + i);
-                total = total + y;
-                magnitude = magnitude + lanes::magnitude (y);
-            }
-            for (int i = vectorEnd; i < numSamples; ++i)
-            {
-                tailTotal += x[i];
-                tailMagnitude += std::abs (x[i]);
-            }
-        }
-        float t[4], m[4];
-        lanes::store (t, total);
-        lanes::store (m, magnitude);
-        const float quickTotal = (t[0] + t[1]) + (t[2] + t[3]) + tailTotal;
-        const float quickMagnitude = (m[0] + m[1]) + (m[2] + m[3]) + tailMagnitude;
-        if (std::abs (quickTotal) > 0.004f * quickMagnitude)
-            return false;
-    }
+    const auto [total, absolute, largestPartial] = sums;
+    const double u = 0x1p-24;
+    const double terms = static_cast<double> (numChannels) * numSamples;
+    const double perFrame = numChannels * u / (1.0 - numChannels * u);
+    const double running = std::expm1 (terms * std::log1p (2.0 * u));
+    // The frames' sums' errors, and the double-precision sums' own (far smaller) ones, doubled.
+    const double estimateError =
+        2.0 * (perFrame * absolute * (1.0 + perFrame) + (numSamples + 8.0) * 0x1p-52 * absolute);
+    const double runningError = 2.0 * running * (largestPartial * (1.0 + perFrame) + estimateError);
+    if (running < 0.5 && std::abs (total) > runningError + estimateError)
+        return false;
 
     float sum = 0.0f;
     for (int i = 0; i < numSamples; ++i)
-        for (int ch = 0; ch < kChannels; ++ch)
+        for (int ch = 0; ch < numChannels; ++ch)
             sum += channels[ch][i];
     return sum == 0.0f;
 }
 } // namespace
 
-LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse, float ceilingToUse) :
-    peakWindow (capacityFor (maxLookaheadMsToUse))
+LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
+                                    float ceilingToUse,
+                                    int maxChannelsToUse) :
+    peakWindow (capacityFor (maxLookaheadMsToUse)),
+    interpolator (maxChannelsToUse)
 {
     const int largestN = largestLookahead (maxLookaheadMsToUse);
     delayCapacity = capacityFor (maxLookaheadMsToUse);
-    // The four channels' delay rings side by side: frame f of channel ch at f * 4 + ch.
     ringFrames =
         delayCapacity <= std::numeric_limits<int>::max() - TruePeakInterpolator::delaySamples
             ? delayCapacity + TruePeakInterpolator::delaySamples
             : delayCapacity;
-    // The true-peak ring follows the delay ring in the same block. (As two blocks, an owner that
-    // creates and deletes limiters one after another made the C library return the memory to
-    // the system and fault it in again every time.)
-    delayLines.reset (new (std::nothrow) float[static_cast<size_t> (ringFrames) * kChannels * 2]());
-    truePeakRing =
-        delayLines ? delayLines.get() + static_cast<size_t> (ringFrames) * kChannels : nullptr;
+    // Every channel's delay ring, then every channel's true-peak ring, then the interpolator's
+    // output for one chunk, in one block. (As several blocks, an owner that creates and deletes
+    // limiters one after another made the C library return the memory to the system and fault it
+    // in again every time.)
+    const bool channelsAllowed = maxChannelsToUse >= 1 && maxChannelsToUse <= largestChannelCount;
+    const size_t rings = static_cast<size_t> (ringFrames) * static_cast<size_t> (maxChannelsToUse);
+    if (channelsAllowed)
+        delayLines.reset (new (std::nothrow) float[2 * rings
+                                                   + static_cast<size_t> (maxChannelsToUse)
+                                                         * static_cast<size_t> (kChunkLength)]());
 
     if (! (delayLines && peakWindow.isAllocated() && interpolator.isAllocated()))
     {
         delayLines.reset();
-        truePeakRing = nullptr;
         maxChannels = 0;
         numChannels = 0;
         return;
     }
+    truePeakRing = delayLines.get() + rings;
+    channelPeaks = truePeakRing + rings;
 
     lookaheadSamples = largestN;
     lookaheadMs = maxLookaheadMs = maxLookaheadMsToUse;
     attackCoeff = tenthAfter (static_cast<double> (largestN + 1));
     ceiling = ceilingToUse;
-    numChannels = maxChannels = kChannels;
+    maxChannels = maxChannelsToUse;
+    numChannels = std::min (4, maxChannels);
     sampleRate = maxSampleRate = kMaxRate;
     attackTarget = gain = 1.0f;
     smoothedDelay = 0.0f;
@@ -323,12 +226,13 @@ int LookaheadLimiter::setCeiling (float linear)
     return kOk;
 }
 
-int LookaheadLimiter::setNumChannels()
+int LookaheadLimiter::setNumChannels (int count)
 {
-    if (maxChannels < kChannels)
+    if (count < 1 || count > maxChannels)
         return kRefused;
 
-    numChannels = kChannels;
+    numChannels = count;
+    std::fill_n (outputTruePeaks, largestChannelCount, 0.0f);
     reset();
     return kOk;
 }
@@ -345,8 +249,8 @@ int LookaheadLimiter::setTruePeak (bool on)
     startSettle();
     peakWindow.clear();
     interpolator.reset();
-    std::fill_n (truePeakRing, static_cast<size_t> (ringFrames) * kChannels, 0.0f);
-    std::fill_n (outputTruePeaks, kChannels, 0.0f);
+    std::fill_n (truePeakRing, ringEntries(), 0.0f);
+    std::fill_n (outputTruePeaks, largestChannelCount, 0.0f);
     return kOk;
 }
 
@@ -374,11 +278,11 @@ int LookaheadLimiter::reset() noexcept
     delayWritePos = 0;
     attackTarget = gain = 1.0f;
     peakWindow.clear();
-    std::fill_n (delayLines.get(), static_cast<size_t> (ringFrames) * kChannels, 0.0f);
+    std::fill_n (delayLines.get(), ringEntries(), 0.0f);
     if (truePeak)
     {
         interpolator.reset();
-        std::fill_n (truePeakRing, static_cast<size_t> (ringFrames) * kChannels, 0.0f);
+        std::fill_n (truePeakRing, ringEntries(), 0.0f);
     }
     return kOk;
 }
@@ -462,13 +366,13 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
     if (lookaheadSamples < 1)
         processEachChannel (channels, numSamples);
     else
-        processFourChannels (channels, numSamples);
+        processChannels (channels, numSamples);
     return kOk;
 }
 
 // The plain loop, a frame and then a channel at a time, in sample-peak mode: the reference that
-// processFourChannels is checked against, and the engine itself after a refused rate whose
-// look-ahead is under one sample (then there is no delay and the window is the current frame).
+// processChannels is checked against, and the engine itself after a refused rate whose look-ahead
+// is under one sample (then there is no delay and the window is the current frame).
 void LookaheadLimiter::processEachChannel (float* const* channels, int numSamples) noexcept
 {
     const int n = lookaheadSamples;
@@ -500,9 +404,10 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
             float y = finiteOrZero (channels[ch][i]);
             if (n >= 1)
             {
-                lines[delayWritePos * kChannels + ch] = y;
-                y = frac * lines[older * kChannels + ch]
-                    + (1.0f - frac) * lines[r * kChannels + ch];
+                float* const line =
+                    lines + static_cast<size_t> (ch) * static_cast<size_t> (ringFrames);
+                line[delayWritePos] = y;
+                y = frac * line[older] + (1.0f - frac) * line[r];
             }
             y = y * state.gain;
             if (y > ceiling)
@@ -522,95 +427,44 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
 }
 
 // The vector loop of both modes, for a look-ahead of at least one sample: the steps of
-// processEachChannel with the four channels of a frame in one Lanes, each lane operation the same
-// IEEE single-precision operation in the same order, and larger / smaller in the operand order
-// that reproduces the plain loop's comparisons (NaN included). In true-peak mode the detector
-// values are the interpolator's peaks and the delay is longer by its delay; each frame's four
-// channel peaks also go into truePeakRing beside the frame, so that the output's true peaks can be
-// read with the frame.
+// processEachChannel, each value the same sequence of IEEE single-precision operations, with
+// larger / smaller in the operand order that reproduces the plain loop's comparisons (NaN
+// included). In true-peak mode the detector values are the interpolator's peaks and the delay is
+// longer by its delay; each frame's channel peaks also go into truePeakRing beside the frame, so
+// that the output's true peaks can be read with the frame.
 //
-// The work is done in chunks, in three passes. Only the second carries state from frame to frame;
-// the first and the third work on four frames or four channels at once.
-void LookaheadLimiter::processFourChannels (float* const* channels, int numSamples) noexcept
+// The work is done in chunks, in three passes. Only the second carries state from frame to frame,
+// and it does the same for any channel count; the first and the third work on one channel at a
+// time, several frames at once (ChannelPasses).
+void LookaheadLimiter::processChannels (float* const* channels, int numSamples) noexcept
 {
-    assert (numChannels == kChannels && lookaheadSamples >= 1);
+    assert (numChannels >= 1 && lookaheadSamples >= 1);
+    const int numCh = numChannels;
     const int n = lookaheadSamples;
     const int target = delayTarget();
     const float targetAsFloat = static_cast<float> (target);
     const int capacity = ringFrames;
+    const size_t lineStride = static_cast<size_t> (capacity);
     float* const lines = delayLines.get();
     float* const peaksRing = truePeakRing;
-    float* const x[kChannels] = { channels[0], channels[1], channels[2], channels[3] };
+    float* const chunkPeaks = channelPeaks;
     const float limit = ceiling;
-    const Lanes upper = lanes::splat (limit), lower = lanes::splat (-limit);
+    const bool measureTruePeaks = truePeak;
     int writePos = delayWritePos;
     float delay = smoothedDelay;
+    const channelPasses::Passes& passes = *lanePasses;
     PeakWindow::Cursor window = peakWindow.begin();
     GainState state { gain, attackTarget, settleWeight };
-    Lanes outputPeaks = lanes::splat (0.0f);
+    if (measureTruePeaks)
+        std::fill_n (outputTruePeaks, numCh, 0.0f);
+    channelPasses::FrameSums sums;
+    int summedFrames = 0;
 
     alignas (16) float framePeaks[kChunkLength];
-    float frameGains[kChunkLength];
-    float frameFracs[kChunkLength];
+    alignas (16) float frameGains[kChunkLength];
+    alignas (16) float frameFracs[kChunkLength];
+    alignas (16) float frameRests[kChunkLength]; // 1 - frac
     int frameDelays[kChunkLength];
-    alignas (16) float frames[kChunkLength * kChannels];       // true-peak mode
-    alignas (16) float channelPeaks[kChunkLength * kChannels]; // true-peak mode
-
-    // The third pass's steps for frame k of a chunk: delay, interpolation, gain and clamp. Each
-    // frame is written to the ring before it is read, as in the plain loop.
-    const auto advance = [&] (int d) noexcept // returns the read position d frames back
-    {
-        if (++writePos >= capacity)
-            writePos = 0;
-        const int r = writePos - d;
-        return r < 0 ? r + capacity : r;
-    };
-    const auto output = [&] (int older, int r, int k) noexcept
-    {
-        const float frac = frameFracs[k];
-        const Lanes y = lanes::splat (frac) * lanes::load (lines + older * kChannels)
-                        + lanes::splat (1.0f - frac) * lanes::load (lines + r * kChannels);
-        // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
-        return lanes::larger (lower, lanes::smaller (upper, y * lanes::splat (frameGains[k])));
-    };
-    const auto glidingFrame = [&] (int k, Lanes frame) noexcept
-    {
-        const int r = advance (frameDelays[k]);
-        const int older = olderEntry (writePos, r, frameDelays[k]);
-        lanes::store (lines + writePos * kChannels, frame);
-        return output (older, r, k);
-    };
-    // For a chunk whose frames all read the delay at exactly N: frac * older + (1 - frac) * r is r
-    // plus a zero with older's sign (the ring holds finite samples only). Older is the entry read
-    // for the frame before (previous), or, at the largest look-ahead, the frame just written (see
-    // olderEntry).
-    const bool olderIsWritten = n + 1 == delayCapacity;
-    Lanes previous = lanes::splat (0.0f);
-    const auto steadyFrame = [&] (int k, Lanes frame) noexcept
-    {
-        const int r = advance (n);
-        lanes::store (lines + writePos * kChannels, frame);
-        const Lanes current = lanes::load (lines + r * kChannels);
-        const Lanes older = olderIsWritten ? frame : previous;
-        previous = current;
-        const Lanes y = (lanes::signedZero (older) + current) * lanes::splat (frameGains[k]);
-        return lanes::larger (lower, lanes::smaller (upper, y));
-    };
-    // In true-peak mode the peaks found for the frame that leaves the look-ahead now, N frames
-    // back, times its gain, are its true peaks. The entry older than r is the frame before it:
-    // this mode has no earlier ring length to keep to.
-    const auto truePeakFrame = [&] (int k, Lanes frame) noexcept
-    {
-        const int r = advance (frameDelays[k]);
-        const int older = r == 0 ? capacity - 1 : r - 1;
-        const int leaving = writePos >= n ? writePos - n : writePos - n + capacity;
-        lanes::store (lines + writePos * kChannels, frame);
-        lanes::store (peaksRing + writePos * kChannels, lanes::load (channelPeaks + k * kChannels));
-        const Lanes g = lanes::splat (frameGains[k]);
-        outputPeaks =
-            lanes::larger (outputPeaks, lanes::load (peaksRing + leaving * kChannels) * g);
-        return output (older, r, k);
-    };
 
     for (int start = 0; start < numSamples; start += kChunkLength)
     {
@@ -618,10 +472,31 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
 
         // 1. The detector values.
         int firstAbove = 0;
-        if (truePeak)
-            truePeaks (interpolator, x, start, count, limit, frames, channelPeaks, framePeaks);
+        if (measureTruePeaks)
+        {
+            // Non-finite samples become 0 in place; the interpolator writes each channel's peaks
+            // for the frames to chunkPeaks.
+            passes.finiteOnly (channels, numCh, start, count);
+            const float* from[largestChannelCount];
+            for (int ch = 0; ch < numCh; ++ch)
+                from[ch] = channels[ch] + start;
+            interpolator.process (from, numCh, count, chunkPeaks);
+            passes.truePeakFramePeaks (
+                chunkPeaks, numCh, count, limit, truePeakHeadroom, framePeaks);
+        }
         else
-            firstAbove = samplePeaks (x, start, count, limit, framePeaks);
+        {
+            firstAbove = passes.samplePeaks (channels, numCh, start, count, limit, framePeaks);
+        }
+
+        // The next chunk's samples are asked for while the frame-by-frame pass runs: with many
+        // channels their streams are more than the processor follows by itself.
+        if (numCh > 4)
+            for (int ch = 0; ch < numCh; ++ch)
+                for (int at = start + kChunkLength;
+                     at < std::min (start + 2 * kChunkLength, numSamples);
+                     at += 16)
+                    __builtin_prefetch (channels[ch] + at);
 
         // 2. The window peak, the gain law and the delay glide, frame by frame. In sample-peak
         // mode, while the gain rests at exactly 1 with nothing to attack, release or settle, the
@@ -657,19 +532,83 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
             frameDelays[i] = d;
             frameFracs[i] = frac;
         }
+        // In true-peak mode the delayed frame is always interpolated (as in a glide): 0 * older
+        // + 1 * current, whose zero takes older's sign as the steady formula below does.
+        const bool interpolate = glided || measureTruePeaks;
+        if (interpolate)
+            for (int k = 0; k < count; ++k)
+                frameRests[k] = 1.0f - frameFracs[k];
 
-        // 3. Delay, interpolation, gain and clamp (the frame steps above).
-        if (truePeak)
-            lanes::eachFrame (x, start, count, truePeakFrame);
-        else if (glided)
-            lanes::eachFrame (x, start, count, glidingFrame);
-        else
+        // 3. Delay, interpolation, gain and clamp, in runs of frames over which the delay is
+        // constant and no ring position wraps; each run channel by channel. A frame is written
+        // to the ring before the delayed one is read, as in the plain loop; a run reads first
+        // when its delay is at least a vector long, for then a read can only meet the writes of
+        // later frames (a delay of nearly the whole ring), never of earlier ones. The entry
+        // older than the delayed one is the frame just written where the ring was that long
+        // (see olderEntry; in true-peak mode the ring is ringFrames long).
+        float* io[largestChannelCount];
+        for (int ch = 0; ch < numCh; ++ch)
+            io[ch] = channels[ch] + start;
+        int w = writePos + 1 >= capacity ? 0 : writePos + 1; // where frame k is written
+        for (int k = 0; k < count;)
         {
-            const int firstWrite = writePos + 1 >= capacity ? 0 : writePos + 1;
-            const int firstRead = firstWrite >= n ? firstWrite - n : firstWrite - n + capacity;
-            previous =
-                lanes::load (lines + (firstRead == 0 ? capacity - 1 : firstRead - 1) * kChannels);
-            lanes::eachFrame (x, start, count, steadyFrame);
+            const int d = frameDelays[k];
+            int r = w - d;
+            if (r < 0)
+                r += capacity;
+            const bool olderIsWritten =
+                d + 1 == capacity || (! measureTruePeaks && d + 1 == delayCapacity);
+            const int older = r == 0 ? capacity - 1 : r - 1;
+            int leaving = w - n;
+            if (leaving < 0)
+                leaving += capacity;
+            int run = std::min ({ count - k, capacity - w, capacity - r });
+            if (! olderIsWritten)
+                run = std::min (run, capacity - older);
+            if (measureTruePeaks)
+                run = std::min (run, capacity - leaving);
+            if (glided)
+            {
+                int same = 1;
+                while (same < run && frameDelays[k + same] == d)
+                    ++same;
+                run = same;
+            }
+            const bool readFirst = d >= passes.lanes;
+            const int options = (interpolate ? 8 : 0) + (readFirst ? 4 : 0)
+                                + (olderIsWritten ? 2 : 0) + (measureTruePeaks ? 1 : 0);
+            passes.delayRun[options](channelPasses::DelayRun { io,
+                                                               lines,
+                                                               peaksRing,
+                                                               chunkPeaks,
+                                                               frameGains,
+                                                               frameFracs,
+                                                               frameRests,
+                                                               outputTruePeaks,
+                                                               lineStride,
+                                                               numCh,
+                                                               k,
+                                                               run,
+                                                               w,
+                                                               r,
+                                                               older,
+                                                               leaving,
+                                                               limit });
+
+            k += run;
+            w += run;
+            if (w >= capacity)
+                w -= capacity;
+        }
+        writePos = w == 0 ? capacity - 1 : w - 1;
+
+        // The readout needs the outputs' sums only when the block ends with the gain below 1,
+        // and so does every chunk that ends so; their frames are summed while in the cache,
+        // with those of the chunks before that were not.
+        if (state.gain != 1.0f)
+        {
+            passes.addFrameSums (sums, channels, numCh, summedFrames, start + count - summedFrames);
+            summedFrames = start + count;
         }
     }
 
@@ -679,11 +618,10 @@ void LookaheadLimiter::processFourChannels (float* const* channels, int numSampl
     gain = state.gain;
     attackTarget = state.attackTarget;
     settleWeight = state.settleWeight;
-    if (truePeak)
-        lanes::store (outputTruePeaks, outputPeaks);
 
     // The readout is gain when the outputs' running sum is non-zero, else 1.0: with the gain at
     // exactly 1.0 both give 1.0, so the sum is only needed below 1.
-    const float readout = gain == 1.0f || ! outputsSumToZero (channels, numSamples) ? gain : 1.0f;
+    const float readout =
+        gain == 1.0f || ! outputsSumToZero (sums, channels, numCh, numSamples) ? gain : 1.0f;
     gainReadout.store (readout, std::memory_order_relaxed);
 }

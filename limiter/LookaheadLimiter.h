@@ -1,21 +1,30 @@
 #pragma once
 
+#include "limiter/ChannelPasses.h"
 #include "limiter/PeakWindow.h"
 #include "limiter/TruePeakInterpolator.h"
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 
 /**
-    A linked look-ahead peak limiter for the four channels of a first-order ambisonic signal.
+    A linked look-ahead peak limiter for 1 to 64 channels: the four of a first-order ambisonic
+    signal by default, up to the 64 of seventh order.
 
     Delays the audio by the look-ahead N and lowers all channels with one common gain so that the
     largest absolute sample of any channel within the last N + 1 samples leaves the delay at the
     ceiling. A hard clamp at plus or minus the ceiling guards the output. Works in place on 32-bit
     floats; knows nothing of any plug-in framework.
 
+    The channel count: the constructor allocates for maxChannels (4 unless given), and
+    setNumChannels selects how many of them process() limits (4 unless given; the owner calls it
+    before processing). The law is the same for every count, with the detector's peak taken over
+    all channels; per frame only the per-channel work (delay, gain, clamp, detection) grows with
+    the count. The per-channel readouts (getOutputTruePeak) are indexed 0 to getNumChannels() - 1.
+
     In true-peak mode (off unless setTruePeak switches it on) the detector value of a frame is the
-    largest magnitude over the four channels of the signal oversampled eight times around one
+    largest magnitude over all channels of the signal oversampled eight times around one
     sample (TruePeakInterpolator), times truePeakHeadroom, and the delay is longer by the
     interpolator's delay, so that the gain reaches the value found for a sample when that sample
     leaves the delay. The same window peak and gain law then keep the output's true peak at the
@@ -31,6 +40,8 @@ class LookaheadLimiter
 public:
     static constexpr int kOk = 0;
     static constexpr int kRefused = -98;
+    /** The most channels a limiter can be allocated for. */
+    static constexpr int largestChannelCount = TruePeakInterpolator::largestChannelCount;
 
     /** What true-peak mode multiplies the detector values by (0.2 dB): the output's true peak
         stays this far under the ceiling, which covers the interpolator's errors and the up to
@@ -42,8 +53,10 @@ public:
         long (ms), only while the release time is shorter than this. */
     static constexpr float settleReleaseLimitMs = 75.0f;
 
-    /** Allocates every buffer for 192 kHz at maxLookaheadMs and sets the linear ceiling. */
-    LookaheadLimiter (float maxLookaheadMs, float ceiling);
+    /** Allocates every buffer for maxChannels channels (1 to largestChannelCount) at 192 kHz and
+        maxLookaheadMs, and sets the linear ceiling; with maxChannels outside that range, or when
+        the allocation fails, the limiter is left empty (isAllocated() is false). */
+    LookaheadLimiter (float maxLookaheadMs, float ceiling, int maxChannels = 4);
     ~LookaheadLimiter();
 
     LookaheadLimiter (const LookaheadLimiter&) = delete;
@@ -57,8 +70,9 @@ public:
     int setReleaseMs (float ms);
     /** Sets the linear output ceiling. */
     int setCeiling (float linear);
-    /** Selects four channels and resets; refused when fewer are allocated. */
-    int setNumChannels();
+    /** Selects how many channels process() limits and resets; refused outside 1 to the allocated
+        count, and then nothing changes. */
+    int setNumChannels (int numChannels = 4);
     /** Switches true-peak detection on or off; clears the peak detector, the delay glides. */
     int setTruePeak (bool on);
 
@@ -70,7 +84,7 @@ public:
     /** The gain reduction after the last block in dB, 0 when there was none. */
     float getGainReductionDb() const noexcept;
 
-    /** Limits numChannels channels of numSamples samples in place. */
+    /** Limits getNumChannels() channels of numSamples samples in place. */
     int process (float* const* channels, int numSamples) noexcept;
     /** Clears the peak detector, the gain and the delay rings. */
     int reset() noexcept;
@@ -83,6 +97,7 @@ public:
     float getReleaseMs() const noexcept { return releaseMs; }
     int getSampleRate() const noexcept { return sampleRate; }
     int getNumChannels() const noexcept { return numChannels; }
+    int getMaxChannels() const noexcept { return maxChannels; }
     int getDelayCapacity() const noexcept { return delayCapacity; }
     float getAttackCoeff() const noexcept { return attackCoeff; }
     float getReleaseCoeff() const noexcept { return releaseCoeff; }
@@ -95,10 +110,13 @@ public:
         sample (without one there is no delay line, and sample peaks are limited). */
     bool measuresTruePeaks() const noexcept { return truePeak && lookaheadSamples >= 1; }
     /** In true-peak mode, a channel's true peak over the last block's output as the detector
-        measured it (its value around each output sample times that sample's gain); 0 otherwise. */
+        measured it (its value around each output sample times that sample's gain); 0 otherwise,
+        and for a channel outside 0 to getNumChannels() - 1. */
     float getOutputTruePeak (int channel) const noexcept
     {
-        return outputTruePeaks[static_cast<size_t> (channel)];
+        return channel >= 0 && channel < numChannels
+                   ? outputTruePeaks[static_cast<size_t> (channel)]
+                   : 0.0f;
     }
 
 private:
@@ -112,11 +130,15 @@ private:
     void resizeWindow() noexcept;
     void startSettle() noexcept;
     int delayTarget() const noexcept;
+    size_t ringEntries() const noexcept
+    {
+        return static_cast<size_t> (ringFrames) * static_cast<size_t> (numChannels);
+    }
     int olderEntry (int writePos, int r, int d) const noexcept;
     float detectorValue (const float* const* channels, int i) const noexcept;
     void stepGain (GainState&, float windowPeak) const noexcept;
     void processEachChannel (float* const* channels, int numSamples) noexcept;
-    void processFourChannels (float* const* channels, int numSamples) noexcept;
+    void processChannels (float* const* channels, int numSamples) noexcept;
 
     // Legend (units and ranges):
     //   lookaheadSamples     N, samples; >= 1 after every accepted setter, 0 only after a refused
@@ -126,8 +148,9 @@ private:
     //   peakWindow           the detector values of the last N + 1 frames: max(ceiling, |x_ch|)
     //                        (in true-peak mode the interpolator's peaks times the headroom)
     //   gain, attackTarget   common gain (0..1] and the pre-compensated value it moves toward
-    //   delayLines           one ring of ringFrames frames, the four channels of a frame side
-    //                        by side (frame f, channel ch at f * 4 + ch), written at delayWritePos
+    //   delayLines           one ring of ringFrames frames per allocated channel, one after the
+    //                        other (frame f of channel ch at ch * ringFrames + f), written at
+    //                        delayWritePos
     //   delayCapacity        the largest N + 1: the longest sample-peak delay, plus one
     //   smoothedDelay        read delay in samples, gliding toward N (N + the interpolator's
     //                        delay in true-peak mode) after a look-ahead or mode change
@@ -156,12 +179,16 @@ private:
     float smoothedDelay = 0.0f;
     std::atomic<float> gainReadout { 1.0f }; // read by the editor while audio runs
 
-    // True-peak mode. truePeakRing holds, at each delay-ring frame, the four channel peaks the
-    // interpolator found for that frame; ringFrames, the length of both rings, is delayCapacity
-    // plus the interpolator's largest delay (in sample-peak mode the extra frames are never read).
+    // True-peak mode. truePeakRing holds, at each delay-ring frame, each channel's peak the
+    // interpolator found for that frame (laid out as the delay rings); ringFrames, the length of
+    // every ring, is delayCapacity plus the interpolator's largest delay (in sample-peak mode the
+    // extra frames are never read). channelPeaks is the interpolator's output for one chunk.
     bool truePeak = false;
     TruePeakInterpolator interpolator;
     float* truePeakRing = nullptr; // inside the delayLines allocation
+    float* channelPeaks = nullptr; // inside the delayLines allocation
     int ringFrames = 0;
-    float outputTruePeaks[4] {};
+    float outputTruePeaks[largestChannelCount] {};
+    // The per-channel passes in use: the widest the processor runs (tests may choose others).
+    const channelPasses::Passes* lanePasses = &channelPasses::best();
 };

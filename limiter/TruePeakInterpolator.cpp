@@ -20,7 +20,7 @@ constexpr float thirdStage[] = { 0.568398952f, -0.06879282f };
 constexpr int firstHalfLength = static_cast<int> (std::size (firstStage));
 static_assert (firstHalfLength + 2 == TruePeakInterpolator::delaySamples);
 
-constexpr int kChannels = TruePeakInterpolator::numChannels;
+constexpr int kFrames = TruePeakInterpolator::maxFramesPerCall;
 constexpr float kSilent = 1.0e-20f;
 
 using lanes::Lanes;
@@ -30,14 +30,14 @@ using lanes::magnitude;
 using lanes::splat;
 using lanes::store;
 
-// The point half-way between p[0] and p[4] (entries four floats apart), from the taps' pairs, in
-// four partial sums so that consecutive additions do not wait for each other.
+// The point half-way between p[0] and p[1] (four consecutive frames of one channel at once), from
+// the taps' pairs, in four partial sums so that consecutive additions do not wait for each other.
 template <int halfLength>
 inline Lanes halfWay (const float* p, const float* taps) noexcept
 {
     static_assert (halfLength % 4 == 2);
     const auto pair = [p, taps] (int j) noexcept
-    { return splat (taps[j]) * (load (p - j * kChannels) + load (p + (j + 1) * kChannels)); };
+    { return splat (taps[j]) * (load (p - j) + load (p + j + 1)); };
     Lanes sum[4] = { pair (0), pair (1), pair (2), pair (3) };
     for (int j = 4; j < halfLength - 2; j += 4)
         for (int k = 0; k < 4; ++k)
@@ -48,109 +48,132 @@ inline Lanes halfWay (const float* p, const float* taps) noexcept
 }
 } // namespace
 
-TruePeakInterpolator::TruePeakInterpolator()
+TruePeakInterpolator::TruePeakInterpolator (int maxChannelsToUse)
 {
-    inputs.reset (new (
-        std::nothrow) float[static_cast<size_t> ((inputHistory + maxFramesPerCall) * kChannels)]());
-    doubled.reset (new (std::nothrow) float[static_cast<size_t> (
-        (secondHistory + 2 * maxFramesPerCall) * kChannels)]());
-    quadrupled.reset (new (std::nothrow) float[static_cast<size_t> (
-        (thirdHistory + 4 * maxFramesPerCall) * kChannels)]());
-    if (! (inputs && doubled && quadrupled))
-    {
-        inputs.reset();
-        doubled.reset();
-        quadrupled.reset();
-    }
-    reset();
+    if (maxChannelsToUse < 1 || maxChannelsToUse > largestChannelCount)
+        return;
+    history.reset (
+        new (std::nothrow) float[static_cast<size_t> (maxChannelsToUse) * channelStride]());
+    if (history)
+        maxChannels = maxChannelsToUse;
 }
 
 TruePeakInterpolator::~TruePeakInterpolator() = default;
 
 void TruePeakInterpolator::reset() noexcept
 {
-    if (! isAllocated())
-        return;
-    std::fill_n (inputs.get(), inputHistory * kChannels, 0.0f);
-    std::fill_n (doubled.get(), secondHistory * kChannels, 0.0f);
-    std::fill_n (quadrupled.get(), thirdHistory * kChannels, 0.0f);
-    std::fill_n (previousInterval, kChannels, 0.0f);
-    std::fill_n (previousPart, kChannels, 0.0f);
+    if (isAllocated())
+        std::fill_n (history.get(), static_cast<size_t> (maxChannels) * channelStride, 0.0f);
 }
 
-// Frame n (a = 18, the first stage's half length) adds to the 2x stream the point half-way after sample n - a and sample
-// n - a + 1; from there the 2x stream is complete up to sample n - a + 1, so the second stage adds
-// the 4x points a quarter before and after sample n - a - 0.5, and the 4x stream is complete up to
-// sample n - a; the third stage adds the four 8x points between n - a - 1.125 and n - a - 0.375.
-// Those complete the interval from sample n - a - 2 to n - a - 1 (its first three 8x points came
-// with frame n - 1; the other four of them and its 2x and 4x points are "part" of frame n); with
-// the interval before it and sample n - a - 2 between them they give the frame's result.
-void TruePeakInterpolator::process (const float* frames, int numFrames, float* peaks) noexcept
+void TruePeakInterpolator::process (const float* const* channels,
+                                    int numChannels,
+                                    int numFrames,
+                                    float* peaks) noexcept
 {
     numFrames = std::min (numFrames, maxFramesPerCall);
-    if (numFrames <= 0)
+    if (numFrames <= 0 || numChannels <= 0)
         return;
-    if (! isAllocated())
+    numChannels = std::min (numChannels, largestChannelCount);
+    for (int ch = 0; ch < numChannels; ++ch)
     {
-        std::fill_n (peaks, numFrames * kChannels, 0.0f);
-        return;
+        float* const out = peaks + ch * kFrames;
+        if (ch < maxChannels)
+            processChannel (channels[ch], numFrames, history.get() + ch * channelStride, out);
+        else
+            std::fill_n (out, numFrames, 0.0f);
     }
+}
 
-    float* const x = inputs.get();
-    float* const s = doubled.get();
-    float* const r = quadrupled.get();
+// Frame i pushes sample n (n = the newest); with m = n - a (a = 18, the first stage's half
+// length) it adds to the 2x stream the point H[m] half-way between samples m and m + 1. From
+// there the 2x stream is complete up to sample m + 1, so the second stage adds the 4x points
+// Q1[m - 1] and Q3[m - 1] a quarter after and before sample m - 1 + 1/2, and the 4x stream is
+// complete up to sample m; the third stage adds the four 8x points from m - 1 - 1/8 to m - 1 +
+// 5/8. Those complete the interval from sample m - 2 to m - 1 (its 8x point at 7/8 is the first
+// of frame i, "closing"; its points from 1/8 to 3/4 came with frame i - 1, "part"); with the
+// interval before it and sample m - 2 between them they give the frame's result. Each step is
+// done for all frames of the call at once (frames rounded up to whole vectors; the extra lanes
+// read zeros and are never kept), and carries to the next call H[m - 2], H[m - 1], Q3[m - 2],
+// the last part and the last completed interval.
+void TruePeakInterpolator::processChannel (const float* samples,
+                                           int numFrames,
+                                           float* block,
+                                           float* peaks) noexcept
+{
     constexpr int a = firstHalfLength;
-    constexpr int c = kChannels;
-    Lanes interval = load (previousInterval), part = load (previousPart);
+    float* const x = block; // x[inputHistory + i] is frame i's newest sample
+    float* const carry = block + inputHistory + kFrames + 8;
+    const int padded = (numFrames + 3) & ~3;
+
+    lanes::inLanes (numFrames,
+                    [&] (auto v, int i)
+                    {
+                        using V = decltype (v);
+                        const V sample = lanes::loadAs<V> (samples + i);
+                        store (x + inputHistory + i, lanes::zeroBelow (sample, kSilent));
+                    });
+    std::fill (x + inputHistory + numFrames, x + inputHistory + padded, 0.0f);
+
+    // xs[i] is sample m of frame i; half[2 + i] is H[m], quarter1[i] Q1[m - 1], quarter3[1 + i]
+    // Q3[m - 1]; part[1 + i] the 8x, 4x and 2x points of frame i from m - 1 + 1/8 to m - 1 + 3/4;
+    // completed[1 + i] frame i's completed interval.
+    const float* const xs = x + inputHistory - a;
+    alignas (16) float half[2 + kFrames + 4], quarter1[kFrames + 4], quarter3[1 + kFrames + 4];
+    alignas (16) float part[1 + kFrames + 4], closing[kFrames + 4], completed[1 + kFrames + 4];
+    half[0] = carry[0];
+    half[1] = carry[1];
+    quarter3[0] = carry[2];
+    part[0] = carry[3];
+    completed[0] = carry[4];
+
+    for (int i = 0; i < padded; i += 4)
+        store (half + 2 + i, halfWay<a> (xs + i, firstStage));
 
     const Lanes second0 = splat (secondStage[0]), second1 = splat (secondStage[1]),
                 second2 = splat (secondStage[2]);
-    const Lanes third0 = splat (thirdStage[0]), third1 = splat (thirdStage[1]);
-
-    for (int f = 0; f < numFrames; ++f)
+    for (int i = 0; i < padded; i += 4)
     {
-        float* const newest = x + (inputHistory + f) * c;
-        store (newest, lanes::zeroBelow (load (frames + f * c), kSilent));
-
-        // The 2x stream: the new half-way point, then sample n - a + 1. sp points at the newest.
-        const Lanes half = halfWay<a> (newest - a * c, firstStage);
-        float* const sp = s + (secondHistory + 2 * f + 1) * c;
-        store (sp - c, half);
-        store (sp, load (newest - (a - 1) * c));
-
-        // The 4x points after 2x entries K - 4 and K - 3 (K the newest).
-        const auto quarter = [&] (const float* p) noexcept
-        {
-            return second0 * (load (p) + load (p + c)) + second1 * (load (p - c) + load (p + 2 * c))
-                   + second2 * (load (p - 2 * c) + load (p + 3 * c));
-        };
-        const Lanes q0 = quarter (sp - 4 * c), q1 = quarter (sp - 3 * c);
-        const Lanes olderHalf = load (sp - 3 * c);
-        float* const rp = r + (thirdHistory + 4 * f + 3) * c;
-        store (rp - 3 * c, q0);
-        store (rp - 2 * c, olderHalf);
-        store (rp - c, q1);
-        store (rp, load (sp - 2 * c));
-
-        // The 8x points after 4x entries J - 5 to J - 2 (J the newest).
-        const auto eighth = [&] (const float* p) noexcept
-        { return third0 * (load (p) + load (p + c)) + third1 * (load (p - c) + load (p + 2 * c)); };
-        const Lanes closing = magnitude (eighth (rp - 5 * c));
-        const Lanes opening =
-            larger (larger (magnitude (eighth (rp - 4 * c)), magnitude (eighth (rp - 3 * c))),
-                    larger (magnitude (eighth (rp - 2 * c)), magnitude (olderHalf)));
-        const Lanes nextPart = larger (opening, larger (magnitude (q0), magnitude (q1)));
-
-        const Lanes completed = larger (part, closing);
-        const Lanes sample = magnitude (load (newest - (a + 2) * c));
-        store (peaks + f * c, larger (larger (interval, sample), completed));
-        interval = completed;
-        part = nextPart;
+        const Lanes xm2 = load (xs + i - 2), xm1 = load (xs + i - 1), xm = load (xs + i),
+                    xp1 = load (xs + i + 1);
+        const Lanes hm2 = load (half + i), hm1 = load (half + i + 1), hm = load (half + i + 2);
+        store (quarter1 + i, second0 * (xm1 + hm1) + second1 * (hm2 + xm) + second2 * (xm2 + hm));
+        store (quarter3 + 1 + i,
+               second0 * (hm1 + xm) + second1 * (xm1 + hm) + second2 * (hm2 + xp1));
     }
 
-    store (previousInterval, interval);
-    store (previousPart, part);
-    std::copy_n (x + numFrames * c, inputHistory * c, x);
-    std::copy_n (s + 2 * numFrames * c, secondHistory * c, s);
-    std::copy_n (r + 4 * numFrames * c, thirdHistory * c, r);
+    const Lanes third0 = splat (thirdStage[0]), third1 = splat (thirdStage[1]);
+    for (int i = 0; i < padded; i += 4)
+    {
+        const Lanes xm1 = load (xs + i - 1), xm = load (xs + i);
+        const Lanes hm2 = load (half + i), hm1 = load (half + i + 1);
+        const Lanes q1 = load (quarter1 + i), q3before = load (quarter3 + i),
+                    q3 = load (quarter3 + 1 + i);
+        const Lanes eighth1 = third0 * (xm1 + q1) + third1 * (q3before + hm1);
+        const Lanes eighth3 = third0 * (q1 + hm1) + third1 * (xm1 + q3);
+        const Lanes eighth5 = third0 * (hm1 + q3) + third1 * (q1 + xm);
+        store (closing + i, magnitude (third0 * (q3before + xm1) + third1 * (hm2 + q1)));
+        const Lanes opening = larger (larger (magnitude (eighth1), magnitude (eighth3)),
+                                      larger (magnitude (eighth5), magnitude (hm1)));
+        store (part + 1 + i, larger (opening, larger (magnitude (q1), magnitude (q3))));
+    }
+
+    for (int i = 0; i < padded; i += 4)
+        store (completed + 1 + i, larger (load (part + i), load (closing + i)));
+    lanes::inLanes (numFrames,
+                    [&] (auto v, int i)
+                    {
+                        using V = decltype (v);
+                        const V sample = magnitude (lanes::loadAs<V> (xs + i - 2));
+                        store (peaks + i,
+                               larger (larger (lanes::loadAs<V> (completed + i), sample),
+                                       lanes::loadAs<V> (completed + 1 + i)));
+                    });
+
+    carry[0] = half[numFrames];
+    carry[1] = half[numFrames + 1];
+    carry[2] = quarter3[numFrames];
+    carry[3] = part[numFrames];
+    carry[4] = completed[numFrames];
+    std::copy_n (x + numFrames, inputHistory, x);
 }

@@ -11,6 +11,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 #else
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,6 +123,41 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> identityOf (const juce::F
                            (static_cast<std::uint64_t> (info.nFileIndexHigh) << 32)
                                | info.nFileIndexLow);
 }
+ReadOnlyFile::ReadOnlyFile (const juce::File& file) :
+    handle (
+        reinterpret_cast<std::intptr_t> (CreateFileW (file.getFullPathName().toWideCharPointer(),
+                                                      GENERIC_READ,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                      nullptr,
+                                                      OPEN_EXISTING,
+                                                      FILE_FLAG_SEQUENTIAL_SCAN,
+                                                      nullptr)))
+{
+}
+
+ReadOnlyFile::~ReadOnlyFile()
+{
+    if (isOpen())
+        CloseHandle (reinterpret_cast<HANDLE> (handle));
+}
+
+bool ReadOnlyFile::isOpen() const noexcept
+{
+    return reinterpret_cast<HANDLE> (handle) != INVALID_HANDLE_VALUE;
+}
+
+std::int64_t
+ReadOnlyFile::readAt (void* destination, std::size_t numBytes, std::int64_t offset) noexcept
+{
+    OVERLAPPED at {};
+    at.Offset = static_cast<DWORD> (static_cast<std::uint64_t> (offset) & 0xffffffffu);
+    at.OffsetHigh = static_cast<DWORD> (static_cast<std::uint64_t> (offset) >> 32);
+    DWORD got = 0;
+    const auto wanted = static_cast<DWORD> (std::min<std::size_t> (numBytes, 1u << 30));
+    if (! ReadFile (reinterpret_cast<HANDLE> (handle), destination, wanted, &got, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return static_cast<std::int64_t> (got);
+}
 #else
 juce::StringArray arguments (int argc, char* argv[])
 {
@@ -168,6 +204,31 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> identityOf (const juce::F
         return std::nullopt;
     return std::make_pair (static_cast<std::uint64_t> (info.st_dev),
                            static_cast<std::uint64_t> (info.st_ino));
+}
+ReadOnlyFile::ReadOnlyFile (const juce::File& file) :
+    handle (::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_CLOEXEC))
+{
+#if defined(POSIX_FADV_SEQUENTIAL)
+    if (isOpen())
+        ::posix_fadvise (static_cast<int> (handle), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+}
+
+ReadOnlyFile::~ReadOnlyFile()
+{
+    if (isOpen())
+        ::close (static_cast<int> (handle));
+}
+
+bool ReadOnlyFile::isOpen() const noexcept
+{
+    return handle >= 0;
+}
+
+std::int64_t
+ReadOnlyFile::readAt (void* destination, std::size_t numBytes, std::int64_t offset) noexcept
+{
+    return ::pread (static_cast<int> (handle), destination, numBytes, static_cast<off_t> (offset));
 }
 #endif
 

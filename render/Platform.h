@@ -42,4 +42,20 @@ bool canRead (const juce::File& file);
 /** What identifies an existing file whatever its name (device and inode; volume and file index
     on Windows), so that hard links are found out. */
 std::optional<std::pair<std::uint64_t, std::uint64_t>> identityOf (const juce::File& file);
+/** A file opened for reading at given offsets, for inputs read in large pieces. */
+class ReadOnlyFile
+{
+public:
+    explicit ReadOnlyFile (const juce::File& file);
+    ~ReadOnlyFile();
+    ReadOnlyFile (const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator= (const ReadOnlyFile&) = delete;
+
+    bool isOpen() const noexcept;
+    /** Reads up to numBytes at offset; returns the bytes read, 0 at the end, -1 on an error. */
+    std::int64_t readAt (void* destination, std::size_t numBytes, std::int64_t offset) noexcept;
+
+private:
+    std::intptr_t handle; // a HANDLE on Windows, a file descriptor elsewhere
+};
 } // namespace Platform

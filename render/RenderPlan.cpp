@@ -208,7 +208,48 @@ std::optional<RenderPlan::Refusal> RenderPlan::makeBatch()
     for (const auto& name : options.reportFiles)
         if (replacedByReport (FileChecks::resolve (name)))
             return refuse (name + ": the report must not replace an input or an output");
+
+    // Every check above is made on the whole batch, so each shard refuses what the batch would.
+    batchFiles = entries.size();
+    for (size_t i = 0; i < results.size(); ++i)
+        results[i].batchIndex = i;
+    if (options.shard)
+    {
+        std::vector<juce::int64> sizes;
+        for (const auto& e : entries)
+            sizes.push_back (e.bytes);
+        const auto shards = shareOut (sizes, options.shard->count);
+        std::vector<Entry> keptEntries;
+        std::vector<FileResult> keptResults;
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (shards[i] == options.shard->index - 1)
+            {
+                keptEntries.push_back (entries[i]);
+                keptResults.push_back (results[i]);
+            }
+        entries = std::move (keptEntries);
+        results = std::move (keptResults);
+    }
     return std::nullopt;
+}
+
+std::vector<int> RenderPlan::shareOut (const std::vector<juce::int64>& sizes, int count)
+{
+    std::vector<size_t> order (sizes.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort (
+        order.begin(), order.end(), [&sizes] (size_t a, size_t b) { return sizes[a] > sizes[b]; });
+    std::vector<juce::int64> bytes (static_cast<size_t> (std::max (1, count)), 0);
+    std::vector<int> shard (sizes.size(), 0);
+    for (const auto i : order)
+    {
+        const auto least = std::min_element (bytes.begin(), bytes.end()) - bytes.begin();
+        shard[i] = static_cast<int> (least);
+        // Counted at least one byte, so that empty files are shared out too.
+        bytes[static_cast<size_t> (least)] += std::max<juce::int64> (1, sizes[i]);
+    }
+    return shard;
 }
 
 std::optional<RenderPlan::Refusal> RenderPlan::makeSingle()
@@ -233,6 +274,7 @@ std::optional<RenderPlan::Refusal> RenderPlan::makeSingle()
     r.knobs = context.knobs;
     entries.push_back (e);
     results.push_back (r);
+    batchFiles = 1;
 
     if (! e.demo)
         inputs.add (e.input, 0);

@@ -2,7 +2,8 @@
 # Compares this tree's limiter with another revision's, bit for bit, in sample-peak mode and, when
 # both have it, in true-peak mode: tools/enginecompare/EngineCompare.cpp is built against each
 # one's limiter/ (same compiler, same flags as the build) and the checksums they print, one per
-# scenario, must be the same.
+# scenario, must be the same. This tree's engine runs twice: on the widest vector path this
+# processor has, and on the baseline processor's path (ORVALIS_BASELINE_LANES=1); both must match.
 #
 #   scripts/compare-engine.sh [REVISION [OTHER]]   (default: main against this working tree)
 #
@@ -42,13 +43,18 @@ for mode in $modes; do
     "$work/other" >"$work/other.txt" 2>/dev/null &
     "$work/this" >"$work/this.txt" 2>/dev/null
     wait
+    ORVALIS_BASELINE_LANES=1 "$work/this" >"$work/baseline.txt" 2>/dev/null
     echo "$mode: $(wc -l <"$work/this.txt") scenarios in $(($(date +%s) - start)) s"
-    if cmp -s "$work/other.txt" "$work/this.txt"; then
-        echo "$mode output of ${other:-this tree} bit-identical to $rev in every scenario"
-    else
-        echo "$mode output of ${other:-this tree} differs from $rev (rate, look-ahead, release, ceiling, signal, changes, plain loop, checksum):"
-        diff "$work/other.txt" "$work/this.txt" | head -40
-        status=1
-    fi
+    for path in this baseline; do
+        name="${other:-this tree}"
+        [ "$path" = baseline ] && name="$name (baseline vector path)"
+        if cmp -s "$work/other.txt" "$work/$path.txt"; then
+            echo "$mode output of $name bit-identical to $rev in every scenario"
+        else
+            echo "$mode output of $name differs from $rev (rate, look-ahead, release, ceiling, signal, changes, plain loop, checksum):"
+            diff "$work/other.txt" "$work/$path.txt" | head -40
+            status=1
+        fi
+    done
 done
 exit $status

@@ -1,6 +1,7 @@
 #include "limiter/LookaheadLimiter.h"
 
 #include "tests/common/AllocationCounter.h"
+#include "tests/limiter/LimiterTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -14,19 +15,6 @@
 #include <random>
 #include <tuple>
 #include <vector>
-
-struct LookaheadLimiterTestAccess
-{
-    // The plain per-channel loop, the reference for the vector loop.
-    static void
-    processEachChannel (LookaheadLimiter& limiter, float* const* channels, int numSamples)
-    {
-        if (numSamples > 0 && limiter.getLookaheadSamples() > 0)
-            limiter.processEachChannel (channels, numSamples);
-        else
-            limiter.process (channels, numSamples);
-    }
-};
 
 namespace
 {

@@ -108,27 +108,38 @@ TEST (TruePeakInterpolator, ReadsTonesBetweenTheSamplesAndNeverBelowTheSample)
         {
             TruePeakInterpolator interpolator;
             const int frames = 8192;
-            std::vector<float> x (static_cast<size_t> (frames * kChannels));
-            for (int i = 0; i < frames; ++i)
-                for (int ch = 0; ch < kChannels; ++ch)
-                    x[static_cast<size_t> (i * kChannels + ch)] = static_cast<float> (
+            constexpr int chunk = TruePeakInterpolator::maxFramesPerCall;
+            std::vector<std::vector<float>> x (kChannels, std::vector<float> (frames));
+            for (int ch = 0; ch < kChannels; ++ch)
+                for (int i = 0; i < frames; ++i)
+                    x[static_cast<size_t> (ch)][static_cast<size_t> (i)] = static_cast<float> (
                         (0.25 + 0.25 * ch) * std::cos (2.0 * pi * hz * (i + phase) / 44100.0));
-            std::vector<float> peaks (x.size());
-            for (int i = 0; i < frames; i += TruePeakInterpolator::maxFramesPerCall)
-                interpolator.process (x.data() + i * kChannels,
-                                      TruePeakInterpolator::maxFramesPerCall,
-                                      peaks.data() + i * kChannels);
+            std::vector<std::vector<float>> peaks (kChannels, std::vector<float> (frames));
+            std::vector<float> chunkPeaks (kChannels * chunk);
+            for (int i = 0; i < frames; i += chunk)
+            {
+                const float* in[kChannels];
+                for (int ch = 0; ch < kChannels; ++ch)
+                    in[ch] = x[static_cast<size_t> (ch)].data() + i;
+                interpolator.process (in, kChannels, chunk, chunkPeaks.data());
+                for (int ch = 0; ch < kChannels; ++ch)
+                    std::copy_n (chunkPeaks.data() + ch * chunk,
+                                 chunk,
+                                 peaks[static_cast<size_t> (ch)].data() + i);
+            }
 
             for (int ch = 0; ch < kChannels; ++ch)
             {
+                const auto& in = x[static_cast<size_t> (ch)];
+                const auto& out = peaks[static_cast<size_t> (ch)];
                 float largest = 0.0f;
                 for (int i = 100; i < frames; ++i)
                 {
-                    const auto at = static_cast<size_t> (i * kChannels + ch);
-                    const auto centre = static_cast<size_t> (
-                        (i - TruePeakInterpolator::delaySamples) * kChannels + ch);
-                    ASSERT_GE (peaks[at], std::abs (x[centre])) << hz << " Hz, frame " << i;
-                    largest = std::max (largest, peaks[at]);
+                    const auto at = static_cast<size_t> (i);
+                    const auto centre =
+                        static_cast<size_t> (i - TruePeakInterpolator::delaySamples);
+                    ASSERT_GE (out[at], std::abs (in[centre])) << hz << " Hz, frame " << i;
+                    largest = std::max (largest, out[at]);
                 }
                 const double errorDb = 20.0 * std::log10 (largest / (0.25 + 0.25 * ch));
                 EXPECT_GT (errorDb, -0.16) << hz << " Hz, phase " << phase;
