@@ -406,9 +406,3 @@ juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
 {
     return new CorvaneAudioProcessorEditor (*this);
 }
-
-//==============================================================================
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
-{
-    return new CorvaneAudioProcessor();
-}
