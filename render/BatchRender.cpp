@@ -1,8 +1,9 @@
 #include "render/BatchRender.h"
 
+#include "render/Platform.h"
+
 #include <algorithm>
 #include <chrono>
-#include <sched.h>
 #include <thread>
 
 namespace
@@ -24,11 +25,7 @@ BatchRender::BatchRender (const RenderContext& c, RenderPlan& p, std::function<b
 
 int BatchRender::availableCores()
 {
-    cpu_set_t set;
-    CPU_ZERO (&set);
-    if (sched_getaffinity (0, sizeof (set), &set) == 0)
-        return std::max (1, CPU_COUNT (&set));
-    return static_cast<int> (std::max (1u, std::thread::hardware_concurrency()));
+    return Platform::availableCores();
 }
 
 void BatchRender::renderOne (size_t index, const Listener& listener)

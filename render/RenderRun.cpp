@@ -1,13 +1,13 @@
 #include "render/RenderRun.h"
 
 #include "render/FileChecks.h"
+#include "render/Platform.h"
 #include "render/RenderConsole.h"
 #include "render/RenderReport.h"
 #include "render/RenderSettings.h"
 #include "render/StopSignal.h"
 
 #include <iostream>
-#include <unistd.h>
 
 namespace
 {
@@ -91,7 +91,7 @@ ExitStatus RenderRun::run()
         return refusal->status;
     }
 
-    const bool terminal = ::isatty (STDERR_FILENO) == 1;
+    const bool terminal = Platform::standardErrorIsTerminal();
     BatchRender batch (context, plan, stopRequested);
     BatchRender::Listener listener;
     if (options.isBatch())
