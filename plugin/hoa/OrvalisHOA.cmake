@@ -9,10 +9,7 @@
 # (orvalis_keep_identity_private), so these format targets see only this one. Included from
 # plugin/CMakeLists.txt after Orvalis.
 
-set(ORVALIS_HOA_FORMATS)
-if (NOT ORVALIS_VST2_ONLY)
-    list(APPEND ORVALIS_HOA_FORMATS VST3)
-endif()
+set(ORVALIS_HOA_FORMATS VST3)
 if (ORVALIS_VST2_SDK_PATH)
     list(APPEND ORVALIS_HOA_FORMATS VST)
 endif()
@@ -53,6 +50,6 @@ orvalis_configure_formats(OrvalisHOA)
 # One LV2 plug-in per order, <base>/order-1 to <base>/order-7 (Lv2Plugins.h).
 set(ORVALIS_HOA_LV2_URI "https://tarnwick.example/plugins/orvalis-hoa")
 set(ORVALIS_HOA_LV2_URI "${ORVALIS_HOA_LV2_URI}" PARENT_SCOPE)
-if (NOT ORVALIS_VST2_ONLY)
+if (NOT WIN32)
     orvalis_add_lv2_module(OrvalisHOA_LV2 orvalisHoa orvalis-hoa "${ORVALIS_HOA_LV2_URI}" OrvalisHOA)
 endif()
