@@ -34,6 +34,18 @@ juce_add_plugin(OrvalisHOA
     COPY_PLUGIN_AFTER_BUILD FALSE
     FORMATS ${ORVALIS_HOA_FORMATS})
 
+# Windows' version resource (ProductName, FileDescription) names the product as hosts show it;
+# JUCE writes the resource from the product's name, which here is also its files' name.
+if (WIN32)
+    get_target_property(orvalis_hoa_info OrvalisHOA JUCE_INFO_FILE)
+    file(READ "${orvalis_hoa_info}" orvalis_hoa_text)
+    string(ASCII 30 record_end)
+    string(ASCII 31 unit)
+    string(REPLACE "PROJECT_NAME${unit}OrvalisHOA${record_end}" "PROJECT_NAME${unit}Orvalis HOA${record_end}"
+           orvalis_hoa_text "${orvalis_hoa_text}")
+    file(WRITE "${orvalis_hoa_info}" "${orvalis_hoa_text}")
+endif()
+
 target_sources(OrvalisHOA PRIVATE "${CMAKE_CURRENT_LIST_DIR}/HoaFactory.cpp")
 set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/HoaFactory.cpp" PROPERTIES COMPILE_OPTIONS
     "$<TARGET_PROPERTY:juce_recommended_warning_flags,INTERFACE_COMPILE_OPTIONS>;-Werror")

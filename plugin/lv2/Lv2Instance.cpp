@@ -34,7 +34,8 @@ Lv2Instance::Lv2Instance (const lv2Plugins::Plugin& p,
     sampleRate (rate),
     inputs (ports.numChannels),
     outputs (ports.numChannels),
-    pieceChannels (ports.numChannels)
+    pieceChannels (ports.numChannels),
+    inPlace (ports.numChannels, false)
 {
     Lv2MessageLoop::onMessageThread (
         [this]
@@ -147,17 +148,20 @@ void Lv2Instance::run (std::uint32_t numSamples) noexcept
     // lv2:toggled: above zero is on.
     const bool enabled = enabledPort == nullptr || *enabledPort > 0.0f;
 
-    // The processor works in place; it does so in the output buffers unless an output is missing
-    // or shares its buffer with another channel's input. (The check looks at every pair of
-    // channels, so it runs only after the host has connected an audio port anew.)
+    // The processor works in place: in a channel's output buffer when the host gave it one of its
+    // own, shared with no other output and no other channel's input, else in a scratch buffer
+    // copied out afterwards (a host may connect the outputs it ignores to one buffer). The check
+    // looks at every pair of channels, so it runs only after the host has connected an audio port
+    // anew.
     if (audioPortsChanged)
     {
-        inPlace = true;
         for (size_t ch = 0; ch < outputs.size(); ++ch)
         {
-            inPlace = inPlace && inputs[ch] != nullptr && outputs[ch] != nullptr;
-            for (size_t other = 0; other < inputs.size(); ++other)
-                inPlace = inPlace && (other == ch || outputs[ch] != inputs[other]);
+            bool own = inputs[ch] != nullptr && outputs[ch] != nullptr;
+            for (size_t other = 0; own && other < inputs.size(); ++other)
+                own =
+                    other == ch || (outputs[ch] != inputs[other] && outputs[ch] != outputs[other]);
+            inPlace[ch] = own;
         }
         audioPortsChanged = false;
     }
@@ -166,8 +170,7 @@ void Lv2Instance::run (std::uint32_t numSamples) noexcept
         processPiece (
             offset,
             static_cast<int> (std::min<std::uint32_t> (numSamples - offset, maxPieceSamples)),
-            enabled,
-            inPlace);
+            enabled);
 
     if (latencyPort != nullptr)
         *latencyPort = static_cast<float> (processor->getReportedLatency());
@@ -175,17 +178,14 @@ void Lv2Instance::run (std::uint32_t numSamples) noexcept
         *gainReductionPort = enabled ? std::max (0.0f, processor->getGainReductionDb()) : 0.0f;
 }
 
-void Lv2Instance::processPiece (std::uint32_t offset,
-                                int numSamples,
-                                bool enabled,
-                                bool direct) noexcept
+void Lv2Instance::processPiece (std::uint32_t offset, int numSamples, bool enabled) noexcept
 {
     const int numChannels = static_cast<int> (ports.numChannels);
     float** channels = pieceChannels.data();
     for (int ch = 0; ch < numChannels; ++ch)
     {
         const float* in = inputs[static_cast<size_t> (ch)];
-        if (direct)
+        if (inPlace[static_cast<size_t> (ch)])
         {
             channels[ch] = outputs[static_cast<size_t> (ch)] + offset;
             if (channels[ch] != in + offset)
@@ -207,10 +207,10 @@ void Lv2Instance::processPiece (std::uint32_t offset,
     else
         processor->processBlockBypassed (buffer, midi);
 
-    if (! direct)
-        for (int ch = 0; ch < numChannels; ++ch)
-            if (auto* out = outputs[static_cast<size_t> (ch)])
-                std::copy_n (channels[ch], numSamples, out + offset);
+    for (int ch = 0; ch < numChannels; ++ch)
+        if (auto* out = outputs[static_cast<size_t> (ch)];
+            out != nullptr && ! inPlace[static_cast<size_t> (ch)])
+            std::copy_n (channels[ch], numSamples, out + offset);
 }
 
 LV2_State_Status Lv2Instance::save (LV2_State_Store_Function store, LV2_State_Handle handle)

@@ -73,7 +73,7 @@ public:
 private:
     bool applyKnobPorts() noexcept;
     const void* connectedAudio (std::uint32_t port) const noexcept;
-    void processPiece (std::uint32_t offset, int numSamples, bool enabled, bool direct) noexcept;
+    void processPiece (std::uint32_t offset, int numSamples, bool enabled) noexcept;
 
     const lv2Plugins::Plugin& plugin;
     const lv2Ports::Layout ports;
@@ -88,7 +88,7 @@ private:
     std::vector<float*> outputs;
     std::vector<float*> pieceChannels; // where a piece is processed
     bool audioPortsChanged = true;
-    bool inPlace = true; // in the output buffers (see run)
+    std::vector<bool> inPlace; // by channel: processed in its output buffer (see run)
     std::array<const float*, lv2Ports::numKnobs> knobPorts {};
     const float* enabledPort = nullptr;
     float* latencyPort = nullptr;

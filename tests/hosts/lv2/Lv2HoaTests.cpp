@@ -52,8 +52,10 @@ std::string orderUri (int order)
     return std::string (ORVALIS_HOA_LV2_URI) + "/order-" + std::to_string (order);
 }
 
-/** Runs the scene through the plug-in at its defaults, in blocks of 512, in place. */
-Signal run (const World& w, const LilvPlugin* p, Signal audio)
+/** Runs the scene through the plug-in at its defaults, in blocks of 512, in place; or with the
+    outputs of every channel from the fifth on sharing one buffer, as a host connects outputs it
+    ignores (those channels then come back as that buffer holds them). */
+Signal run (const World& w, const LilvPlugin* p, Signal audio, bool shareSpareOutputs = false)
 {
     const uint32_t numPorts = lilv_plugin_get_num_ports (p);
     std::vector<float> mins (numPorts), maxs (numPorts), defaults (numPorts), controls (numPorts);
@@ -66,6 +68,7 @@ Signal run (const World& w, const LilvPlugin* p, Signal audio)
     LilvNode* inputClass = lilv_new_uri (w.world, LV2_CORE__InputPort);
     const size_t channels = audio.size();
     std::vector<std::vector<float>> buffers (channels, std::vector<float> (512));
+    std::vector<float> spare (512);
     size_t nextIn = 0, nextOut = 0;
     for (uint32_t index = 0; index < numPorts; ++index)
     {
@@ -78,7 +81,11 @@ Signal run (const World& w, const LilvPlugin* p, Signal audio)
         else if (lilv_port_is_a (p, port, inputClass))
             lilv_instance_connect_port (instance, index, buffers[nextIn++].data());
         else
-            lilv_instance_connect_port (instance, index, buffers[nextOut++].data());
+        {
+            const size_t ch = nextOut++;
+            lilv_instance_connect_port (
+                instance, index, shareSpareOutputs && ch >= 4 ? spare.data() : buffers[ch].data());
+        }
     }
     lilv_node_free (audioClass);
     lilv_node_free (inputClass);
@@ -93,7 +100,9 @@ Signal run (const World& w, const LilvPlugin* p, Signal audio)
             std::copy_n (audio[ch].begin() + (long) start, n, buffers[ch].begin());
         lilv_instance_run (instance, (uint32_t) n);
         for (size_t ch = 0; ch < channels; ++ch)
-            std::copy_n (buffers[ch].begin(), n, audio[ch].begin() + (long) start);
+            std::copy_n ((shareSpareOutputs && ch >= 4 ? spare : buffers[ch]).begin(),
+                         n,
+                         audio[ch].begin() + (long) start);
     }
     lilv_instance_deactivate (instance);
     lilv_instance_free (instance);
@@ -144,5 +153,11 @@ TEST (Lv2Hoa, EveryChannelIsLimitedWithOneGain)
         }
         EXPECT_LE (peak, 1.0f) << order;
         EXPECT_LT (spread, 1e-4f) << order << ": the first channel's gain is not the last one's";
+
+        // Outputs sharing a buffer disturb neither the other channels nor the detector.
+        const auto shared = run (w, w.plugin (orderUri (order)), scene, true);
+        ASSERT_EQ (shared.size(), channels);
+        for (size_t ch = 0; ch < 4; ++ch)
+            EXPECT_EQ (shared[ch], out[ch]) << "order " << order << ", channel " << ch;
     }
 }
