@@ -192,11 +192,13 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
         loadCaptions (inputConfig);
     }
 
+    p.addMeterViewer();
     startTimer (timerIntervalMs);
 }
 
 CorvaneAudioProcessorEditor::~CorvaneAudioProcessorEditor()
 {
+    owner().removeMeterViewer();
     optionGUI = nullptr;
 
     engrenage = nullptr;

@@ -292,19 +292,24 @@ void CorvaneAudioProcessor::processPiece (float* const* channels,
                                           bool updateMeters) noexcept
 {
     applyRequestedSettings();
+    // Orvalis HOA measures its meters only while a window shows them: at 64 channels the two
+    // passes over the block they take cost as much as a quarter of the limiter's work.
+    const bool metering =
+        updateMeters
+        && (! productInfo.metersPerOrder || meterViewers.load (std::memory_order_relaxed) > 0);
     float peaks[product::maxChannels] = {};
-    applyInputGain (channels, numSamples, peaks);
+    applyInputGain (channels, numSamples, metering ? peaks : nullptr);
 
     // A NaN or infinite sample from the host, or an input times the gain that overflows, would show
     // on the input meter as a +10 dBFS peak (infinity) or hide the block's real peak (NaN compares
     // false in a peak scan). Such samples are metered and limited as silence, as the limiter treats
     // them; finite samples are left exactly as they are.
-    if (updateMeters)
+    if (metering)
         meterPeaks (false, peaks);
 
     limiter->process (channels, numSamples);
 
-    if (updateMeters)
+    if (metering)
     {
         const bool truePeaks = limiter->measuresTruePeaks();
         for (int ch = 0; ch < numProcessedChannels; ++ch)
@@ -318,6 +323,7 @@ void CorvaneAudioProcessor::applyInputGain (float* const* channels,
                                             int numSamples,
                                             float* peaks) noexcept
 {
+    // peaks (per channel, after the gain) is null when nothing is metered.
     const float target = inputGainTarget.load (std::memory_order_relaxed);
 
     const auto glide = [target] (float current) noexcept
@@ -345,16 +351,25 @@ void CorvaneAudioProcessor::applyInputGain (float* const* channels,
         {
             for (int j = i; j < numSamples; ++j)
                 channels[ch][j] *= inputGainCurrent;
-            peaks[ch] = blockOps::silenceNonFiniteAndMeasure (channels[ch], numSamples);
+            if (peaks != nullptr)
+                peaks[ch] = blockOps::silenceNonFiniteAndMeasure (channels[ch], numSamples);
         }
     }
     else
     {
         if (std::abs (inputGainCurrent - target) <= 0.000001)
             inputGainCurrent = target;
+        // Without meters to feed, unity gain leaves the block to the limiter, which makes
+        // non-finite samples silent itself.
+        if (peaks == nullptr && inputGainCurrent == 1.0f)
+            return;
         for (int ch = 0; ch < numProcessedChannels; ++ch)
-            peaks[ch] = blockOps::multiplySilenceNonFiniteAndMeasure (
+        {
+            const float peak = blockOps::multiplySilenceNonFiniteAndMeasure (
                 channels[ch], inputGainCurrent, numSamples);
+            if (peaks != nullptr)
+                peaks[ch] = peak;
+        }
     }
 }
 

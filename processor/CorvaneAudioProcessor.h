@@ -148,6 +148,11 @@ public:
     {
         return productInfo.meterGroups (getNumLayoutChannels());
     }
+    /** A window showing the meters opens (add) or closes (remove); message thread. Orvalis HOA
+        measures its meters only while one is open (their levels rest meanwhile); Orvalis always. */
+    void addMeterViewer() noexcept { meterViewers.fetch_add (1, std::memory_order_relaxed); }
+    void removeMeterViewer() noexcept { meterViewers.fetch_sub (1, std::memory_order_relaxed); }
+
     /** The meterLevels slot of an input or output meter group. */
     int meterSlot (bool output, int group) const noexcept
     {
@@ -169,6 +174,7 @@ private:
     const product::Product& productInfo;
     int numProcessedChannels = 4; // audio thread and prepareToPlay only
     std::atomic<int> layoutChannels { 4 };
+    std::atomic<int> meterViewers { 0 };
     std::array<std::atomic<float>, numParameters> paramValues {};
 
 public:

@@ -159,17 +159,29 @@ TEST (HoaProcessor, ALayoutChangeIsTakenOverAtPrepareToPlay)
     EXPECT_LT (std::abs (out.getSample (0, 300 + delay) / in.getSample (0, 300)), 0.5f);
 }
 
-TEST (HoaProcessor, MetersShowTheLargestPeakOfEachOrder)
+TEST (HoaProcessor, MetersShowTheLargestPeakOfEachOrderWhileAWindowShowsThem)
 {
     auto p = makeHoa (3);
     juce::AudioBuffer<float> buffer (16, 512);
-    buffer.clear();
-    for (int i = 0; i < 512; ++i)
+    const auto fill = [&buffer]
     {
-        buffer.setSample (10, i, i == 200 ? 0.5f : 0.0f); // order 3 (channels 9 to 15): -6 dBFS
-        buffer.setSample (2, i, i == 300 ? 0.25f : 0.0f); // order 1: -12 dBFS
-        buffer.setSample (3, i, i == 301 ? -0.1f : 0.0f); // order 1, smaller
-    }
+        buffer.clear();
+        for (int i = 0; i < 512; ++i)
+        {
+            buffer.setSample (10, i, i == 200 ? 0.5f : 0.0f); // order 3 (channels 9 to 15): -6 dBFS
+            buffer.setSample (2, i, i == 300 ? 0.25f : 0.0f); // order 1: -12 dBFS
+            buffer.setSample (3, i, i == 301 ? -0.1f : 0.0f); // order 1, smaller
+        }
+    };
+
+    // No window: the meters rest.
+    fill();
+    hostCalls::process (*p, buffer);
+    for (const auto& level : p->meterLevels)
+        EXPECT_EQ (level.load(), 0.0f);
+
+    p->addMeterViewer();
+    fill();
     hostCalls::process (*p, buffer);
 
     // Level = (dB - 10) / 40 + 1 + 0.00001 (the meters' scale, -30..+10 dBFS onto 0..1).
@@ -189,6 +201,7 @@ TEST (HoaProcessor, MetersShowTheLargestPeakOfEachOrder)
     EXPECT_EQ (output (0), 0.0f);
     for (int order = 4; order < product::maxMetersPerSide; ++order)
         EXPECT_EQ (input (order), 0.0f) << order;
+    p->removeMeterViewer();
 }
 
 TEST (HoaProcessor, SavesTheDocumentOrvalisSaves)

@@ -177,7 +177,10 @@ int run (const juce::File& folder, float scale)
                                                juce::AudioChannelSet::discreteChannels (
                                                    product::channelsOfOrder (state.hoaOrder)));
         auto& processor = *created;
+        // The scene plays as if the window were open already (Orvalis HOA meters only then).
+        processor.addMeterViewer();
         state.beforeOpening (processor);
+        processor.removeMeterViewer();
         std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditor());
         dynamic_cast<juce::Timer&> (*editor).timerCallback();
         state.afterOpening (*editor);
