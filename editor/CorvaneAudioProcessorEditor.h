@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "editor/BlueLine.h"
+#include "editor/HoaMeterLayout.h"
 #include "editor/OptionGUI.h"
 #include "editor/VuMeter.h"
 #include "editor/WelcomeGUI.h"
@@ -12,6 +13,7 @@
 #include "lookandfeel/AltLookAndFeel_transparentButton.h"
 #include "lookandfeel/WindowPictures.h"
 #include "processor/Parameters.h"
+#include "processor/Product.h"
 
 #include <array>
 #include <memory>
@@ -27,6 +29,11 @@ class CorvaneAudioProcessor;
     raises uiRefreshNeeded, re-reads the parameters, the channel convention, the peak mode (in
     true-peak mode "TRUE PEAK" stands under the output meters and the ceiling reads in dBTP) and
     the window's Size.
+
+    Orvalis HOA's window is the same with one meter per ambisonic order instead of one per channel:
+    eight numbered tracks a side (orders 0 to 7), lit for the orders the signal has, the others
+    dimmed, and the order and channel count under the input meters; the refresh also follows a
+    change of the host's layout.
 
     The window keeps its 435 x 373 layout at every scale: it is scaled as a whole by its transform
     (AudioProcessorEditor::setScaleFactor), by the host's scale (VST3's content scale, the VST 2.4
@@ -70,6 +77,12 @@ private:
     void loadCaptions (int inputConfig);
     void showPeakMode (bool truePeak);
     void applyScale();
+    void addMeters (int firstSlot, int endSlot);
+    void showOrders (int numOrders);
+    void paintOrderMeters (juce::Graphics&);
+
+    const bool metersPerOrder;
+    int shownOrders = 0; // the orders lit (Orvalis HOA)
 
     // The pictures drawn stay decoded while the window is open.
     windowPictures::Keeper pictureKeeper;
@@ -89,7 +102,8 @@ private:
     float desktopScaleFactor = 1.0f; // what the desktop asks beyond JUCE (Linux)
 
     std::unique_ptr<juce::ImageButton> engrenage;
-    std::array<std::unique_ptr<VuMeter>, 8> vuMeters;
+    // By meterLevels slot; Orvalis has the first eight, Orvalis HOA all of them.
+    std::array<std::unique_ptr<VuMeter>, 2 * product::maxMetersPerSide> vuMeters;
     std::unique_ptr<juce::Slider> sliderGain;
     std::unique_ptr<juce::Slider> sliderAttack;
     std::unique_ptr<juce::Slider> sliderRelease;
@@ -102,6 +116,8 @@ private:
     juce::Image inputOrderImage;
     juce::Image outputOrderImage;
     juce::Image truePeakImage;
+    juce::Image orderCaptionsImage;
+    juce::Image orderDigitsImage;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CorvaneAudioProcessorEditor)
 };
