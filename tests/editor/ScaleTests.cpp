@@ -123,7 +123,10 @@ TEST (ScaledWindow, ArtworkAtTwiceTheSizeHoldsMoreDetailThanTheWindowEnlarged)
                          isHoa ? "Orvalis HOA" : "Orvalis",
                          region.name,
                          ratio);
-            EXPECT_GT (ratio, 1.5) << region.name << (isHoa ? " (Orvalis HOA)" : "");
+            // Stretched 1x pictures give 1.0 to 1.2, or up to 3.5 where the 1x picture already
+            // holds more pixels than the window shows (the attack and release knobs' 60-pixel
+            // squares drawn at 48, the 22-pixel gear at 18); the 2x pictures give 6 to 12.
+            EXPECT_GT (ratio, 4.5) << region.name << (isHoa ? " (Orvalis HOA)" : "");
         }
     }
 }
