@@ -1,7 +1,11 @@
 #include "editor/CorvaneAudioProcessorEditor.h"
 
 #include "OrvalisResources.h"
+#include "editor/DesktopScale.h"
+#include "lookandfeel/WindowPictures.h"
 #include "processor/CorvaneAudioProcessor.h"
+
+#include <cmath>
 
 namespace
 {
@@ -10,7 +14,7 @@ constexpr int allEdges = juce::Button::ConnectedOnLeft | juce::Button::Connected
 
 juce::Image picture (const char* data, int size)
 {
-    return juce::ImageCache::getFromMemory (data, size);
+    return windowPictures::load (data, size);
 }
 
 // The colours every knob shares; the ones that differ are set per knob.
@@ -192,7 +196,12 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
         loadCaptions (inputConfig);
     }
 
+    desktopScaleFactor = desktopScale::forWindow();
+    shownSize = p.getWindowSize();
+    applyScale();
+
     p.addMeterViewer();
+
     startTimer (timerIntervalMs);
 }
 
@@ -255,28 +264,30 @@ void CorvaneAudioProcessorEditor::paintOrderMeters (juce::Graphics& g)
     // The order the signal has, and its channels, from the caption picture's row for it.
     const int row = shownOrders - 2; // orders 0..N are shown for the N-th order: row N - 1
     if (row >= 0 && row < orderCaptionsImage.getHeight() / hoaMeters::captionHeight)
-        g.drawImage (orderCaptionsImage,
-                     hoaMeters::captionX,
-                     hoaMeters::captionY,
-                     hoaMeters::captionWidth,
-                     hoaMeters::captionHeight,
-                     0,
-                     row * hoaMeters::captionHeight,
-                     hoaMeters::captionWidth,
-                     hoaMeters::captionHeight);
+        windowPictures::draw (g,
+                              orderCaptionsImage,
+                              hoaMeters::captionX,
+                              hoaMeters::captionY,
+                              hoaMeters::captionWidth,
+                              hoaMeters::captionHeight,
+                              0,
+                              row * hoaMeters::captionHeight,
+                              hoaMeters::captionWidth,
+                              hoaMeters::captionHeight);
 
     // The numbers of the orders the signal has light up; the tracks of the others recede.
     const int litWidth = hoaMeters::pitch * shownOrders;
     for (int x : { hoaMeters::inputX (0), hoaMeters::outputX (0) })
-        g.drawImage (orderDigitsImage,
-                     x,
-                     hoaMeters::digitsY,
-                     litWidth,
-                     hoaMeters::captionHeight,
-                     0,
-                     0,
-                     litWidth,
-                     hoaMeters::captionHeight);
+        windowPictures::draw (g,
+                              orderDigitsImage,
+                              x,
+                              hoaMeters::digitsY,
+                              litWidth,
+                              hoaMeters::captionHeight,
+                              0,
+                              0,
+                              litWidth,
+                              hoaMeters::captionHeight);
     g.setColour (juce::Colours::black.withAlpha (0.6f));
     for (int order = shownOrders; order < hoaMeters::numTracks; ++order)
         for (int x : { hoaMeters::inputX (order), hoaMeters::outputX (order) })
@@ -289,52 +300,64 @@ void CorvaneAudioProcessorEditor::paint (juce::Graphics& g)
     g.fillAll (juce::Colour (0xff000000));
 
     g.setColour (juce::Colour (0xff000000));
-    g.drawImage (backgroundImage,
-                 0,
-                 0,
-                 windowWidth,
-                 windowHeight,
-                 0,
-                 0,
-                 backgroundImage.getWidth(),
-                 backgroundImage.getHeight());
+    windowPictures::draw (g,
+                          backgroundImage,
+                          0,
+                          0,
+                          windowWidth,
+                          windowHeight,
+                          0,
+                          0,
+                          backgroundImage.getWidth(),
+                          backgroundImage.getHeight());
     if (metersPerOrder)
         paintOrderMeters (g);
     else
     {
-        g.drawImage (inputOrderImage,
-                     48,
-                     248,
-                     69,
-                     9,
-                     0,
-                     0,
-                     inputOrderImage.getWidth(),
-                     inputOrderImage.getHeight());
-        g.drawImage (outputOrderImage,
-                     217,
-                     248,
-                     69,
-                     9,
-                     0,
-                     0,
-                     outputOrderImage.getWidth(),
-                     outputOrderImage.getHeight());
+        windowPictures::draw (g,
+                              inputOrderImage,
+                              48,
+                              248,
+                              69,
+                              9,
+                              0,
+                              0,
+                              inputOrderImage.getWidth(),
+                              inputOrderImage.getHeight());
+        windowPictures::draw (g,
+                              outputOrderImage,
+                              217,
+                              248,
+                              69,
+                              9,
+                              0,
+                              0,
+                              outputOrderImage.getWidth(),
+                              outputOrderImage.getHeight());
     }
     if (shownTruePeak)
-        g.drawImage (truePeakImage,
-                     213,
-                     262,
-                     78,
-                     9,
-                     0,
-                     0,
-                     truePeakImage.getWidth(),
-                     truePeakImage.getHeight());
+        windowPictures::draw (g,
+                              truePeakImage,
+                              213,
+                              262,
+                              78,
+                              9,
+                              0,
+                              0,
+                              truePeakImage.getWidth(),
+                              truePeakImage.getHeight());
 }
 
 void CorvaneAudioProcessorEditor::resized()
 {
+    // A wrapper that sets the size back from a scaled one rounds it up (JUCE 7.0.5's VST3 and
+    // VST 2.4 wrappers give 436 x 374 after 150 %): the window keeps its own.
+    if (getWidth() != windowWidth || getHeight() != windowHeight)
+    {
+        setSize (windowWidth, windowHeight);
+        return;
+    }
+
     // clang-format off
     static constexpr int meterX[] = { 50, 69, 89, 108, 218, 237, 257, 276 };
     // clang-format on
@@ -394,6 +417,23 @@ void CorvaneAudioProcessorEditor::refreshFromProcessor()
         showPeakMode (! shownTruePeak);
     if (metersPerOrder && owner().getNumMeterGroups() != shownOrders)
         showOrders (owner().getNumMeterGroups());
+    if (owner().getWindowSize() != shownSize)
+    {
+        shownSize = owner().getWindowSize();
+        applyScale();
+    }
+}
+
+void CorvaneAudioProcessorEditor::setScaleFactor (float newScale)
+{
+    hostScale = newScale > 0.0f && std::isfinite (newScale) ? newScale : 1.0f;
+    applyScale();
+}
+
+void CorvaneAudioProcessorEditor::applyScale()
+{
+    const float base = hostScale != 1.0f ? hostScale : desktopScaleFactor;
+    AudioProcessorEditor::setScaleFactor (base * static_cast<float> (shownSize) / 100.0f);
 }
 
 void CorvaneAudioProcessorEditor::showPeakMode (bool truePeak)

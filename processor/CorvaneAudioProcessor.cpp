@@ -181,6 +181,14 @@ void CorvaneAudioProcessor::setTruePeakMode (bool on)
     reportLatency();
 }
 
+void CorvaneAudioProcessor::setWindowSize (int percent)
+{
+    if (! SettingsCodec::isWindowSize (percent) || windowSizePercent.exchange (percent) == percent)
+        return;
+    uiRefreshNeeded.store (true, std::memory_order_release);
+    updateHostDisplay (ChangeDetails().withNonParameterStateChanged (true));
+}
+
 void CorvaneAudioProcessor::reportLatency()
 {
     // Count this caller's input (stored before the call), then report unless another thread is
@@ -424,6 +432,7 @@ void CorvaneAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
         settings.normalised[i] = paramValues[i].load (std::memory_order_relaxed);
     settings.inputConfig = idxInputConfig.load (std::memory_order_relaxed);
     settings.truePeak = handover.isTruePeakRequested();
+    settings.windowSizePercent = windowSizePercent.load (std::memory_order_relaxed);
     destData = SettingsCodec::encode (settings);
 }
 
@@ -453,6 +462,8 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
 
     SettingsCodec::read (*xml, restore);
     setTruePeakMode (SettingsCodec::selectsTruePeak (*xml));
+    // The host restores what it saved: no word back to it.
+    windowSizePercent.store (SettingsCodec::windowSizeOf (*xml), std::memory_order_relaxed);
 
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
 }

@@ -5,6 +5,7 @@
 #include "limiter/LookaheadLimiter.h"
 #include "processor/Parameters.h"
 #include "processor/Product.h"
+#include "processor/SettingsCodec.h"
 #include "processor/SettingsHandover.h"
 #include "processor/TimeKeepingBypass.h"
 
@@ -131,6 +132,15 @@ public:
     }
     bool isTruePeakMode() const noexcept { return handover.isTruePeakRequested(); }
 
+    /** The window's size in percent of 435 x 373, one of SettingsCodec::windowSizes: saved in the
+        settings document, followed by the window at its next refresh. setWindowSize, for the
+        options panel, ignores any other size and tells the host that the settings changed. */
+    int getWindowSize() const noexcept
+    {
+        return windowSizePercent.load (std::memory_order_relaxed);
+    }
+    void setWindowSize (int percent);
+
     /** The length of the crossfade at a bypass switch, in samples at the current rate. */
     int getBypassFadeSamples() const noexcept { return bypass.getFadeSamples(); }
 
@@ -203,6 +213,8 @@ private:
     std::atomic<unsigned> latencyInputs { 0 };
     std::atomic<bool> latencyReporting { false };
     std::atomic<int> latencyInForce { 0 };
+
+    std::atomic<int> windowSizePercent { SettingsCodec::windowSizes[0] };
 
     SettingsHandover handover; // settings waiting for the audio thread
     TimeKeepingBypass bypass;  // audio thread and prepareToPlay only

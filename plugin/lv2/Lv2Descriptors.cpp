@@ -43,6 +43,13 @@ const LV2_State_Interface stateInterface {
 
 const LV2UI_Idle_Interface idleInterface { [] (LV2UI_Handle) { return Lv2UiInstance::idle(); } };
 
+// The window answers no option, and takes ui:scaleFactor.
+const LV2_Options_Interface windowOptions {
+    [] (LV2_Handle, LV2_Options_Option*) -> uint32_t { return LV2_OPTIONS_ERR_UNKNOWN; },
+    [] (LV2_Handle h, const LV2_Options_Option* options) -> uint32_t
+    { return uiOf (h).setOptions (options); },
+};
+
 template <typename Entry, typename Descriptor>
 const lv2Plugins::Plugin& pluginOf (const Descriptor* descriptor) noexcept
 {
@@ -115,7 +122,10 @@ Lv2Descriptors::Lv2Descriptors (std::vector<lv2Plugins::Plugin> list) : plugins 
                         controller,
                         parent,
                         static_cast<const LV2UI_Resize*> (featureData (features, LV2_UI__resize)),
-                        static_cast<const LV2UI_Touch*> (featureData (features, LV2_UI__touch)));
+                        static_cast<const LV2UI_Touch*> (featureData (features, LV2_UI__touch)),
+                        static_cast<const LV2_URID_Map*> (featureData (features, LV2_URID__map)),
+                        static_cast<const LV2_Options_Option*> (
+                            featureData (features, LV2_OPTIONS__options)));
                     if (ui->getWidget() == nullptr)
                         return nullptr;
                     *widget = ui->getWidget();
@@ -130,7 +140,11 @@ Lv2Descriptors::Lv2Descriptors (std::vector<lv2Plugins::Plugin> list) : plugins 
             [] (LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, const void* data)
             { uiOf (h).portEvent (port, size, format, data); },
             [] (const char* uri) -> const void*
-            { return std::strcmp (uri, LV2_UI__idleInterface) == 0 ? &idleInterface : nullptr; },
+            {
+                if (std::strcmp (uri, LV2_UI__idleInterface) == 0)
+                    return &idleInterface;
+                return std::strcmp (uri, LV2_OPTIONS__interface) == 0 ? &windowOptions : nullptr;
+            },
         };
         windowEntries.push_back (std::move (window));
     }

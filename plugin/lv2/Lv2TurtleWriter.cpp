@@ -193,12 +193,14 @@ std::string plugin (const Settings& s, const Plugin& p)
 std::string window (const Plugin& p)
 {
     std::ostringstream out;
-    out << prefixes;
+    out << "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n" << prefixes;
     out << "<" << p.uiUri() << ">\n"
         << "\tlv2:requiredFeature ui:idleInterface , ui:parent ,\n"
         << "\t\t<http://lv2plug.in/ns/ext/instance-access> ;\n"
-        << "\tlv2:optionalFeature ui:noUserResize , ui:resize , ui:touch ;\n"
-        << "\tlv2:extensionData ui:idleInterface";
+        << "\tlv2:optionalFeature ui:noUserResize , ui:resize , ui:touch , opts:options ,\n"
+        << "\t\turid:map ;\n"
+        << "\topts:supportedOption ui:scaleFactor ;\n"
+        << "\tlv2:extensionData ui:idleInterface , opts:interface";
     for (const auto& knob : lv2Ports::knobs)
         out << " ;\n\tui:portNotification [\n\t\tui:plugin <" << p.uri << "> ;\n"
             << "\t\tlv2:symbol \"" << knob.symbol << "\" ;\n"

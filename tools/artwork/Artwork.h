@@ -5,7 +5,9 @@
 #include <vector>
 
 // Every picture of the plug-in's window, drawn from scratch. Sizes, frame layouts and the
-// colours the window depends on are fixed; the rest is styling.
+// colours the window depends on are fixed; the rest is styling. Each painter draws in window
+// pixels at drawingDensity(): the 1x picture, or its 2x or 3x version (the knob strips' larger
+// versions hold their frames side by side, see KnobArtwork.cpp).
 namespace artwork
 {
 constexpr int numKnobFrames = 127;

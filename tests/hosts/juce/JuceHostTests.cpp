@@ -470,6 +470,21 @@ TEST (JuceHostHoa, Vst3StartsAtThirdOrderAndTakesTheFullOrdersAHostOffers)
     EXPECT_LT (spread, 1e-4f);
 }
 
+// A host's display scale reaches the window through VST3's content scale; the host's window takes
+// the size the plug-in then reports.
+TEST (JuceHostWindow, Vst3WindowFollowsTheContentScale)
+{
+    auto plugin = load ("VST3", 48000.0, 512);
+    ASSERT_NE (plugin, nullptr);
+    std::unique_ptr<juce::AudioProcessorEditor> window (plugin->createEditor());
+    ASSERT_NE (window, nullptr);
+    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (0, 0, 435, 373));
+    window->setScaleFactor (2.0f);
+    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (0, 0, 870, 746));
+    window->setScaleFactor (1.25f);
+    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (0, 0, 544, 467));
+}
+
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
