@@ -88,6 +88,16 @@ std::vector<int> ChannelLayout::loudnessChannelTypes() const
     return types;
 }
 
+std::uint32_t ChannelLayout::outputMask() const
+{
+    if (numChannels <= 2 || loudness() != Loudness::ofChannels)
+        return 0;
+    std::uint32_t mask = 0;
+    for (int bit : speakerBits (channelMask, numChannels))
+        mask |= 1u << bit;
+    return mask;
+}
+
 juce::String ChannelLayout::loudnessDescription (const juce::String& conventionName) const
 {
     switch (loudness())

@@ -40,6 +40,10 @@ struct ChannelLayout
     /** For Loudness::ofChannels: each channel's libebur128 channel type (0 for the LFE). */
     std::vector<int> loudnessChannelTypes() const;
 
+    /** The mask an output of more than two channels carries to keep the speakers the input
+        named (every channel named); 0 otherwise (discrete channels, as for ambisonics). */
+    std::uint32_t outputMask() const;
+
     /** How the loudness is taken, for the summary: "W (ambiX)", "5 of 6 channels (...)". */
     juce::String loudnessDescription (const juce::String& conventionName) const;
 };

@@ -19,7 +19,7 @@ namespace
 std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format format,
                                                        const juce::File& file,
                                                        double sampleRate,
-                                                       int numChannels,
+                                                       const ChannelLayout& layout,
                                                        juce::String& problem)
 {
     // A large buffer: the file is written in few, long writes.
@@ -31,6 +31,8 @@ std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format for
         return nullptr;
     }
 
+    const int numChannels = layout.numChannels;
+    const auto mask = layout.outputMask(); // the speakers named, as the input named them
     std::unique_ptr<juce::AudioFormatWriter> writer;
     if (format == RenderOptions::Format::flac)
         writer.reset (juce::FlacAudioFormat().createWriterFor (
@@ -39,12 +41,13 @@ std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format for
         writer.reset (juce::AiffAudioFormat().createWriterFor (
             stream.get(), sampleRate, static_cast<unsigned> (numChannels), 24, {}, 0));
     else if (format == RenderOptions::Format::wav32)
-        writer = std::make_unique<FloatWavWriter> (stream.get(), sampleRate, numChannels);
+        writer = std::make_unique<FloatWavWriter> (stream.get(), sampleRate, numChannels, mask);
     else
         writer.reset (juce::WavAudioFormat().createWriterFor (
             stream.get(),
             sampleRate,
-            juce::AudioChannelSet::discreteChannels (numChannels),
+            mask != 0 ? juce::AudioChannelSet::fromWaveChannelMask (static_cast<juce::int32> (mask))
+                      : juce::AudioChannelSet::discreteChannels (numChannels),
             24,
             {},
             0));
@@ -522,8 +525,11 @@ void RenderJob::render (const juce::File& outputFile,
 
     juce::TemporaryFile temporary (outputFile, juce::TemporaryFile::useHiddenFile);
     juce::String problem;
-    auto writer =
-        createWriter (format, temporary.getFile(), input.sampleRate, input.numChannels, problem);
+    auto writer = createWriter (format,
+                                temporary.getFile(),
+                                input.sampleRate,
+                                ChannelLayout (input.numChannels, input.channelMask),
+                                problem);
     if (writer == nullptr)
         return fail (FileStatus::failed, outputName + ": " + problem);
 
