@@ -86,6 +86,7 @@ bool RenderJob::openInput (const juce::File& file)
     if (auto problem = FileChecks::checkReadable (file, name))
         return fail (FileStatus::failed, *problem);
     input = InputFile::open (file);
+    result.numChannels = input.numChannels; // for the report, also of a count refused
     if (input.source == nullptr)
         return fail (input.channelCountRefused ? FileStatus::skipped : FileStatus::failed,
                      name + ": " + input.problem);

@@ -115,7 +115,8 @@ juce::var fileObject (const RenderContext& context, const FileResult& r)
     // Ambisonic files are measured by W, as loudnessChannel says; others say how, or null when
     // their loudness is not measured.
     const ChannelLayout layout (r.numChannels, r.channelMask);
-    if (r.numChannels > 0 && ! layout.ambisonicOrder())
+    if (r.numChannels > 0 && r.numChannels <= ChannelLayout::largestChannelCount
+        && ! layout.ambisonicOrder())
         f->setProperty ("loudnessOf",
                         layout.loudness() == ChannelLayout::Loudness::ofChannels
                             ? juce::var ("channels")
