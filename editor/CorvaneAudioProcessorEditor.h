@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "editor/BlueLine.h"
+#include "editor/HoaMeterLayout.h"
 #include "editor/OptionGUI.h"
 #include "editor/VuMeter.h"
 #include "editor/WelcomeGUI.h"
@@ -11,6 +12,7 @@
 #include "lookandfeel/AltLookAndFeel_MaxPeak.h"
 #include "lookandfeel/AltLookAndFeel_transparentButton.h"
 #include "processor/Parameters.h"
+#include "processor/Product.h"
 
 #include <array>
 #include <memory>
@@ -25,6 +27,11 @@ class CorvaneAudioProcessor;
     It never listens to the processor: a 50 ms timer repaints the meters and, when the processor
     raises uiRefreshNeeded, re-reads the parameters, the channel convention and the peak mode (in
     true-peak mode "TRUE PEAK" stands under the output meters and the ceiling reads in dBTP).
+
+    Orvalis HOA's window is the same with one meter per ambisonic order instead of one per channel:
+    eight numbered tracks a side (orders 0 to 7), lit for the orders the signal has, the others
+    dimmed, and the order and channel count under the input meters; the refresh also follows a
+    change of the host's layout.
 */
 class CorvaneAudioProcessorEditor : public juce::AudioProcessorEditor,
                                     public juce::Timer,
@@ -59,6 +66,12 @@ private:
     void placeThresholdLine();
     void loadCaptions (int inputConfig);
     void showPeakMode (bool truePeak);
+    void addMeters (int firstSlot, int endSlot);
+    void showOrders (int numOrders);
+    void paintOrderMeters (juce::Graphics&);
+
+    const bool metersPerOrder;
+    int shownOrders = 0; // the orders lit (Orvalis HOA)
 
     std::unique_ptr<OptionGUI> optionGUI;
     std::unique_ptr<WelcomeGUI> welcomeGUI;
@@ -72,7 +85,8 @@ private:
     bool shownTruePeak = false;
 
     std::unique_ptr<juce::ImageButton> engrenage;
-    std::array<std::unique_ptr<VuMeter>, 8> vuMeters;
+    // By meterLevels slot; Orvalis has the first eight, Orvalis HOA all of them.
+    std::array<std::unique_ptr<VuMeter>, 2 * product::maxMetersPerSide> vuMeters;
     std::unique_ptr<juce::Slider> sliderGain;
     std::unique_ptr<juce::Slider> sliderAttack;
     std::unique_ptr<juce::Slider> sliderRelease;
@@ -85,6 +99,8 @@ private:
     juce::Image inputOrderImage;
     juce::Image outputOrderImage;
     juce::Image truePeakImage;
+    juce::Image orderCaptionsImage;
+    juce::Image orderDigitsImage;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CorvaneAudioProcessorEditor)
 };

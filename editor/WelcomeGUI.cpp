@@ -3,9 +3,10 @@
 #include "OrvalisResources.h"
 #include "editor/PanelWidgets.h"
 
-WelcomeGUI::WelcomeGUI()
+WelcomeGUI::WelcomeGUI (const juce::String& productName)
 {
-    labelTitle = panelWidgets::addCaption (*this, "labelTitle", TRANS ("Orvalis v1.0"), 18.0f);
+    labelTitle = panelWidgets::addCaption (
+        *this, "labelTitle", juce::translate (productName + " v1.0"), 18.0f);
     closeButton = panelWidgets::addCloseButton (*this, *this, transparentButtonLookAndFeel);
 
     hyperlinkButton =

@@ -72,6 +72,11 @@ int Lv2UiInstance::idle()
     return 0;
 }
 
+std::uint32_t Lv2UiInstance::firstKnobPort() const noexcept
+{
+    return plugin.getPlugin().ports().firstKnob();
+}
+
 int Lv2UiInstance::knobIndexOf (const juce::Slider* slider) const noexcept
 {
     for (size_t k = 0; k < knobs.size(); ++k)
@@ -85,13 +90,14 @@ void Lv2UiInstance::portEvent (std::uint32_t port,
                                std::uint32_t format,
                                const void* data)
 {
-    const auto* knob = lv2Ports::knobAt (port);
+    const auto ports = plugin.getPlugin().ports();
+    const auto* knob = lv2Ports::knobAt (ports, port);
     if (knob == nullptr || format != 0 || size != sizeof (float) || data == nullptr)
         return;
 
     float value;
     std::memcpy (&value, data, sizeof value);
-    const auto k = static_cast<size_t> (port - lv2Ports::firstKnob);
+    const auto k = static_cast<size_t> (port - ports.firstKnob());
     // The host telling back what this window wrote, or what the plug-in has already taken over,
     // is no change; nor is anything while the user holds the knob.
     if (dragging[k] || sameBits (value, lastWritten[k])
@@ -112,8 +118,7 @@ void Lv2UiInstance::sliderValueChanged (juce::Slider* slider)
     // The slider's own value: the plug-in turns it into the same normalised value as the window.
     const float value = static_cast<float> (slider->getValue());
     lastWritten[static_cast<size_t> (k)] = value;
-    write (
-        controller, lv2Ports::firstKnob + static_cast<std::uint32_t> (k), sizeof value, 0, &value);
+    write (controller, firstKnobPort() + static_cast<std::uint32_t> (k), sizeof value, 0, &value);
 }
 
 void Lv2UiInstance::sliderDragStarted (juce::Slider* slider)
@@ -137,6 +142,5 @@ void Lv2UiInstance::sliderDragEnded (juce::Slider* slider)
 void Lv2UiInstance::touchKnob (int knob, bool grabbed) const
 {
     if (touch != nullptr && touch->touch != nullptr)
-        touch->touch (
-            touch->handle, lv2Ports::firstKnob + static_cast<std::uint32_t> (knob), grabbed);
+        touch->touch (touch->handle, firstKnobPort() + static_cast<std::uint32_t> (knob), grabbed);
 }

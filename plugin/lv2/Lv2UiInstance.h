@@ -42,6 +42,7 @@ public:
 
 private:
     int knobIndexOf (const juce::Slider*) const noexcept;
+    std::uint32_t firstKnobPort() const noexcept;
     void sliderValueChanged (juce::Slider*) override;
     void sliderDragStarted (juce::Slider*) override;
     void sliderDragEnded (juce::Slider*) override;

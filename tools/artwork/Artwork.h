@@ -17,12 +17,17 @@ Picture paintMaxPeakBand (const Fonts&);
 Picture paintMaxPeakHandle (const Fonts&);
 Picture paintInputMeter (const Fonts&);
 Picture paintOutputMeter (const Fonts&);
+Picture paintNarrowInputMeter (const Fonts&);
+Picture paintNarrowOutputMeter (const Fonts&);
 Picture paintGear (const Fonts&);
 Picture paintAmbiXCaption (const Fonts&);
 Picture paintFuMaCaption (const Fonts&);
 Picture paintTruePeakCaption (const Fonts&);
+Picture paintOrderCaptions (const Fonts&);
+Picture paintOrderDigits (const Fonts&);
 Picture paintWelcomeCard (const Fonts&);
 Picture paintBackground (const Fonts&);
+Picture paintHoaBackground (const Fonts&);
 
 struct PictureEntry
 {

@@ -355,4 +355,14 @@ bool writePicture (const Picture& picture, const juce::File& file, float jpegQua
     png_image_free (&png);
     return ok;
 }
+juce::Path hoaMeterLabel (const Fonts& fonts, const juce::String& text, float x, float baseline)
+{
+    auto label = placeText (textPath (fontWithCapHeight (fonts.medium, 6.0f), text),
+                            x,
+                            baseline,
+                            juce::Justification::horizontallyCentred);
+    const float left = label.getBounds().getX();
+    label.applyTransform (juce::AffineTransform::translation (std::round (left) - left, 0.0f));
+    return label;
+}
 } // namespace artwork

@@ -100,6 +100,10 @@ juce::Colour mix (juce::Colour a, juce::Colour b, float t);
 /** Brightens (amount > 0) or darkens a colour by a fraction of full scale, keeping alpha. */
 juce::Colour shift (juce::Colour c, float amount);
 
+/** An order meter's number as Orvalis HOA's window sets it: 6-pixel capitals centred on x with a
+    whole-pixel left edge, baseline at y. */
+juce::Path hoaMeterLabel (const Fonts&, const juce::String& text, float x, float baseline);
+
 /** Writes a picture as 8-bit PNG, or as JPEG when the file name ends in .jpg; false on failure. */
 bool writePicture (const Picture&, const juce::File&, float jpegQuality = 0.95f);
 } // namespace artwork

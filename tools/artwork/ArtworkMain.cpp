@@ -42,6 +42,12 @@ const std::vector<PictureEntry>& allPictures()
         { "captionTruePeak.png", paintTruePeakCaption },
         { "welcomeCard.png", paintWelcomeCard },
         { "background.jpg", paintBackground },
+        // Orvalis HOA's window.
+        { "vuMeterNarrowGreen.png", paintNarrowInputMeter },
+        { "vuMeterNarrowRedGreen.png", paintNarrowOutputMeter },
+        { "captionOrders.png", paintOrderCaptions },
+        { "captionOrderDigits.png", paintOrderDigits },
+        { "backgroundHoa.jpg", paintHoaBackground },
     };
     return pictures;
 }
