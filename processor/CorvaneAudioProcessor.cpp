@@ -300,8 +300,9 @@ void CorvaneAudioProcessor::processPiece (float* const* channels,
                                           bool updateMeters) noexcept
 {
     applyRequestedSettings();
-    // Orvalis HOA measures its meters only while a window shows them: at 64 channels the two
-    // passes over the block they take cost as much as a quarter of the limiter's work.
+    // Orvalis HOA and the multichannel product measure their meters only while a window shows
+    // them: at 64 channels the two passes over the block they take cost as much as a quarter of
+    // the limiter's work.
     const bool metering = updateMeters
                           && (! productInfo.metersOnlyWhenViewed
                               || meterViewers.load (std::memory_order_relaxed) > 0);
