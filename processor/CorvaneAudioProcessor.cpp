@@ -300,11 +300,12 @@ void CorvaneAudioProcessor::processPiece (float* const* channels,
                                           bool updateMeters) noexcept
 {
     applyRequestedSettings();
-    // Orvalis HOA measures its meters only while a window shows them: at 64 channels the two
-    // passes over the block they take cost as much as a quarter of the limiter's work.
-    const bool metering =
-        updateMeters
-        && (! productInfo.metersPerOrder || meterViewers.load (std::memory_order_relaxed) > 0);
+    // Orvalis HOA and the multichannel product measure their meters only while a window shows
+    // them: at 64 channels the two passes over the block they take cost as much as a quarter of
+    // the limiter's work.
+    const bool metering = updateMeters
+                          && (! productInfo.metersOnlyWhenViewed
+                              || meterViewers.load (std::memory_order_relaxed) > 0);
     float peaks[product::maxChannels] = {};
     applyInputGain (channels, numSamples, metering ? peaks : nullptr);
 
@@ -386,7 +387,8 @@ void CorvaneAudioProcessor::meterPeaks (bool output, const float* channelPeaks) 
     const int groups = productInfo.meterGroups (numProcessedChannels);
     for (int group = 0; group < groups; ++group)
     {
-        const int end = productInfo.firstChannelOfGroup (group + 1);
+        const int end =
+            std::min (productInfo.firstChannelOfGroup (group + 1), numProcessedChannels);
         float peak = 0.0f;
         for (int ch = productInfo.firstChannelOfGroup (group); ch < end; ++ch)
             peak = std::max (peak, channelPeaks[ch]);

@@ -18,10 +18,11 @@
     The plug-in's audio processor: four host parameters, one program, the saved settings document
     and the audio path (input-gain glide, the meters, the look-ahead limiter).
 
-    One class serves both products (processor/Product.h). Orvalis takes four channels in and out and
-    meters each channel; Orvalis HOA takes a full ambisonic signal of order 1 to 7 (4 to 64
+    One class serves every product (processor/Product.h). Orvalis takes four channels in and out
+    and meters each channel; Orvalis HOA takes a full ambisonic signal of order 1 to 7 (4 to 64
     channels, as many in as out), limits every channel with the one common gain and meters each
-    order (the largest peak of its channels). The channel count follows the buses the host chose:
+    order (the largest peak of its channels); the renderer's multichannel product takes any count
+    of 1 to 64 and meters as Orvalis HOA. The channel count follows the buses the host chose:
     a layout change is taken over at the next prepareToPlay, never while processBlock runs; until
     then the channels counted before are processed and any others cleared.
 
@@ -159,7 +160,8 @@ public:
         return productInfo.meterGroups (getNumLayoutChannels());
     }
     /** A window showing the meters opens (add) or closes (remove); message thread. Orvalis HOA
-        measures its meters only while one is open (their levels rest meanwhile); Orvalis always. */
+        and the multichannel product measure their meters only while one is open (their levels
+        rest meanwhile); Orvalis always. */
     void addMeterViewer() noexcept { meterViewers.fetch_add (1, std::memory_order_relaxed); }
     void removeMeterViewer() noexcept { meterViewers.fetch_sub (1, std::memory_order_relaxed); }
 

@@ -1,10 +1,10 @@
 #include "render/RenderJob.h"
 
+#include "processor/CorvaneAudioProcessor.h"
 #include "render/DemoSceneReader.h"
 #include "render/EnvelopePlot.h"
 #include "render/FileChecks.h"
 #include "render/FloatWavWriter.h"
-#include "render/MultichannelProcessor.h"
 #include "render/ProgrammeLoudness.h"
 #include "render/ReaderFrameSource.h"
 #include "render/RenderSession.h"
@@ -239,10 +239,13 @@ RenderJob::Pass RenderJob::runPass (const PassGains& gains,
                                     const Progress& progress)
 {
     const auto& options = context.options;
-    // Four channels run the plug-in's own processor; other counts its audio path for them.
+    // Four channels run the plug-in's own processor; other counts the same processor with buses
+    // of their count.
     std::unique_ptr<juce::AudioProcessor> processor (
         input.numChannels == 4 ? createPluginFilter()
-                               : new MultichannelProcessor (input.numChannels));
+                               : new CorvaneAudioProcessor (
+                                   product::multichannel,
+                                   juce::AudioChannelSet::discreteChannels (input.numChannels)));
     juce::StringArray settingWarnings;
     Pass pass;
     if (gains.chosen)

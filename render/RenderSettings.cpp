@@ -2,7 +2,6 @@
 
 #include "processor/CorvaneAudioProcessor.h"
 #include "processor/SettingsCodec.h"
-#include "render/MultichannelProcessor.h"
 
 #include <algorithm>
 #include <array>
@@ -60,14 +59,8 @@ KnobSettings applySettings (juce::AudioProcessor& processor,
     }
     setKnobs (processor, options, restored);
     auto* corvane = dynamic_cast<CorvaneAudioProcessor*> (&processor);
-    auto* multichannel = dynamic_cast<MultichannelProcessor*> (&processor);
-    if (options.truePeak.has_value())
-    {
-        if (corvane != nullptr)
-            corvane->setTruePeakMode (*options.truePeak);
-        if (multichannel != nullptr)
-            multichannel->setTruePeakMode (*options.truePeak);
-    }
+    if (options.truePeak.has_value() && corvane != nullptr)
+        corvane->setTruePeakMode (*options.truePeak);
 
     const auto normalised = readNormalised (processor);
     for (const auto& k : parameters::knobs)
@@ -86,8 +79,7 @@ KnobSettings applySettings (juce::AudioProcessor& processor,
     knobs.attackMs = appliedValue (parameters::attackTime, normalised);
     knobs.releaseMs = appliedValue (parameters::releaseTime, normalised);
     knobs.ceilingDb = appliedValue (parameters::maxPeakLevel, normalised);
-    knobs.truePeak = (corvane != nullptr && corvane->isTruePeakMode())
-                     || (multichannel != nullptr && multichannel->isTruePeakMode());
+    knobs.truePeak = corvane != nullptr && corvane->isTruePeakMode();
     return knobs;
 }
 
@@ -108,7 +100,5 @@ float lookaheadMsInForce (juce::AudioProcessor& processor, float fallback)
     if (auto* corvane = dynamic_cast<CorvaneAudioProcessor*> (&processor))
         if (corvane->limiter != nullptr)
             return corvane->limiter->getLookaheadMs();
-    if (auto* multichannel = dynamic_cast<MultichannelProcessor*> (&processor))
-        return multichannel->limiter->getLookaheadMs();
     return fallback;
 }

@@ -1,6 +1,7 @@
 // Orvalis HOA's processor: the layouts it takes, one gain over every channel (bit for bit the
 // four-channel law where a signal has only first-order content), a layout change taken over at
-// prepareToPlay, meters per order and the same settings document as Orvalis.
+// prepareToPlay, meters per order and the same settings document as Orvalis; the renderer's
+// multichannel product beside it.
 
 #include "ProcessorTestSupport.h"
 
@@ -201,6 +202,31 @@ TEST (HoaProcessor, MetersShowTheLargestPeakOfEachOrderWhileAWindowShowsThem)
     EXPECT_EQ (output (0), 0.0f);
     for (int order = 4; order < product::maxMetersPerSide; ++order)
         EXPECT_EQ (input (order), 0.0f) << order;
+    p->removeMeterViewer();
+}
+
+TEST (HoaProcessor, TheMultichannelProductTakesAnyCountAndMetersTheLastChannelsWithTheirOrder)
+{
+    auto p = std::make_unique<CorvaneAudioProcessor> (product::multichannel,
+                                                      juce::AudioChannelSet::discreteChannels (6));
+    for (int channels = 0; channels <= 66; ++channels)
+        EXPECT_EQ (p->checkBusesLayoutSupported (layoutOf (channels, channels)),
+                   channels >= 1 && channels <= 64)
+            << channels;
+    EXPECT_FALSE (p->checkBusesLayoutSupported (layoutOf (6, 5)));
+    EXPECT_EQ (p->getName(), "Orvalis");
+    EXPECT_EQ (p->getNumMeterGroups(), 3); // channel 0, channels 1 to 3, channels 4 and 5
+
+    p->prepareToPlay (48000.0, 512);
+    p->addMeterViewer();
+    juce::AudioBuffer<float> buffer (6, 512);
+    buffer.clear();
+    buffer.setSample (5, 100, 0.5f);
+    hostCalls::process (*p, buffer);
+    for (int slot = 0; slot < CorvaneAudioProcessor::numMeters; ++slot)
+        EXPECT_EQ (p->meterLevels[static_cast<size_t> (slot)].load() > 0.0f,
+                   slot == p->meterSlot (false, 2) || slot == p->meterSlot (true, 2))
+            << slot;
     p->removeMeterViewer();
 }
 

@@ -1,10 +1,9 @@
 // orvalis-render beyond four channels: one gain for every channel of 1 to 64, the same bits as
-// the engine run directly (and as the plug-ins' processor), the loudness each
+// the engine run directly (and as the plug-ins' processors), the loudness each
 // layout calls for, measured again here with libebur128, and the counts it refuses.
 #include "RenderTestSupport.h"
 #include "limiter/LookaheadLimiter.h"
 #include "processor/CorvaneAudioProcessor.h"
-#include "render/MultichannelProcessor.h"
 
 #include <ebur128.h>
 #include <gtest/gtest.h>
@@ -145,59 +144,70 @@ TEST_F (RenderChannels, EveryCountIsLimitedWithOneGainAsTheEngineLimitsIt)
         }
 }
 
-TEST_F (RenderChannels, ChannelPathGivesThePluginProcessorsBits)
+TEST_F (RenderChannels, GivesThePluginProcessorsBits)
 {
-    // The renderer's processor for other counts, held to the plug-ins' (Orvalis at four channels,
-    // Orvalis HOA at sixteen) through gain glides, a look-ahead change and true peaks.
+    // The renderer's output held to the plug-ins' processors as a host drives them (Orvalis at four
+    // channels, Orvalis HOA at sixteen), through the input gain's glide, in both peak modes.
+    const std::vector<std::pair<parameters::Index, float>> settings {
+        { parameters::inputGain, 12.0f },
+        { parameters::attackTime, 3.0f },
+        { parameters::releaseTime, 50.0f },
+        { parameters::maxPeakLevel, -1.0f }
+    };
     for (const int numChannels : { 4, 16 })
-    {
-        SCOPED_TRACE (numChannels);
-        std::unique_ptr<juce::AudioProcessor> plugin (
-            numChannels == 4
-                ? createPluginFilter()
-                : new CorvaneAudioProcessor (
-                    product::orvalisHoa, juce::AudioChannelSet::discreteChannels (numChannels)));
-        MultichannelProcessor wide (numChannels);
-        const auto input = wideSignal (numChannels, 48000);
-        std::vector<std::vector<float>> a = input.channels, b = input.channels;
-        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-        for (auto* p : { plugin.get(), static_cast<juce::AudioProcessor*> (&wide) })
+        for (const bool truePeak : { false, true })
         {
-            p->setParameter (3, 0.2f); // +12 dB
-            p->setParameter (0, 0.1f);
-            p->prepareToPlay (48000.0, 1000);
-        }
-        for (int done = 0; done < 48000; done += 1000)
-        {
-            if (done == 12000)
-                for (auto* p : { plugin.get(), static_cast<juce::AudioProcessor*> (&wide) })
-                {
-                    p->setParameter (0, 0.3f);
-                    p->setParameter (1, 0.05f);
-                }
-            if (done == 24000)
-            {
-                wide.setTruePeakMode (true);
-                juce::MemoryBlock state;
-                wide.getStateInformation (state); // the same document, true peaks on
-                plugin->setStateInformation (state.getData(), static_cast<int> (state.getSize()));
-            }
-            for (auto* channels : { &a, &b })
+            SCOPED_TRACE (std::to_string (numChannels) + (truePeak ? " true peak" : ""));
+            const auto input = wideSignal (numChannels, 30000);
+            writeAudio (file ("in.wav"), input);
+            const auto run = runRenderer ({ path ("in.wav"),
+                                            path ("out.wav"),
+                                            truePeak ? "--true-peak" : "--sample-peak",
+                                            "--gain",
+                                            "12",
+                                            "--attack",
+                                            "3",
+                                            "--release",
+                                            "50",
+                                            "--ceiling",
+                                            "-1" });
+            ASSERT_EQ (run.exitCode, 0) << run.errors;
+
+            auto plugin =
+                numChannels == 4
+                    ? std::unique_ptr<CorvaneAudioProcessor> (
+                        static_cast<CorvaneAudioProcessor*> (createPluginFilter()))
+                    : std::make_unique<CorvaneAudioProcessor> (
+                        product::orvalisHoa, juce::AudioChannelSet::discreteChannels (numChannels));
+            JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+            for (const auto index : parameters::stateOrder)
+                for (const auto& [knob, value] : settings)
+                    if (knob == index)
+                        plugin->setParameter (index, parameters::knob (index).toNormalised (value));
+            JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+            plugin->setTruePeakMode (truePeak);
+            plugin->prepareToPlay (48000.0, 512);
+            const int latency = plugin->getLatencySamples();
+            auto expected = input.channels;
+            for (auto& channel : expected)
+                channel.resize (input.numFrames() + static_cast<size_t> (latency), 0.0f);
+            for (size_t done = 0; done < expected[0].size(); done += 512)
             {
                 std::vector<float*> pointers;
-                for (auto& channel : *channels)
+                for (auto& channel : expected)
                     pointers.push_back (channel.data() + done);
-                juce::AudioBuffer<float> buffer (pointers.data(), numChannels, 1000);
+                juce::AudioBuffer<float> buffer (
+                    pointers.data(),
+                    numChannels,
+                    static_cast<int> (std::min<size_t> (512, expected[0].size() - done)));
                 juce::MidiBuffer midi;
-                (channels == &a ? *plugin : static_cast<juce::AudioProcessor&> (wide))
-                    .processBlock (buffer, midi);
+                plugin->processBlock (buffer, midi);
             }
+            for (auto& channel : expected)
+                channel.erase (channel.begin(), channel.begin() + latency);
+            EXPECT_TRUE (readAudio (file ("out.wav")).channels == expected);
+            EXPECT_FALSE (expected == input.channels);
         }
-        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-        EXPECT_EQ (plugin->getLatencySamples(), wide.getLatencySamples());
-        EXPECT_TRUE (a == b);
-        EXPECT_FALSE (a == input.channels);
-    }
 }
 
 TEST_F (RenderChannels, LoudnessFollowsTheLayout)
