@@ -1,6 +1,7 @@
 #include "limiter/LookaheadLimiter.h"
 
 #include "limiter/ChannelPasses.h"
+#include "limiter/TruePeakTaps.h"
 
 #include <algorithm>
 #include <cassert>
@@ -114,14 +115,14 @@ bool outputsSumToZero (const channelPasses::FrameSums& sums,
 LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
                                     float ceilingToUse,
                                     int maxChannelsToUse) :
-    peakWindow (capacityFor (maxLookaheadMsToUse)),
+    peakWindow (capacityFor (maxLookaheadMsToUse) + 2 * truePeakHoldSamples),
     interpolator (maxChannelsToUse)
 {
     const int largestN = largestLookahead (maxLookaheadMsToUse);
     delayCapacity = capacityFor (maxLookaheadMsToUse);
     ringFrames =
-        delayCapacity <= std::numeric_limits<int>::max() - TruePeakInterpolator::delaySamples
-            ? delayCapacity + TruePeakInterpolator::delaySamples
+        delayCapacity <= std::numeric_limits<int>::max() - truePeakDelaySamples
+            ? delayCapacity + truePeakDelaySamples
             : delayCapacity;
     // Every channel's delay ring, then every channel's true-peak ring, then the interpolator's
     // output for one chunk, in one block. (As several blocks, an owner that creates and deletes
@@ -164,10 +165,13 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
 
 LookaheadLimiter::~LookaheadLimiter() = default;
 
-// The window of N + 1 frames, cleared, and the attack that takes N + 1 steps.
+// The window of N + 1 frames, cleared, and the attack that takes N + 1 steps. In true-peak mode the
+// window is longer by 2 H frames (see truePeakHoldSamples) and the attack as long: with the delay
+// longer by H, a peak's gain is reached H samples before the peak leaves the delay, and held for
+// H samples after.
 void LookaheadLimiter::resizeWindow() noexcept
 {
-    peakWindow.setSize (lookaheadSamples + 1);
+    peakWindow.setSize (lookaheadSamples + 1 + (truePeak ? 2 * truePeakHoldSamples : 0));
     attackCoeff = tenthAfter (static_cast<double> (lookaheadSamples + 1));
 }
 
@@ -247,7 +251,7 @@ int LookaheadLimiter::setTruePeak (bool on)
     truePeak = on;
     // Like a look-ahead change: the detector starts afresh, the delay glides to its new length.
     startSettle();
-    peakWindow.clear();
+    resizeWindow();
     interpolator.reset();
     std::fill_n (truePeakRing, ringEntries(), 0.0f);
     std::fill_n (outputTruePeaks, largestChannelCount, 0.0f);
@@ -329,6 +333,17 @@ int LookaheadLimiter::reset() noexcept
     {
         s.gain = s.attackTarget + (s.gain - s.attackTarget) * releaseStep;
     }
+}
+
+// True-peak mode's gain law: the same, with the gain's rise from one sample to the next bounded
+// (truePeakRiseLimit), for a faster rise puts peaks between the samples of its own.
+[[gnu::always_inline]] inline void LookaheadLimiter::stepTruePeakGain (GainState& s,
+                                                                       float windowPeak) const noexcept
+{
+    const float highest = s.gain * truePeakRiseLimit;
+    stepGain (s, windowPeak);
+    if (s.gain > highest)
+        s.gain = highest;
 }
 
 // The entry before r, on the ring of delayCapacity frames that sample-peak mode has always read,
@@ -450,6 +465,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
     float* const chunkPeaks = channelPeaks;
     const float limit = ceiling;
     const bool measureTruePeaks = truePeak;
+    const int leavingDelay = n + truePeakHoldSamples; // true-peak mode: the frame leaving now
     int writePos = delayWritePos;
     float delay = smoothedDelay;
     const channelPasses::Passes& passes = *lanePasses;
@@ -459,6 +475,13 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         std::fill_n (outputTruePeaks, numCh, 0.0f);
     channelPasses::FrameSums sums;
     int summedFrames = 0;
+    // A channel whose peaks cannot reach the ceiling with the headroom leaves every frame's value
+    // at the ceiling, as its interpolated peaks would (the bound is rounded down by far more than
+    // the interpolator's own rounding).
+    const float skipUpTo = static_cast<float> (static_cast<double> (limit)
+                                               / (static_cast<double> (truePeakHeadroom)
+                                                  * static_cast<double> (truePeakTaps::largestPointGain))
+                                               * (1.0 - 1.0e-4));
 
     alignas (16) float framePeaks[kChunkLength];
     alignas (16) float frameGains[kChunkLength];
@@ -480,7 +503,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
             const float* from[largestChannelCount];
             for (int ch = 0; ch < numCh; ++ch)
                 from[ch] = channels[ch] + start;
-            interpolator.process (from, numCh, count, chunkPeaks);
+            interpolator.process (from, numCh, count, chunkPeaks, skipUpTo, passes);
             passes.truePeakFramePeaks (
                 chunkPeaks, numCh, count, limit, truePeakHeadroom, framePeaks);
         }
@@ -518,7 +541,10 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         bool glided = false;
         for (; i < count; ++i)
         {
-            stepGain (state, peakWindow.push (window, framePeaks[i]));
+            if (measureTruePeaks)
+                stepTruePeakGain (state, peakWindow.push (window, framePeaks[i]));
+            else
+                stepGain (state, peakWindow.push (window, framePeaks[i]));
             frameGains[i] = state.gain;
 
             // For a target of at least 1, |delay - target| > 1e-9 exactly when the floats differ.
@@ -559,7 +585,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
             const bool olderIsWritten =
                 d + 1 == capacity || (! measureTruePeaks && d + 1 == delayCapacity);
             const int older = r == 0 ? capacity - 1 : r - 1;
-            int leaving = w - n;
+            int leaving = w - leavingDelay;
             if (leaving < 0)
                 leaving += capacity;
             int run = std::min ({ count - k, capacity - w, capacity - r });

@@ -47,8 +47,14 @@ public:
         stays this far under the ceiling, which covers the interpolator's errors and the up to
         0.12 dB by which 4x meters of the ITU-R BS.1770 kind read tones above their true peak. */
     static constexpr float truePeakHeadroom = 1.02329299f;
+    /** In true-peak mode the gain rises by at most this factor from one sample to the next. */
+    static constexpr float truePeakRiseLimit = 1.0116f;
+    /** In true-peak mode each frame holds the gain H samples before and after it (the window is
+        longer by 2 H frames and the delay by H), so that the gain is still on either side of a
+        peak as far as the samples that make up its inter-sample value. */
+    static constexpr int truePeakHoldSamples = 32;
     /** How much longer the delay is in true-peak mode, in samples at any rate. */
-    static constexpr int truePeakDelaySamples = TruePeakInterpolator::delaySamples;
+    static constexpr int truePeakDelaySamples = TruePeakInterpolator::delaySamples + truePeakHoldSamples;
     /** A look-ahead change or a peak-mode switch starts a settle phase, whose releases take this
         long (ms), only while the release time is shorter than this. */
     static constexpr float settleReleaseLimitMs = 75.0f;
@@ -137,6 +143,7 @@ private:
     int olderEntry (int writePos, int r, int d) const noexcept;
     float detectorValue (const float* const* channels, int i) const noexcept;
     void stepGain (GainState&, float windowPeak) const noexcept;
+    void stepTruePeakGain (GainState&, float windowPeak) const noexcept;
     void processEachChannel (float* const* channels, int numSamples) noexcept;
     void processChannels (float* const* channels, int numSamples) noexcept;
 
