@@ -10,6 +10,7 @@
 // the true-peak meters, which skip stretches that cannot raise a peak).
 #include "BenchSignal.h"
 #include "render/DemoSceneReader.h"
+#include "render/FloatWavWriter.h"
 #include "render/InputFile.h"
 #include "render/LoudnessMeter.h"
 #include "render/RenderJob.h"
@@ -178,14 +179,9 @@ void BM_WriteOutput (benchmark::State& state)
     for (auto _ : state)
     {
         {
+            // As the job writes 32-bit float WAV.
             std::unique_ptr<juce::AudioFormatWriter> writer (
-                juce::WavAudioFormat().createWriterFor (
-                    new juce::FileOutputStream (output, 1 << 18),
-                    rate,
-                    juce::AudioChannelSet::discreteChannels (4),
-                    32,
-                    {},
-                    0));
+                new FloatWavWriter (new juce::FileOutputStream (output, 1 << 18), rate, 4));
             for (int i = 0; i < frames; i += blockSize)
             {
                 const float* pointers[] = { signal[0].data() + i,

@@ -1,8 +1,9 @@
 #include "render/BatchRender.h"
 
+#include "render/Platform.h"
+
 #include <algorithm>
 #include <chrono>
-#include <sched.h>
 #include <thread>
 
 namespace
@@ -24,11 +25,7 @@ BatchRender::BatchRender (const RenderContext& c, RenderPlan& p, std::function<b
 
 int BatchRender::availableCores()
 {
-    cpu_set_t set;
-    CPU_ZERO (&set);
-    if (sched_getaffinity (0, sizeof (set), &set) == 0)
-        return std::max (1, CPU_COUNT (&set));
-    return static_cast<int> (std::max (1u, std::thread::hardware_concurrency()));
+    return Platform::availableCores();
 }
 
 void BatchRender::renderOne (size_t index, const Listener& listener)
@@ -94,18 +91,28 @@ void BatchRender::renderOne (size_t index, const Listener& listener)
 
 void BatchRender::worker (const Listener& listener)
 {
+    const auto tellCaller = [this]
+    {
+        {
+            const std::lock_guard<std::mutex> lock (wakeLock);
+            ++finishedSinceLook;
+        }
+        wake.notify_one();
+    };
     for (;;)
     {
         const auto slot = nextInOrder.fetch_add (1);
         if (slot >= order.size() || shouldStop())
         {
             activeWorkers.fetch_sub (1, std::memory_order_release);
+            tellCaller();
             return;
         }
         const auto index = order[slot];
         renderOne (index, listener);
         fractionDone[index].store (1.0, std::memory_order_relaxed);
         finishedState[index].store (1, std::memory_order_release);
+        tellCaller();
     }
 }
 
@@ -177,7 +184,10 @@ void BatchRender::run (ProgressLine& progress, const Listener& listener)
         if (running)
         {
             progress.show (told, static_cast<int> (n), fraction, seconds, expected);
-            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+            std::unique_lock<std::mutex> lock (wakeLock);
+            wake.wait_for (
+                lock, std::chrono::milliseconds (50), [this] { return finishedSinceLook > 0; });
+            finishedSinceLook = 0;
         }
         else
             progress.clear();

@@ -5,8 +5,10 @@
 #include "render/RenderPlan.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 /**
@@ -55,4 +57,8 @@ private:
     std::unique_ptr<std::atomic<double>[]> secondsExpected; // of audio, once the input is open
     std::unique_ptr<std::atomic<int>[]> finishedState; // 0 waiting or running, 1 finished, 2 told
     std::atomic<int> activeWorkers { 0 };
+    // Wakes the calling thread as a file finishes, so it tells it (and ends the run) at once.
+    std::mutex wakeLock;
+    std::condition_variable wake;
+    int finishedSinceLook = 0; // guarded by wakeLock
 };

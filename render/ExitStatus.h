@@ -2,7 +2,7 @@
 
 /**
     orvalis-render's exit status, as README.md lists it. When several apply to a run, the first
-    of failed, targetMissed and truncated is given.
+    of failed, targetMissed, offTarget and truncated is given.
 */
 enum class ExitStatus : int
 {
@@ -11,6 +11,7 @@ enum class ExitStatus : int
     usage = 2,         // bad command line, or a batch whose outputs clash (before any render)
     truncated = 3,     // an input held less than its header promised
     targetMissed = 4,  // an output is above --target-true-peak
+    offTarget = 5,     // an output's loudness could not be brought to --target-loudness
     interrupted = 130, // SIGINT (Ctrl-C)
     terminated = 143   // SIGTERM
 };

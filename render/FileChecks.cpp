@@ -1,7 +1,8 @@
 #include "render/FileChecks.h"
 
+#include "render/Platform.h"
+
 #include <filesystem>
-#include <unistd.h>
 
 namespace FileChecks
 {
@@ -13,7 +14,7 @@ juce::File resolve (const juce::String& path)
 bool sameFile (const juce::File& a, const juce::File& b)
 {
     namespace fs = std::filesystem;
-    const fs::path pa (a.getFullPathName().toStdString()), pb (b.getFullPathName().toStdString());
+    const auto pa = Platform::pathOf (a), pb = Platform::pathOf (b);
     std::error_code error;
     if (fs::exists (pa, error) && fs::exists (pb, error) && fs::equivalent (pa, pb, error))
         return true;
@@ -28,7 +29,7 @@ std::optional<juce::String> checkReadable (const juce::File& file, const juce::S
         return shownName + ": is a folder, not a file";
     if (! file.existsAsFile())
         return shownName + ": no such file";
-    if (::access (file.getFullPathName().toRawUTF8(), R_OK) != 0)
+    if (! Platform::canRead (file))
         return shownName + ": cannot be read (permission denied)";
     return std::nullopt;
 }
@@ -46,8 +47,7 @@ std::optional<juce::String> checkWritable (const juce::File& file, const juce::S
 std::optional<juce::String> moveInto (const juce::File& temporary, const juce::File& target)
 {
     std::error_code error;
-    std::filesystem::rename (
-        temporary.getFullPathName().toStdString(), target.getFullPathName().toStdString(), error);
+    std::filesystem::rename (Platform::pathOf (temporary), Platform::pathOf (target), error);
     if (error)
         return juce::String (error.message());
     return std::nullopt;

@@ -2,10 +2,10 @@
 
 #include <juce_core/juce_core.h>
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 
 /**
@@ -24,5 +24,5 @@ public:
 
 private:
     std::map<std::string, size_t> paths;
-    std::map<std::pair<dev_t, ino_t>, size_t> nodes;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, size_t> nodes;
 };

@@ -15,6 +15,7 @@ Usage:
   orvalis-render INPUT OUTPUT [options]
   orvalis-render --out-dir DIR INPUT... [options]
   orvalis-render --demo OUTPUT [options]
+  orvalis-render --merge-reports OUT.json|OUT.csv IN.json...
 
 Runs the Orvalis look-ahead limiter - the very processor of the plug-in - over a whole
 file. One gain acts on all four channels, so limiting lowers the whole sound field
@@ -45,6 +46,19 @@ Batch form:
   -j N, --jobs N   N workers, each rendering one file at a time with its own processor
                    (default: one per core this process may use)
   --plot DIR       with --out-dir, the pictures go to DIR, as OUTPUT.png below it
+  --shard K/N      render only the K-th of N shares of the inputs (K = 1..N), for running
+                   one batch on N machines or as N jobs of a cluster: every machine given
+                   the same inputs makes the same shares (balanced by the files' sizes),
+                   each input is in exactly one, and each output is bit for bit what one
+                   unsharded batch writes. The batch's checks are made on all its inputs.
+                   A shard that gets no file ends with status 0.
+  --merge-reports OUT IN...
+                   join the JSON reports of the N shards (or of whole batches made with the
+                   same settings) into OUT (.json or .csv), as one batch would have written
+                   it, with the summary worked out again. Reports of different settings,
+                   shards of different batches, a shard missing or given twice, and
+                   reports that share an input are refused (exit status 2); otherwise the
+                   exit status is the merged batch's.
 On a terminal one progress line shows files done, audio done, the speed and the time
 left; otherwise a plain progress line every 10 s. A line per file as it finishes, then a
 summary. Ctrl-C stops at once: finished outputs stay, unfinished ones are removed.
@@ -56,10 +70,21 @@ Report and delivery checks (both forms):
   --target-true-peak DB
                    fail the run (exit status 4) for every output whose true peak on any
                    channel is above DB dBTP (-60..+20); the outputs stay in place
+  --target-loudness LUFS
+                   bring each output's integrated loudness of W to LUFS (-60..0) within
+                   0.1 LU, the ceiling held: the input's loudness is measured, then trial
+                   renders through the limiter correct the gain until the output lands
+                   there (limiting lowers the loudness), and the file is written at that
+                   gain. Louder inputs are attenuated by the renderer before the processor
+                   (at most 40 dB); quieter ones get the processor's input gain (at most
+                   60 dB). Replaces --gain. A target that cannot be met (silence, more
+                   than those gains, or a limiter that holds the output below it) is
+                   reported per file as off-target (exit status 5); the output is written
+                   at the closest gain found.
   --convention C   ambix (the default) or fuma: the loudness is that of W, channel 1, as
                    ambiX's W; FuMa's W is 3 dB lower, so with fuma it is raised by 3.01 dB
   --input-loudness also measure the input's loudness (the output's always is); costs
-                   about a fifth of the speed
+                   about a tenth of the speed
 
 Limiter settings (the plug-in's four knobs, in their units):
   --gain DB        input gain, {gain}
@@ -122,7 +147,7 @@ frequency; a true peak is never shown below its sample peak). It also shows the
 largest gain reduction - the input peak after the input gain over the output peak, in
 10 ms windows - the share of the frames during which the limiter held the output more
 than 0.001 dB below the input after gain, the integrated loudness and loudness range of W
-(ITU-R BS.1770-4 / EBU R128 through libebur128), the latency in samples and the speed as a
+(ITU-R BS.1770-4 / EBU Tech 3342, gated exactly), the latency in samples and the speed as a
 multiple of real time. A progress bar appears on a terminal for inputs longer than 5
 seconds.
 
@@ -135,15 +160,19 @@ infinity) are replaced by silence, with a warning.
 
 Exit status: 0 done; 1 a file could not be read or written (in the batch form: any
 file, or none was four-channel audio); 2 bad command line; 3 an input was truncated
-(its output holds what the file held); 4 an output is above --target-true-peak; 130 or
-143 interrupted (Ctrl-C, SIGTERM): unfinished outputs are removed and what was there
-before is left as it was. When several apply, the first of 1, 4, 3 is given.
+(its output holds what the file held); 4 an output is above --target-true-peak; 5 an
+output misses --target-loudness; 130 or 143 interrupted (Ctrl-C, SIGTERM): unfinished
+outputs are removed and what was there before is left as it was. When several apply,
+the first of 1, 4, 5, 3 is given.
 
 Examples:
   orvalis-render --demo out/demo.wav --plot out/demo.png
   orvalis-render concert.wav concert-limited.wav --gain 6 --ceiling -1
   orvalis-render take3.flac take3-limited.flac --format flac --attack 5 --release 200
   orvalis-render --out-dir limited/ day1/ day2/ --ceiling -1 --report limited/report.json
+  orvalis-render --out-dir limited/ takes/ --target-loudness -23 --true-peak --ceiling -1
+  orvalis-render --out-dir limited/ takes/ --shard 2/8 --report reports/2.json
+  orvalis-render --merge-reports limited/report.csv reports/*.json
 )";
 
 juce::String number (float value)

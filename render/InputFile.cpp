@@ -1,6 +1,7 @@
 #include "render/InputFile.h"
 
 #include "render/FlacFrameSource.h"
+#include "render/FloatWavFrameSource.h"
 #include "render/ReaderFrameSource.h"
 
 #include <algorithm>
@@ -27,6 +28,7 @@ struct HeaderCheck
     juce::int64 declaredFrames = -1;
     juce::int64 presentFrames = -1;
     juce::String note;
+    juce::int64 dataStart = -1; // where the frames begin (WAV)
 };
 
 Patch littleEndian (juce::int64 offset, std::uint64_t value, int numBytes)
@@ -162,6 +164,7 @@ std::optional<HeaderCheck> checkWav (HeaderBytes& h)
                 return std::nullopt;
             HeaderCheck check;
             const juce::int64 dataStart = pos + 8;
+            check.dataStart = dataStart;
             const juce::int64 available = size - dataStart;
             std::uint64_t declared = length;
             bool placeholder = length == 0 || length == noLength32;
@@ -393,6 +396,18 @@ InputFile InputFile::open (const juce::File& file)
         }
         else
             result.declaredFrames = reader->lengthInSamples;
+        if (wav && check && check->dataStart > 0 && reader->usesFloatingPointData
+            && reader->bitsPerSample == 32 && reader->lengthInSamples == check->presentFrames)
+        {
+            // 32-bit float frames are read as they lie in the file, without JUCE's layers.
+            result.source = std::make_unique<FloatWavFrameSource> (file,
+                                                                   check->dataStart,
+                                                                   reader->lengthInSamples,
+                                                                   result.numChannels,
+                                                                   result.sampleRate);
+            if (static_cast<FloatWavFrameSource*> (result.source.get())->openedOk())
+                return result;
+        }
         result.source = std::make_unique<ReaderFrameSource> (
             std::move (reader), [streamView] { return streamView->hadShortRead(); });
         return result;

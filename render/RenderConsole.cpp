@@ -34,10 +34,12 @@ void printFileSummary (const FileResult& result, const RenderContext& context)
               << RenderOptions::formatName (result.format) << ", "
               << (context.options.raw ? "raw (delayed by the latency)" : "aligned with the input")
               << "\n";
-    std::cout << "settings   input gain " << juce::String (p.gainDb, 2) << " dB, attack "
-              << juce::String (p.attackMs, 3) << " ms, release " << juce::String (p.releaseMs, 2)
-              << " ms, ceiling " << juce::String (p.ceilingDb, 2) << (p.truePeak ? " dBTP" : " dB")
-              << "\n";
+    std::cout << "settings   input gain " << juce::String (p.gainDb, 2) << " dB";
+    if (p.preGainDb != 0.0f)
+        std::cout << " after " << juce::String (p.preGainDb, 2) << " dB of attenuation";
+    std::cout << ", attack " << juce::String (p.attackMs, 3) << " ms, release "
+              << juce::String (p.releaseMs, 2) << " ms, ceiling " << juce::String (p.ceilingDb, 2)
+              << (p.truePeak ? " dBTP" : " dB") << "\n";
     std::cout << "mode       "
               << (p.truePeak ? "true peak: the ceiling holds the output's true peaks (dBTP)"
                              : "sample peak: the ceiling holds the output's samples (dBFS)")
@@ -93,6 +95,17 @@ void printFileSummary (const FileResult& result, const RenderContext& context)
                   << (*result.meetsTarget ? " meets" : " exceeds") << " the target of "
                   << juce::String (*context.options.targetTruePeakDb, 2) << " dBTP\n";
 
+    if (const auto& target = result.loudnessTarget)
+    {
+        std::cout << "target     loudness " << juce::String (*context.options.targetLoudnessLufs, 2)
+                  << " LUFS " << (target->met ? "met" : "not met") << ": "
+                  << juce::String (p.gainAppliedDb(), 2) << " dB of gain before the limiter, "
+                  << target->passes << " passes";
+        if (! target->met)
+            std::cout << "; " << target->reason;
+        std::cout << "\n";
+    }
+
     const double speed = stats.wallSeconds > 0.0 ? seconds / stats.wallSeconds : 0.0;
     const double processorSpeed =
         stats.processorSeconds > 0.0 ? seconds / stats.processorSeconds : 0.0;
@@ -108,6 +121,10 @@ void warnAboutFile (const FileResult& result)
     if (result.status == FileStatus::truncated)
         warn (result.inputName + " is " + result.lengthNote
               + "; only the frames present were rendered");
+    if (result.status == FileStatus::offTarget)
+        warn (result.outputName + " was written, but its loudness target of "
+              + juce::String (result.loudnessTarget->targetLufs, 2)
+              + " LUFS was not met: " + result.loudnessTarget->reason);
     if (stats.nonFiniteInputSamples > 0)
         warn (juce::String (stats.nonFiniteInputSamples)
               + " input samples were not finite numbers and became silence");
@@ -118,10 +135,15 @@ void warnAboutFile (const FileResult& result)
               + "; use --format wav32 or a ceiling at or below 0 dB");
 }
 
-void printBatchStart (size_t files, const juce::String& outDir, int workers)
+void printBatchStart (size_t files, size_t batchFiles, const RenderContext& context, int workers)
 {
-    std::cout << "batch      " << files << (files == 1 ? " file" : " files") << " into " << outDir
-              << " on " << workers << (workers == 1 ? " worker" : " workers") << std::endl;
+    const auto& options = context.options;
+    std::cout << "batch      " << files << (files == 1 ? " file" : " files");
+    if (options.shard)
+        std::cout << " (shard " << options.shard->index << "/" << options.shard->count << " of "
+                  << batchFiles << ")";
+    std::cout << " into " << options.outDir << " on " << workers
+              << (workers == 1 ? " worker" : " workers") << std::endl;
 }
 
 void printFileLine (const FileResult& r, int position, size_t count, const RenderContext& context)
@@ -142,12 +164,16 @@ void printFileLine (const FileResult& r, int position, size_t count, const Rende
                               2)
              << " %, true peak " << decibels (r.largestOutputTruePeak(), "dBTP");
         if (s.outputLoudness && s.outputLoudness->integratedLufs)
-            line << ", W " << juce::String (*s.outputLoudness->integratedLufs, 1) << " LUFS";
+            line << ", W "
+                 << juce::String (*s.outputLoudness->integratedLufs, r.loudnessTarget ? 2 : 1)
+                 << " LUFS";
+        if (r.loudnessTarget)
+            line << " after " << juce::String (r.knobs.gainAppliedDb(), 2) << " dB";
         if (r.meetsTarget.has_value() && ! *r.meetsTarget)
             line << " (above the target of " << juce::String (*context.options.targetTruePeakDb, 2)
                  << " dBTP)";
-        if (r.lengthNote.isNotEmpty())
-            line << "\n        note: " << r.lengthNote;
+        if (r.notes().isNotEmpty())
+            line << "\n        note: " << r.notes();
         if (r.error.isNotEmpty())
             line << "\n        " << r.error;
     }
@@ -161,7 +187,10 @@ void printFileLine (const FileResult& r, int position, size_t count, const Rende
 void printBatchSummary (const RunTotals& t, const RunSummary& summary, const RenderContext& context)
 {
     std::cout << "summary    " << t.files << " files: " << t.done << " done, " << t.truncated
-              << " truncated, " << t.skipped << " skipped, " << t.failed << " failed";
+              << " truncated, ";
+    if (context.options.targetLoudnessLufs)
+        std::cout << t.offTarget << " off-target, ";
+    std::cout << t.skipped << " skipped, " << t.failed << " failed";
     if (summary.interrupted)
         std::cout << ", " << t.interrupted << " interrupted (removed), " << t.notStarted
                   << " not started";
@@ -175,6 +204,11 @@ void printBatchSummary (const RunTotals& t, const RunSummary& summary, const Ren
                   << (t.targetMissed == 1 ? " output exceeds" : " outputs exceed")
                   << " the true-peak target of "
                   << juce::String (*context.options.targetTruePeakDb, 2) << " dBTP\n";
+    if (context.options.targetLoudnessLufs.has_value())
+        std::cout << "target     " << t.offTarget
+                  << (t.offTarget == 1 ? " output misses" : " outputs miss")
+                  << " the loudness target of "
+                  << juce::String (*context.options.targetLoudnessLufs, 2) << " LUFS\n";
 }
 
 void printReportNames (const RenderContext& context)

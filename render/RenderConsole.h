@@ -23,8 +23,9 @@ void printFileSummary (const FileResult& result, const RenderContext& context);
 /** The single-file form's warnings after the summary: truncated, non-finite or clipped samples. */
 void warnAboutFile (const FileResult& result);
 
-/** The batch form's first line: how many files, where to, on how many workers. */
-void printBatchStart (size_t files, const juce::String& outDir, int workers);
+/** The batch form's first line: how many files (of the batch's, in a shard), where to, on how
+    many workers. */
+void printBatchStart (size_t files, size_t batchFiles, const RenderContext& context, int workers);
 
 /** The batch form's line for a file as it finishes, the position-th of count. */
 void printFileLine (const FileResult& result,

@@ -2,6 +2,7 @@
 
 #include "render/InputFile.h"
 #include "render/RenderModel.h"
+#include "render/RenderSession.h"
 
 #include <functional>
 
@@ -25,7 +26,8 @@ public:
 
     /**
         Renders the opened input. plot, unless empty, is drawn once the output is in place.
-        progress gets input frames done and the expected total.
+        progress gets input frames done and the expected total (of every pass, when
+        --target-loudness renders trials first).
     */
     void render (const juce::File& output,
                  RenderOptions::Format format,
@@ -40,10 +42,46 @@ public:
     static constexpr double maxSampleRate = 192000.0;
 
 private:
+    /** The input gain of a pass: the knob (0 dB and up) and the renderer's attenuation. */
+    struct PassGains
+    {
+        bool chosen = false; // else the options' and the settings document's gain
+        float knobDb = 0.0f, preGainDb = 0.0f;
+    };
+    struct Pass
+    {
+        RenderSession::Result outcome = RenderSession::Result::finished;
+        RenderStats stats;
+        KnobSettings knobs;
+    };
+
+    /**
+        One render of the input through a fresh processor. Without a writer nothing is written
+        and only the output's loudness is measured (a trial).
+    */
+    Pass runPass (const PassGains& gains,
+                  juce::AudioFormatWriter* writer,
+                  RenderOptions::Format format,
+                  const std::function<bool()>& shouldStop,
+                  const std::function<void (juce::int64, juce::int64)>& progress);
+    /**
+        --target-loudness: measures the input, renders trials until the output's loudness is
+        within 0.05 LU of the target or cannot get closer, and leaves the input open again for
+        the render written. The gain to render with (the closest one when the target cannot be
+        met, the reason in the result), or none when a pass was interrupted or failed.
+    */
+    std::optional<PassGains>
+    chooseLoudnessGain (const std::function<bool()>& shouldStop,
+                        const std::function<void (juce::int64, juce::int64)>& progress,
+                        RenderSession::Result& outcome);
+    bool reopenInput();
     bool drawPlot (const juce::File& plot);
 
     const RenderContext& context;
     FileResult& result;
     Warn warn;
     InputFile input;
+    juce::File inputFile;
+    std::optional<Loudness> measuredInput; // by --target-loudness's first pass
+    juce::int64 progressShown = 0;         // frames, over --target-loudness's passes
 };

@@ -9,6 +9,11 @@ float KnobSettings::linearGain() const
     return parameters::decibelsToGain (gainDb);
 }
 
+float KnobSettings::linearPreGain() const
+{
+    return preGainDb == 0.0f ? 1.0f : parameters::decibelsToGain (preGainDb);
+}
+
 juce::String RenderContext::modeName() const
 {
     return ::modeName (selectsTruePeak (options, settings));
@@ -24,6 +29,8 @@ juce::String statusName (FileStatus status)
             return "done";
         case FileStatus::truncated:
             return "truncated";
+        case FileStatus::offTarget:
+            return "off-target";
         case FileStatus::skipped:
             return "skipped";
         case FileStatus::failed:
@@ -32,6 +39,16 @@ juce::String statusName (FileStatus status)
             return "interrupted";
     }
     return {};
+}
+
+juce::String FileResult::notes() const
+{
+    auto text = lengthNote;
+    if (loudnessTarget && ! loudnessTarget->met)
+        text << (text.isEmpty() ? "" : "; ") << "loudness target of "
+             << juce::String (loudnessTarget->targetLufs, 2)
+             << " LUFS not met: " << loudnessTarget->reason;
+    return text;
 }
 
 float FileResult::largestOutputTruePeak() const
@@ -56,6 +73,9 @@ RunTotals totalsOf (const std::vector<FileResult>& files)
                 break;
             case FileStatus::truncated:
                 ++t.truncated;
+                break;
+            case FileStatus::offTarget:
+                ++t.offTarget;
                 break;
             case FileStatus::skipped:
                 ++t.skipped;
@@ -83,17 +103,21 @@ RunTotals totalsOf (const std::vector<FileResult>& files)
 
 ExitStatus exitStatusFor (const std::vector<FileResult>& files)
 {
-    bool failed = false, missed = false, truncated = false, rendered = false;
+    bool failed = false, missed = false, offTarget = false, truncated = false, rendered = false;
     for (const auto& r : files)
     {
         // A picture that could not be drawn fails the run too, though the output is in place.
         failed =
             failed || r.status == FileStatus::failed || (r.error.isNotEmpty() && r.wasRendered());
         missed = missed || (r.meetsTarget.has_value() && ! *r.meetsTarget);
+        offTarget = offTarget || r.status == FileStatus::offTarget;
         truncated = truncated || r.status == FileStatus::truncated;
         rendered = rendered || r.wasRendered();
     }
     if (failed || ! rendered)
         return ExitStatus::failed;
-    return missed ? ExitStatus::targetMissed : truncated ? ExitStatus::truncated : ExitStatus::done;
+    return missed      ? ExitStatus::targetMissed
+           : offTarget ? ExitStatus::offTarget
+           : truncated ? ExitStatus::truncated
+                       : ExitStatus::done;
 }

@@ -21,9 +21,16 @@ struct KnobSettings
     float releaseMs = parameters::knob (parameters::releaseTime).defaultValue;
     float ceilingDb = parameters::knob (parameters::maxPeakLevel).defaultValue;
     bool truePeak = false; // the peaks the ceiling holds: true peaks (dBTP) or samples (dBFS)
+    // The renderer's own attenuation before the processor (0 or below), which --target-loudness
+    // uses for inputs louder than the target: the processor's input gain goes no lower than 0 dB.
+    float preGainDb = 0.0f;
 
     /** The linear input gain. */
     float linearGain() const;
+    /** The linear gain before the processor. */
+    float linearPreGain() const;
+    /** All the gain the input gets before the limiter, in dB. */
+    float gainAppliedDb() const { return preGainDb + gainDb; }
 };
 
 /** What every file of a run shares: the options and the settings document. */
@@ -43,6 +50,7 @@ enum class FileStatus
     notStarted,
     done,
     truncated, // done, but the input holds less than its header promises
+    offTarget, // done, but its loudness could not be brought to --target-loudness
     skipped,   // audio, but not four channels at a rate the limiter runs at
     failed,
     interrupted
@@ -60,6 +68,15 @@ struct Loudness
 
 /** One linear level per channel. */
 using ChannelLevels = std::vector<float>;
+
+/** How --target-loudness went for a file. */
+struct LoudnessTargetResult
+{
+    double targetLufs = 0.0;
+    bool met = false;
+    int passes = 0;      // reads of the input: the measurement, the trials and the render written
+    juce::String reason; // why the target was not met
+};
 
 /** What a render measured. Peaks are linear; the gain reduction is in dB. */
 struct RenderStats
@@ -84,7 +101,8 @@ struct FileResult
 {
     juce::String inputName, outputName, plotName; // as given or as derived
     FileStatus status = FileStatus::notStarted;
-    juce::String error; // "NAME: reason" when skipped or failed (or for a plot that failed)
+    juce::String error;    // "NAME: reason" when skipped or failed (or for a plot that failed)
+    size_t batchIndex = 0; // the file's place among all the inputs of the batch, shards or not
 
     // The input as found.
     juce::String inputFormat;
@@ -99,13 +117,17 @@ struct FileResult
     juce::String mode;
     bool rendered = false;
     RenderStats stats;
-    std::optional<bool> meetsTarget; // with --target-true-peak
-    double seconds = 0.0;            // wall time of the whole file
+    std::optional<bool> meetsTarget;                    // with --target-true-peak
+    std::optional<LoudnessTargetResult> loudnessTarget; // with --target-loudness, once rendered
+    double seconds = 0.0;                               // wall time of the whole file
 
     bool wasRendered() const
     {
-        return status == FileStatus::done || status == FileStatus::truncated;
+        return status == FileStatus::done || status == FileStatus::truncated
+               || status == FileStatus::offTarget;
     }
+    /** The length note and, for a missed loudness target, why it was missed. */
+    juce::String notes() const;
     /** The largest true peak of the output's channels, linear (0 before it is rendered). */
     float largestOutputTruePeak() const;
 };
@@ -118,12 +140,13 @@ struct RunSummary
     int workers = 1;
     ExitStatus exitStatus = ExitStatus::done;
     bool interrupted = false;
+    size_t batchFiles = 0; // the inputs of the whole batch: more than files in a shard
 };
 
 /** Counts per status, and the totals of the files rendered. */
 struct RunTotals
 {
-    int files = 0, done = 0, truncated = 0, skipped = 0, failed = 0, interrupted = 0,
+    int files = 0, done = 0, truncated = 0, offTarget = 0, skipped = 0, failed = 0, interrupted = 0,
         notStarted = 0, targetMissed = 0;
     double audioSeconds = 0.0;
     juce::int64 frames = 0, limitedFrames = 0;
@@ -135,6 +158,6 @@ RunTotals totalsOf (const std::vector<FileResult>& files);
 
 /**
     The exit status the files give: failed when any failed (a picture that could not be drawn
-    included) or none was rendered, else targetMissed, else truncated, else done.
+    included) or none was rendered, else targetMissed, else offTarget, else truncated, else done.
 */
 ExitStatus exitStatusFor (const std::vector<FileResult>& files);

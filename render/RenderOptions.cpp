@@ -14,6 +14,7 @@ struct Range
 };
 
 const Range targetRange { "--target-true-peak", -60.0, 20.0, "-60..+20 dBTP" };
+const Range loudnessRange { "--target-loudness", -60.0, 0.0, "-60..0 LUFS" };
 
 /** The knob an option sets (--gain, --attack, --release, --ceiling), or nullptr. */
 const parameters::Knob* knobFor (const juce::String& option)
@@ -50,7 +51,7 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
                                                   RenderOptions& result)
 {
     RenderOptions options;
-    juce::StringArray positional;
+    juce::StringArray positional, otherOptions;
     bool onlyPositional = false;
 
     for (int i = 0; i < args.size(); ++i)
@@ -81,10 +82,11 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
         }
 
         const auto* knob = knobFor (arg);
-        const bool takesValue = knob != nullptr || arg == "--block" || arg == "--settings"
-                                || arg == "--plot" || arg == "--format" || arg == "--out-dir"
-                                || arg == "--jobs" || arg == "--report"
-                                || arg == "--target-true-peak" || arg == "--convention";
+        const bool takesValue =
+            knob != nullptr || arg == "--block" || arg == "--settings" || arg == "--plot"
+            || arg == "--format" || arg == "--out-dir" || arg == "--jobs" || arg == "--report"
+            || arg == "--target-true-peak" || arg == "--convention" || arg == "--target-loudness"
+            || arg == "--shard" || arg == "--merge-reports";
         if (takesValue && ! hasInlineValue)
         {
             if (i + 1 >= args.size())
@@ -93,6 +95,9 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
         }
         else if (! takesValue && hasInlineValue)
             return arg + " takes no value";
+
+        if (arg != "--merge-reports" && arg != "--help" && arg != "-h" && arg != "--version")
+            otherOptions.add (arg);
 
         if (arg == "--help" || arg == "-h")
             options.help = true;
@@ -165,6 +170,32 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
                 return error;
             options.targetTruePeakDb = number;
         }
+        else if (arg == "--target-loudness")
+        {
+            double number = 0.0;
+            if (auto error = parseNumber (value, loudnessRange, number))
+                return error;
+            options.targetLoudnessLufs = number;
+        }
+        else if (arg == "--shard")
+        {
+            const auto k = value.upToFirstOccurrenceOf ("/", false, false).trim();
+            const auto n = value.fromFirstOccurrenceOf ("/", false, false).trim();
+            const auto whole = [] (const juce::String& t)
+            { return t.isNotEmpty() && t.length() <= 6 && t.containsOnly ("0123456789"); };
+            if (! value.containsChar ('/') || ! whole (k) || ! whole (n) || n.getIntValue() < 1
+                || k.getIntValue() < 1 || k.getIntValue() > n.getIntValue())
+                return "--shard needs K/N with 1 <= K <= N (the K-th of N shares), got '" + value
+                       + "'";
+            options.shard = Shard { k.getIntValue(), n.getIntValue() };
+        }
+        else if (arg == "--merge-reports")
+        {
+            if (! value.endsWithIgnoreCase (".json") && ! value.endsWithIgnoreCase (".csv"))
+                return "--merge-reports needs an OUT file ending in .json or .csv, got '" + value
+                       + "'";
+            options.mergeOutput = value;
+        }
         else if (arg == "--convention")
         {
             if (value.equalsIgnoreCase ("ambix"))
@@ -195,6 +226,23 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
         return std::nullopt;
     }
 
+    if (options.isMerge())
+    {
+        if (! otherOptions.isEmpty())
+            return "--merge-reports takes only report files, not " + otherOptions[0];
+        if (positional.isEmpty())
+            return juce::String ("--merge-reports needs at least one IN.json report");
+        for (const auto& name : positional)
+            if (! name.endsWithIgnoreCase (".json"))
+                return "--merge-reports joins JSON reports; '" + name + "' is not one";
+        options.mergeInputs = positional;
+        result = options;
+        return std::nullopt;
+    }
+    if (options.targetLoudnessLufs && options.knobValues[parameters::inputGain].has_value())
+        return juce::String (
+            "--gain and --target-loudness cannot both be given: the target chooses the gain");
+
     if (options.isBatch())
     {
         if (options.demo)
@@ -210,6 +258,8 @@ std::optional<juce::String> RenderOptions::parse (const juce::StringArray& args,
     }
     if (options.jobs > 0)
         return juce::String ("-j needs the batch form (--out-dir DIR INPUT...)");
+    if (options.shard)
+        return juce::String ("--shard needs the batch form (--out-dir DIR INPUT...)");
 
     const int wanted = options.demo ? 1 : 2;
     if (positional.size() < wanted)

@@ -39,6 +39,16 @@ struct RenderOptions
     int jobs = 0;                  // 0: one worker per core
     juce::StringArray reportFiles; // .json or .csv
     std::optional<double> targetTruePeakDb;
+    std::optional<double> targetLoudnessLufs; // --target-loudness: the input gain chosen per file
+    // --shard K/N: the batch form renders the K-th of N shares of its inputs (K from 1).
+    struct Shard
+    {
+        int index = 1, count = 1;
+    };
+    std::optional<Shard> shard;
+    // --merge-reports OUT IN...: joins the JSON reports of shards (or of batches) into OUT.
+    juce::String mergeOutput;
+    juce::StringArray mergeInputs;
     Convention convention = Convention::ambiX;
     bool inputLoudness = false; // the output's loudness is always measured
     // The knobs in their units, by parameters::Index (--gain, --attack, --release, --ceiling).
@@ -56,6 +66,7 @@ struct RenderOptions
     static std::optional<juce::String> parse (const juce::StringArray& args, RenderOptions& result);
 
     bool isBatch() const { return outDir.isNotEmpty(); }
+    bool isMerge() const { return mergeOutput.isNotEmpty(); }
 
     /** The format to write: --format if given, else FLAC for a .flac name, else 32-bit float WAV. */
     Format outputFormat() const;

@@ -1,6 +1,7 @@
 #include "render/RenderPlan.h"
 
 #include "render/FileChecks.h"
+#include "render/Platform.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -57,7 +58,12 @@ juce::String outputNameFor (const juce::String& relative, RenderOptions::Format 
 
 juce::String joinName (const juce::String& folder, const juce::String& relative)
 {
-    return folder.endsWithChar ('/') ? folder + relative : folder + "/" + relative;
+    // Below the folder as given, the names as the system writes them: day1/a/b.wav on Linux,
+    // D:\day1\a\b.wav on Windows.
+    const auto separator = juce::File::getSeparatorString();
+    const auto native = relative.replace ("/", separator);
+    return folder.endsWith ("/") || folder.endsWith (separator) ? folder + native
+                                                                : folder + separator + native;
 }
 } // namespace
 
@@ -107,9 +113,8 @@ void RenderPlan::addInput (const juce::String& argument)
     // (our own temporary files among them) and the output folder, should it be inside.
     std::vector<std::pair<juce::String, juce::File>> found;
     std::error_code error;
-    const fs::path root (given.getFullPathName().toStdString());
-    const auto outPath =
-        fs::weakly_canonical (fs::path (outDir.getFullPathName().toStdString()), error);
+    const auto root = Platform::pathOf (given);
+    const auto outPath = fs::weakly_canonical (Platform::pathOf (outDir), error);
     for (fs::recursive_directory_iterator
              it (root, fs::directory_options::skip_permission_denied, error),
          end;
@@ -118,9 +123,9 @@ void RenderPlan::addInput (const juce::String& argument)
     {
         if (error)
             break;
-        const auto name = it->path().filename().string();
+        const auto name = Platform::textOf (it->path().filename());
         std::error_code statError;
-        if (name.rfind (".", 0) == 0
+        if (name.startsWithChar ('.')
             || (it->is_directory (statError)
                 && fs::weakly_canonical (it->path(), statError) == outPath
                 && fs::weakly_canonical (root, statError) != outPath))
@@ -131,9 +136,9 @@ void RenderPlan::addInput (const juce::String& argument)
         }
         if (! it->is_regular_file (statError) || ! isAudioName (name))
             continue;
-        const auto relative =
-            juce::String (fs::relative (it->path(), root, statError).generic_string());
-        found.emplace_back (relative, juce::File (juce::String (it->path().string())));
+        const auto relative = juce::String::fromUTF8 (
+            fs::relative (it->path(), root, statError).generic_u8string().c_str());
+        found.emplace_back (relative, juce::File (Platform::textOf (it->path())));
     }
     std::sort (found.begin(),
                found.end(),
@@ -174,10 +179,11 @@ std::optional<RenderPlan::Refusal> RenderPlan::makeBatch()
     if (entries.empty())
         return refuse ("no WAV, AIFF or FLAC files in " + options.inputs.joinIntoString (", "));
 
-    std::map<juce::String, size_t> outputs;
+    // Files compare as the system compares their names: ignoring case on Windows.
+    std::map<juce::File, size_t> outputs;
     for (size_t i = 0; i < entries.size(); ++i)
     {
-        const auto key = entries[i].output.getFullPathName();
+        const auto key = entries[i].output;
         if (auto [at, inserted] = outputs.emplace (key, i); ! inserted)
             return refuse (results[at->second].inputName + " and " + results[i].inputName
                            + " would both be written to " + results[i].outputName);
@@ -202,7 +208,48 @@ std::optional<RenderPlan::Refusal> RenderPlan::makeBatch()
     for (const auto& name : options.reportFiles)
         if (replacedByReport (FileChecks::resolve (name)))
             return refuse (name + ": the report must not replace an input or an output");
+
+    // Every check above is made on the whole batch, so each shard refuses what the batch would.
+    batchFiles = entries.size();
+    for (size_t i = 0; i < results.size(); ++i)
+        results[i].batchIndex = i;
+    if (options.shard)
+    {
+        std::vector<juce::int64> sizes;
+        for (const auto& e : entries)
+            sizes.push_back (e.bytes);
+        const auto shards = shareOut (sizes, options.shard->count);
+        std::vector<Entry> keptEntries;
+        std::vector<FileResult> keptResults;
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (shards[i] == options.shard->index - 1)
+            {
+                keptEntries.push_back (entries[i]);
+                keptResults.push_back (results[i]);
+            }
+        entries = std::move (keptEntries);
+        results = std::move (keptResults);
+    }
     return std::nullopt;
+}
+
+std::vector<int> RenderPlan::shareOut (const std::vector<juce::int64>& sizes, int count)
+{
+    std::vector<size_t> order (sizes.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort (
+        order.begin(), order.end(), [&sizes] (size_t a, size_t b) { return sizes[a] > sizes[b]; });
+    std::vector<juce::int64> bytes (static_cast<size_t> (std::max (1, count)), 0);
+    std::vector<int> shard (sizes.size(), 0);
+    for (const auto i : order)
+    {
+        const auto least = std::min_element (bytes.begin(), bytes.end()) - bytes.begin();
+        shard[i] = static_cast<int> (least);
+        // Counted at least one byte, so that empty files are shared out too.
+        bytes[static_cast<size_t> (least)] += std::max<juce::int64> (1, sizes[i]);
+    }
+    return shard;
 }
 
 std::optional<RenderPlan::Refusal> RenderPlan::makeSingle()
@@ -227,6 +274,7 @@ std::optional<RenderPlan::Refusal> RenderPlan::makeSingle()
     r.knobs = context.knobs;
     entries.push_back (e);
     results.push_back (r);
+    batchFiles = 1;
 
     if (! e.demo)
         inputs.add (e.input, 0);
@@ -255,11 +303,9 @@ std::optional<juce::String> RenderPlan::checkBeforeRender (size_t index,
     {
         // The folders below the output folder are made as the inputs' folders are met.
         std::error_code error;
-        fs::create_directories (
-            fs::path (e.output.getParentDirectory().getFullPathName().toStdString()), error);
+        fs::create_directories (Platform::pathOf (e.output.getParentDirectory()), error);
         if (e.plot != juce::File())
-            fs::create_directories (
-                fs::path (e.plot.getParentDirectory().getFullPathName().toStdString()), error);
+            fs::create_directories (Platform::pathOf (e.plot.getParentDirectory()), error);
         if (! e.output.getParentDirectory().isDirectory())
             return r.outputName + ": cannot make its folder: " + juce::String (error.message());
     }

@@ -52,8 +52,17 @@ public:
     */
     std::optional<juce::String> checkBeforeRender (size_t index, const RenderJob::Warn& warn) const;
 
+    /**
+        Shares files out among count shards, balanced by their sizes: largest first, each to the
+        shard with the fewest bytes so far (the lowest-numbered of equals). It depends only on
+        the sizes in their order, so every machine given the same inputs makes the same shares.
+        The shard (0 .. count - 1) of each file.
+    */
+    static std::vector<int> shareOut (const std::vector<juce::int64>& sizes, int count);
+
     std::vector<Entry> entries;
     std::vector<FileResult> results; // one for each entry
+    size_t batchFiles = 0;           // the batch's files before --shard kept its share
 
 private:
     std::optional<Refusal> makeBatch();

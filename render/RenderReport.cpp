@@ -3,12 +3,12 @@
 #include "render/FileChecks.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace
 {
-constexpr int schemaVersion = 1;
-
 /** The value to the given step (a power of ten at most 1), as the nearest double to that decimal. */
 double rounded (double value, double step)
 {
@@ -37,6 +37,12 @@ juce::var textOrNull (const juce::String& text)
     return text.isEmpty() ? juce::var() : juce::var (text);
 }
 
+template <typename T>
+juce::var orNull (const std::optional<T>& value)
+{
+    return value ? juce::var (*value) : juce::var();
+}
+
 double wGainDb (const RenderContext& context)
 {
     return context.options.convention == RenderOptions::Convention::fuma ? 3.0103 : 0.0;
@@ -51,27 +57,39 @@ juce::var levels (const FileResult& r, bool output)
     const auto& loudness = output ? s.outputLoudness : s.inputLoudness;
     o->setProperty ("integratedLufs",
                     loudness && loudness->integratedLufs
-                        ? juce::var (rounded (*loudness->integratedLufs, 0.01))
+                        ? juce::var (rounded (*loudness->integratedLufs, 0.001))
                         : juce::var());
     o->setProperty ("loudnessRangeLu",
-                    loudness ? juce::var (rounded (loudness->rangeLu, 0.01)) : juce::var());
+                    loudness ? juce::var (rounded (loudness->rangeLu, 0.001)) : juce::var());
     return o;
 }
 
-juce::var settingsObject (const RenderContext& context, const FileResult& r)
+/** The settings of a file (as applied to it) or, without one, of the run (as asked for). */
+juce::var settingsObject (const RenderContext& context, const FileResult* r)
 {
     const auto& o = context.options;
+    const auto& knobs = r != nullptr ? r->knobs : context.knobs;
     auto* s = new juce::DynamicObject();
-    s->setProperty ("mode", r.mode.isNotEmpty() ? r.mode : context.modeName());
-    s->setProperty ("inputGainDb", rounded (r.knobs.gainDb, 0.001));
-    s->setProperty ("attackMs", rounded (r.knobs.attackMs, 0.001));
-    s->setProperty ("releaseMs", rounded (r.knobs.releaseMs, 0.001));
-    s->setProperty ("ceilingDb", rounded (r.knobs.ceilingDb, 0.001));
+    s->setProperty ("mode", r != nullptr && r->mode.isNotEmpty() ? r->mode : context.modeName());
+    s->setProperty ("inputGainDb", rounded (knobs.gainDb, 0.001));
+    s->setProperty ("attackMs", rounded (knobs.attackMs, 0.001));
+    s->setProperty ("releaseMs", rounded (knobs.releaseMs, 0.001));
+    s->setProperty ("ceilingDb", rounded (knobs.ceilingDb, 0.001));
     s->setProperty ("blockSize", o.blockSize);
     s->setProperty ("aligned", ! o.raw);
     s->setProperty ("settledStart", o.settled);
     s->setProperty ("settingsFile", textOrNull (o.settingsFile));
     s->setProperty ("convention", RenderOptions::conventionName (o.convention));
+    if (r != nullptr)
+        s->setProperty ("preGainDb", rounded (knobs.preGainDb, 0.001));
+    s->setProperty ("targetLoudnessLufs", orNull (o.targetLoudnessLufs));
+    if (r == nullptr)
+    {
+        s->setProperty ("targetTruePeakDb", orNull (o.targetTruePeakDb));
+        s->setProperty ("format",
+                        o.format ? juce::var (RenderOptions::formatName (*o.format)) : juce::var());
+        s->setProperty ("inputLoudness", o.inputLoudness);
+    }
     return s;
 }
 
@@ -85,7 +103,7 @@ juce::var fileObject (const RenderContext& context, const FileResult& r)
     f->setProperty ("output", rendered ? juce::var (r.outputName) : juce::var());
     f->setProperty ("status", statusName (r.status));
     f->setProperty ("error", textOrNull (r.error));
-    f->setProperty ("note", textOrNull (r.lengthNote));
+    f->setProperty ("note", textOrNull (r.notes()));
     f->setProperty ("inputFormat", textOrNull (r.inputFormat));
     f->setProperty ("outputFormat",
                     rendered ? juce::var (RenderOptions::formatName (r.format)) : juce::var());
@@ -99,7 +117,8 @@ juce::var fileObject (const RenderContext& context, const FileResult& r)
                     rendered
                         ? juce::var (rounded (static_cast<double> (s.inputFrames) / rate, 0.001))
                         : juce::var());
-    f->setProperty ("settings", settingsObject (context, r));
+    f->setProperty ("settings", settingsObject (context, &r));
+    f->setProperty ("index", static_cast<juce::int64> (r.batchIndex));
     if (rendered)
     {
         f->setProperty ("latencySamples", s.latencySamples);
@@ -116,14 +135,130 @@ juce::var fileObject (const RenderContext& context, const FileResult& r)
                                                          / static_cast<double> (s.inputFrames),
                                                      1.0e-6)
                                           : 0.0);
+        f->setProperty ("limitedFrames", s.limitedFrames);
         f->setProperty ("nonFiniteInputSamples", s.nonFiniteInputSamples);
         f->setProperty ("clippedOutputSamples", s.clippedOutputSamples);
-        f->setProperty ("meetsTarget", r.meetsTarget ? juce::var (*r.meetsTarget) : juce::var());
+        f->setProperty ("meetsTarget", orNull (r.meetsTarget));
+        f->setProperty ("gainAppliedDb", rounded (r.knobs.gainAppliedDb(), 0.001));
+        const auto& target = r.loudnessTarget;
+        f->setProperty ("loudnessReachedLufs",
+                        target && s.outputLoudness && s.outputLoudness->integratedLufs
+                            ? juce::var (rounded (*s.outputLoudness->integratedLufs, 0.001))
+                            : juce::var());
+        f->setProperty ("meetsLoudnessTarget", target ? juce::var (target->met) : juce::var());
+        f->setProperty ("loudnessPasses", target ? juce::var (target->passes) : juce::var());
         f->setProperty ("renderSeconds", rounded (r.seconds, 0.001));
     }
     return f;
 }
 
+bool isRendered (const juce::var& file)
+{
+    const auto status = file["status"].toString();
+    return status == "done" || status == "truncated" || status == "off-target";
+}
+
+//==============================================================================
+// JSON in JUCE's layout (two-space indents, CRLF line ends, as reports have always been
+// written), with numbers as number() writes them and standard escapes only.
+void writeString (juce::MemoryOutputStream& out, const juce::String& text)
+{
+    out << '"';
+    for (auto p = text.getCharPointer(); ! p.isEmpty();)
+    {
+        const auto c = p.getAndAdvance();
+        switch (c)
+        {
+            case '"':
+                out << "\\\"";
+                break;
+            case '\\':
+                out << "\\\\";
+                break;
+            case '\b':
+                out << "\\b";
+                break;
+            case '\f':
+                out << "\\f";
+                break;
+            case '\n':
+                out << "\\n";
+                break;
+            case '\r':
+                out << "\\r";
+                break;
+            case '\t':
+                out << "\\t";
+                break;
+            default:
+                if (c >= 32 && c < 127)
+                    out << static_cast<char> (c);
+                else
+                {
+                    juce::CharPointer_UTF16::CharType units[2] {};
+                    juce::CharPointer_UTF16 utf16 (units);
+                    utf16.write (c);
+                    const auto count = juce::CharPointer_UTF16::getBytesRequiredFor (c) / 2;
+                    for (size_t i = 0; i < count; ++i)
+                        out << "\\u"
+                            << juce::String::toHexString (
+                                   static_cast<int> (static_cast<std::uint16_t> (units[i])))
+                                   .paddedLeft ('0', 4);
+                }
+        }
+    }
+    out << '"';
+}
+
+void writeJson (juce::MemoryOutputStream& out, const juce::var& v, int indent)
+{
+    const auto spaces = [&out] (int n) { out.writeRepeatedByte (' ', static_cast<size_t> (n)); };
+    if (v.isString())
+        writeString (out, v.toString());
+    else if (v.isVoid() || v.isUndefined())
+        out << "null";
+    else if (v.isBool())
+        out << (static_cast<bool> (v) ? "true" : "false");
+    else if (v.isDouble())
+        out << RenderReport::number (static_cast<double> (v));
+    else if (v.isInt() || v.isInt64())
+        out << juce::String (static_cast<juce::int64> (v));
+    else if (const auto* array = v.getArray())
+    {
+        out << '[';
+        if (! array->isEmpty())
+        {
+            out << "\r\n";
+            for (int i = 0; i < array->size(); ++i)
+            {
+                spaces (indent + 2);
+                writeJson (out, array->getReference (i), indent + 2);
+                out << (i + 1 < array->size() ? ",\r\n" : "\r\n");
+            }
+            spaces (indent);
+        }
+        out << ']';
+    }
+    else if (auto* object = v.getDynamicObject())
+    {
+        const auto& properties = object->getProperties();
+        out << "{\r\n";
+        for (int i = 0; i < properties.size(); ++i)
+        {
+            spaces (indent + 2);
+            writeString (out, properties.getName (i).toString());
+            out << ": ";
+            writeJson (out, properties.getValueAt (i), indent + 2);
+            out << (i + 1 < properties.size() ? ",\r\n" : "\r\n");
+        }
+        spaces (indent);
+        out << '}';
+    }
+    else
+        out << "null";
+}
+
+//==============================================================================
 juce::String csvField (const juce::String& text)
 {
     if (text.containsAnyOf (",\"\n\r"))
@@ -133,76 +268,186 @@ juce::String csvField (const juce::String& text)
 
 juce::String csvNumber (const juce::var& value)
 {
-    return value.isVoid() ? juce::String() : value.toString();
+    if (value.isVoid() || value.isUndefined())
+        return {};
+    if (value.isDouble())
+        return RenderReport::number (static_cast<double> (value));
+    return value.toString();
 }
 
 /** The CSV's columns per level: one per channel of the widest file rendered, at least four. */
-int csvChannels (const std::vector<FileResult>& files)
+int csvChannels (const juce::var& files)
 {
-    size_t channels = 4;
-    for (const auto& r : files)
-        if (r.wasRendered())
-            channels = std::max (channels, r.stats.outputPeak.size());
-    return static_cast<int> (channels);
+    int channels = 4;
+    for (int i = 0; i < files.size(); ++i)
+        if (isRendered (files[i]))
+            channels = std::max (channels, files[i]["out"]["samplePeakDb"].size());
+    return channels;
 }
 } // namespace
 
 namespace RenderReport
 {
-juce::String
-toJson (const RenderContext& context, const std::vector<FileResult>& files, const RunSummary& run)
+juce::String number (double value)
+{
+    if (! std::isfinite (value))
+        return "null";
+    if (value == 0.0)
+        return "0.0";
+    // Whole numbers keep a decimal point, as JUCE writes them: a reader sees a real number.
+    if (value == std::floor (value) && std::abs (value) < 1.0e15)
+        return juce::String (static_cast<juce::int64> (value)) + ".0";
+    char text[32];
+    const auto end = std::to_chars (text, text + sizeof (text), value).ptr;
+    return juce::String (text, static_cast<size_t> (end - text));
+}
+
+juce::var
+build (const RenderContext& context, const std::vector<FileResult>& files, const RunSummary& run)
 {
     const auto& options = context.options;
     auto* root = new juce::DynamicObject();
-    juce::var keep (root);
+    juce::var report (root);
     root->setProperty ("schema", "orvalis-render-report");
     root->setProperty ("schemaVersion", schemaVersion);
     root->setProperty ("program", "orvalis-render " ORVALIS_VERSION);
     root->setProperty ("startedAt", run.startedAt);
     root->setProperty ("outDir", textOrNull (options.outDir));
-    root->setProperty ("targetTruePeakDb",
-                       options.targetTruePeakDb ? juce::var (*options.targetTruePeakDb)
-                                                : juce::var());
+    root->setProperty ("targetTruePeakDb", orNull (options.targetTruePeakDb));
+    root->setProperty ("targetLoudnessLufs", orNull (options.targetLoudnessLufs));
     root->setProperty ("loudnessChannel", "W");
     root->setProperty ("convention", RenderOptions::conventionName (options.convention));
     root->setProperty ("wGainDb", wGainDb (context));
+    juce::var shard;
+    if (options.shard)
+    {
+        auto* s = new juce::DynamicObject();
+        shard = s;
+        s->setProperty ("index", options.shard->index);
+        s->setProperty ("count", options.shard->count);
+        s->setProperty ("batchFiles", static_cast<juce::int64> (run.batchFiles));
+    }
+    root->setProperty ("shard", shard);
+    root->setProperty ("mergedFrom", juce::var());
+    root->setProperty ("settings", settingsObject (context, nullptr));
 
     juce::Array<juce::var> list;
     for (const auto& r : files)
         list.add (fileObject (context, r));
     root->setProperty ("files", list);
 
-    const auto t = totalsOf (files);
-    auto* summary = new juce::DynamicObject();
-    summary->setProperty ("files", t.files);
-    summary->setProperty ("done", t.done);
-    summary->setProperty ("truncated", t.truncated);
-    summary->setProperty ("skipped", t.skipped);
-    summary->setProperty ("failed", t.failed);
-    summary->setProperty ("interrupted", t.interrupted);
-    summary->setProperty ("notStarted", t.notStarted);
-    summary->setProperty ("targetMissed", t.targetMissed);
-    summary->setProperty ("audioSeconds", rounded (t.audioSeconds, 0.001));
-    summary->setProperty ("wallSeconds", rounded (run.wallSeconds, 0.001));
-    summary->setProperty (
-        "speed", run.wallSeconds > 0.0 ? rounded (t.audioSeconds / run.wallSeconds, 0.1) : 0.0);
-    summary->setProperty ("workers", run.workers);
-    summary->setProperty ("largestGainReductionDb", rounded (t.largestGainReductionDb, 0.001));
-    summary->setProperty ("largestOutputTruePeakDb", decibels (t.largestOutputTruePeak));
-    summary->setProperty ("limitingShare",
-                          t.frames > 0 ? rounded (static_cast<double> (t.limitedFrames)
-                                                      / static_cast<double> (t.frames),
-                                                  1.0e-6)
-                                       : 0.0);
-    summary->setProperty ("wasInterrupted", run.interrupted);
-    summary->setProperty ("exitStatus", toInt (run.exitStatus));
-    root->setProperty ("summary", summary);
-    return juce::JSON::toString (keep, false) + "\n";
+    RunFacts facts;
+    facts.wallSeconds = run.wallSeconds;
+    facts.workers = run.workers;
+    facts.interrupted = run.interrupted;
+    facts.exitStatus = toInt (run.exitStatus);
+    root->setProperty ("summary", summaryOf (root->getProperty ("files"), facts));
+    return report;
 }
 
-juce::String
-toCsv (const RenderContext& context, const std::vector<FileResult>& files, const RunSummary& run)
+juce::var summaryOf (const juce::var& files, const RunFacts& run)
 {
+    int done = 0, truncated = 0, offTarget = 0, skipped = 0, failed = 0, interrupted = 0,
+        notStarted = 0, targetMissed = 0;
+    double audioSeconds = 0.0, largestReduction = 0.0;
+    std::optional<double> largestTruePeak;
+    juce::int64 frames = 0, limited = 0;
+    for (int i = 0; i < files.size(); ++i)
+    {
+        const auto& f = files[i];
+        const auto status = f["status"].toString();
+        done += status == "done";
+        truncated += status == "truncated";
+        offTarget += status == "off-target";
+        skipped += status == "skipped";
+        failed += status == "failed";
+        interrupted += status == "interrupted";
+        notStarted += status == "not-started";
+        if (! isRendered (f))
+            continue;
+        if (f["meetsTarget"].isBool() && ! static_cast<bool> (f["meetsTarget"]))
+            ++targetMissed;
+        const auto fileFrames = static_cast<juce::int64> (f["frames"]);
+        frames += fileFrames;
+        limited += static_cast<juce::int64> (f["limitedFrames"]);
+        audioSeconds += static_cast<double> (fileFrames) / static_cast<double> (f["sampleRate"]);
+        largestReduction =
+            std::max (largestReduction, static_cast<double> (f["largestGainReductionDb"]));
+        const auto& peaks = f["out"]["truePeakDb"];
+        for (int ch = 0; ch < peaks.size(); ++ch)
+            if (! peaks[ch].isVoid())
+            {
+                const auto peak = static_cast<double> (peaks[ch]);
+                largestTruePeak = std::max (largestTruePeak.value_or (peak), peak);
+            }
+    }
+
+    auto* summary = new juce::DynamicObject();
+    juce::var keep (summary);
+    summary->setProperty ("files", files.size());
+    summary->setProperty ("done", done);
+    summary->setProperty ("truncated", truncated);
+    summary->setProperty ("offTarget", offTarget);
+    summary->setProperty ("skipped", skipped);
+    summary->setProperty ("failed", failed);
+    summary->setProperty ("interrupted", interrupted);
+    summary->setProperty ("notStarted", notStarted);
+    summary->setProperty ("targetMissed", targetMissed);
+    summary->setProperty ("audioSeconds", rounded (audioSeconds, 0.001));
+    summary->setProperty ("wallSeconds", rounded (run.wallSeconds, 0.001));
+    summary->setProperty (
+        "speed", run.wallSeconds > 0.0 ? rounded (audioSeconds / run.wallSeconds, 0.1) : 0.0);
+    summary->setProperty ("workers", run.workers);
+    summary->setProperty ("largestGainReductionDb", largestReduction);
+    summary->setProperty ("largestOutputTruePeakDb", orNull (largestTruePeak));
+    summary->setProperty (
+        "limitingShare",
+        frames > 0 ? rounded (static_cast<double> (limited) / static_cast<double> (frames), 1.0e-6)
+                   : 0.0);
+    summary->setProperty ("frames", frames);
+    summary->setProperty ("limitedFrames", limited);
+    summary->setProperty ("wasInterrupted", run.interrupted);
+    summary->setProperty ("exitStatus", run.exitStatus);
+    return keep;
+}
+
+int exitStatusOf (const juce::var& files)
+{
+    bool failed = false, missed = false, offTarget = false, truncated = false, rendered = false;
+    for (int i = 0; i < files.size(); ++i)
+    {
+        const auto& f = files[i];
+        const auto status = f["status"].toString();
+        const bool fileRendered = isRendered (f);
+        failed = failed || status == "failed" || (fileRendered && ! f["error"].isVoid());
+        missed = missed
+                 || (fileRendered && f["meetsTarget"].isBool()
+                     && ! static_cast<bool> (f["meetsTarget"]));
+        offTarget = offTarget || status == "off-target";
+        truncated = truncated || status == "truncated";
+        rendered = rendered || fileRendered;
+    }
+    if (files.size() == 0)
+        return toInt (ExitStatus::done);
+    if (failed || ! rendered)
+        return toInt (ExitStatus::failed);
+    return toInt (missed      ? ExitStatus::targetMissed
+                  : offTarget ? ExitStatus::offTarget
+                  : truncated ? ExitStatus::truncated
+                              : ExitStatus::done);
+}
+
+juce::String toJson (const juce::var& report)
+{
+    juce::MemoryOutputStream out;
+    writeJson (out, report, 0);
+    out << "\n";
+    return out.toUTF8();
+}
+
+juce::String toCsv (const juce::var& report)
+{
+    const auto& files = report["files"];
     const int channels = csvChannels (files);
     juce::StringArray header { "input",         "output",          "status",        "error",
                                "note",          "input_format",    "output_format", "sample_rate",
@@ -217,13 +462,28 @@ toCsv (const RenderContext& context, const std::vector<FileResult>& files, const
         header.add (juce::String (side) + "_integrated_lufs");
         header.add (juce::String (side) + "_loudness_range_lu");
     }
-    header.addArray (
-        { "largest_gain_reduction_db", "limiting_share", "meets_target", "render_seconds" });
+    header.addArray ({ "largest_gain_reduction_db",
+                       "limiting_share",
+                       "meets_target",
+                       "render_seconds",
+                       "index",
+                       "pre_gain_db",
+                       "gain_applied_db",
+                       "target_loudness_lufs",
+                       "loudness_reached_lufs",
+                       "meets_loudness_target",
+                       "loudness_passes",
+                       "limited_frames" });
 
-    juce::String text = header.joinIntoString (",") + "\n";
-    for (const auto& r : files)
+    const auto yesNo = [] (const juce::var& value)
     {
-        const auto object = fileObject (context, r);
+        return value.isBool() ? juce::String (static_cast<bool> (value) ? "yes" : "no")
+                              : juce::String();
+    };
+    juce::String text = header.joinIntoString (",") + "\n";
+    for (int i = 0; i < files.size(); ++i)
+    {
+        const auto& object = files[i];
         const auto get = [&object] (const char* key) { return object.getProperty (key, {}); };
         const auto settings = get ("settings");
         juce::StringArray row;
@@ -249,49 +509,62 @@ toCsv (const RenderContext& context, const std::vector<FileResult>& files, const
         }
         row.add (csvNumber (get ("largestGainReductionDb")));
         row.add (csvNumber (get ("limitingShare")));
-        const auto meets = get ("meetsTarget");
-        row.add (meets.isBool() ? juce::String (static_cast<bool> (meets) ? "yes" : "no")
-                                : juce::String());
+        row.add (yesNo (get ("meetsTarget")));
         row.add (csvNumber (get ("renderSeconds")));
+        row.add (csvNumber (get ("index")));
+        row.add (csvNumber (settings.getProperty ("preGainDb", {})));
+        row.add (csvNumber (get ("gainAppliedDb")));
+        row.add (csvNumber (settings.getProperty ("targetLoudnessLufs", {})));
+        row.add (csvNumber (get ("loudnessReachedLufs")));
+        row.add (yesNo (get ("meetsLoudnessTarget")));
+        row.add (csvNumber (get ("loudnessPasses")));
+        row.add (csvNumber (get ("limitedFrames")));
         text << row.joinIntoString (",") << "\n";
     }
 
     // The batch as a last row: its counts in the status column, its totals below the columns.
-    const auto t = totalsOf (files);
+    const auto& t = report["summary"];
+    const auto count = [&t] (const char* key) { return juce::String (static_cast<int> (t[key])); };
     juce::StringArray row;
     row.add ("(batch)");
     row.add ({});
-    row.add (csvField (juce::String (t.done) + " done; " + juce::String (t.truncated)
-                       + " truncated; " + juce::String (t.skipped) + " skipped; "
-                       + juce::String (t.failed) + " failed; " + juce::String (t.interrupted)
-                       + " interrupted; " + juce::String (t.notStarted)
-                       + " not started; exit status " + juce::String (toInt (run.exitStatus))));
-    while (row.size() < header.indexOf ("frames"))
-        row.add ({});
-    row.add (juce::String (t.frames));
+    row.add (csvField (count ("done") + " done; " + count ("truncated") + " truncated; "
+                       + count ("offTarget") + " off-target; " + count ("skipped") + " skipped; "
+                       + count ("failed") + " failed; " + count ("interrupted") + " interrupted; "
+                       + count ("notStarted") + " not started; exit status "
+                       + count ("exitStatus")));
+    const auto column = [&row, &header] (const char* name)
+    {
+        while (row.size() < header.indexOf (name))
+            row.add ({});
+    };
+    column ("frames");
+    row.add (csvNumber (t["frames"]));
     row.add ({});
-    row.add (juce::String (rounded (t.audioSeconds, 0.001)));
-    while (row.size() < header.indexOf ("largest_gain_reduction_db"))
-        row.add ({});
-    row.add (juce::String (rounded (t.largestGainReductionDb, 0.001)));
-    row.add (t.frames > 0 ? juce::String (
-                 static_cast<double> (t.limitedFrames) / static_cast<double> (t.frames), 6)
-                          : juce::String ("0"));
-    row.add (context.options.targetTruePeakDb ? juce::String (t.targetMissed == 0 ? "yes" : "no")
-                                              : juce::String());
-    row.add (juce::String (rounded (run.wallSeconds, 0.001)));
+    row.add (csvNumber (t["audioSeconds"]));
+    column ("largest_gain_reduction_db");
+    row.add (csvNumber (t["largestGainReductionDb"]));
+    row.add (csvNumber (t["limitingShare"]));
+    row.add (report["targetTruePeakDb"].isVoid()
+                 ? juce::String()
+                 : juce::String (static_cast<int> (t["targetMissed"]) == 0 ? "yes" : "no"));
+    row.add (csvNumber (t["wallSeconds"]));
+    column ("target_loudness_lufs");
+    row.add (csvNumber (report["targetLoudnessLufs"]));
+    row.add ({});
+    row.add (report["targetLoudnessLufs"].isVoid()
+                 ? juce::String()
+                 : juce::String (static_cast<int> (t["offTarget"]) == 0 ? "yes" : "no"));
+    row.add ({});
+    row.add (csvNumber (t["limitedFrames"]));
     text << row.joinIntoString (",") << "\n";
     return text;
 }
 
-std::optional<juce::String> write (const juce::File& file,
-                                   const RenderContext& context,
-                                   const std::vector<FileResult>& files,
-                                   const RunSummary& summary)
+std::optional<juce::String> write (const juce::File& file, const juce::var& report)
 {
-    const auto text = file.getFileName().endsWithIgnoreCase (".csv")
-                          ? toCsv (context, files, summary)
-                          : toJson (context, files, summary);
+    const auto text =
+        file.getFileName().endsWithIgnoreCase (".csv") ? toCsv (report) : toJson (report);
     juce::TemporaryFile temporary (file, juce::TemporaryFile::useHiddenFile);
     {
         juce::FileOutputStream out (temporary.getFile());

@@ -1,13 +1,14 @@
 #include "render/RenderRun.h"
 
 #include "render/FileChecks.h"
+#include "render/Platform.h"
 #include "render/RenderConsole.h"
+#include "render/RenderMerge.h"
 #include "render/RenderReport.h"
 #include "render/RenderSettings.h"
 #include "render/StopSignal.h"
 
 #include <iostream>
-#include <unistd.h>
 
 namespace
 {
@@ -53,9 +54,11 @@ bool RenderRun::loadSettings()
 bool RenderRun::writeReports (const std::vector<FileResult>& files, const RunSummary& summary) const
 {
     bool ok = true;
+    if (context.options.reportFiles.isEmpty())
+        return true;
+    const auto report = RenderReport::build (context, files, summary);
     for (const auto& name : context.options.reportFiles)
-        if (auto problem =
-                RenderReport::write (FileChecks::resolve (name), context, files, summary))
+        if (auto problem = RenderReport::write (FileChecks::resolve (name), report))
         {
             RenderConsole::fail (name + ": cannot write the report: " + *problem);
             ok = false;
@@ -66,6 +69,9 @@ bool RenderRun::writeReports (const std::vector<FileResult>& files, const RunSum
 ExitStatus RenderRun::run()
 {
     const auto& options = context.options;
+    if (options.isMerge())
+        return RenderMerge (options).run();
+
     RunSummary summary;
     summary.startedAt = juce::Time::getCurrentTime().toISO8601 (true);
     if (options.settingsFile.isNotEmpty() && ! loadSettings())
@@ -90,8 +96,9 @@ ExitStatus RenderRun::run()
         RenderConsole::fail (refusal->message);
         return refusal->status;
     }
+    summary.batchFiles = plan.batchFiles;
 
-    const bool terminal = ::isatty (STDERR_FILENO) == 1;
+    const bool terminal = Platform::standardErrorIsTerminal();
     BatchRender batch (context, plan, stopRequested);
     BatchRender::Listener listener;
     if (options.isBatch())
@@ -100,7 +107,7 @@ ExitStatus RenderRun::run()
             terminal ? ProgressLine::Style::terminal : ProgressLine::Style::plain, true);
         const auto count = plan.entries.size();
         listener.started = [&] (int workers)
-        { RenderConsole::printBatchStart (count, options.outDir, workers); };
+        { RenderConsole::printBatchStart (count, plan.batchFiles, context, workers); };
         listener.finished = [&] (size_t index, int position)
         { RenderConsole::printFileLine (plan.results[index], position, count, context); };
         batch.run (progress, listener);
@@ -168,7 +175,8 @@ ExitStatus RenderRun::finishBatch (RenderPlan& plan, const BatchRender& batch, R
 {
     const auto& results = plan.results;
     const auto totals = totalsOf (results);
-    auto status = exitStatusFor (results);
+    // A shard may get no files at all (more shards than files): it has nothing to fail.
+    auto status = results.empty() ? ExitStatus::done : exitStatusFor (results);
     summary.wallSeconds = batch.getWallSeconds();
     summary.workers = batch.getWorkers();
     summary.interrupted = stopRequested();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 
 namespace
 {
@@ -22,16 +23,56 @@ constexpr double gainWindowSeconds = 0.01;
 // gain can come to rest a few units in the last place short of its setting; that is not limiting.
 constexpr float limitedRatio = 0.99988487f; // -0.001 dB
 
-float frameMagnitude (const std::array<float*, 4>& channels, int i)
+/** The largest of count values, in eight independent lanes (which the compiler vectorises). */
+float largestOf (const float* __restrict values, int count)
 {
-    return std::max (std::max (std::abs (channels[0][i]), std::abs (channels[1][i])),
-                     std::max (std::abs (channels[2][i]), std::abs (channels[3][i])));
+    float lanes[8] = {};
+    int i = 0;
+    for (; i + 8 <= count; i += 8)
+        for (int l = 0; l < 8; ++l)
+            lanes[l] = lanes[l] > values[i + l] ? lanes[l] : values[i + l];
+    for (; i < count; ++i)
+        lanes[0] = lanes[0] > values[i] ? lanes[0] : values[i];
+    for (int l = 1; l < 8; ++l)
+        lanes[0] = lanes[0] > lanes[l] ? lanes[0] : lanes[l];
+    return lanes[0];
+}
+
+/** How many of count output magnitudes are limited against their gained inputs. */
+int countLimited (const float* __restrict output, const float* __restrict gained, int count)
+{
+    int lanes[8] = {};
+    int i = 0;
+    for (; i + 8 <= count; i += 8)
+        for (int l = 0; l < 8; ++l)
+            lanes[l] += output[i + l] < gained[i + l] * limitedRatio ? 1 : 0;
+    for (; i < count; ++i)
+        lanes[0] += output[i] < gained[i] * limitedRatio ? 1 : 0;
+    return std::accumulate (lanes, lanes + 8, 0);
+}
+
+/** The largest magnitude of each frame from..to of the channels, into out (at the same places). */
+void frameMagnitudes (
+    const float* const* channels, int numChannels, int from, int to, float* __restrict out)
+{
+    const float* __restrict first = channels[0];
+    for (int i = from; i < to; ++i)
+        out[i] = std::abs (first[i]);
+    for (int ch = 1; ch < numChannels; ++ch)
+    {
+        const float* __restrict samples = channels[ch];
+        for (int i = from; i < to; ++i)
+        {
+            const float a = std::abs (samples[i]);
+            out[i] = out[i] > a ? out[i] : a;
+        }
+    }
 }
 } // namespace
 
 RenderSession::RenderSession (juce::AudioProcessor& p,
                               FrameSource& s,
-                              juce::AudioFormatWriter& w,
+                              juce::AudioFormatWriter* w,
                               const Settings& st) :
     processor (p),
     source (s),
@@ -85,6 +126,7 @@ int RenderSession::prepare()
 
     stats.latencySamples = std::max (0, processor.getLatencySamples());
     gainedInputMagnitude.assign (static_cast<size_t> (stats.latencySamples + blockSize + 1), 0.0f);
+    magnitudes.assign (static_cast<size_t> (blockSize), 0.0f);
     return stats.latencySamples;
 }
 
@@ -135,7 +177,14 @@ RenderSession::run (const std::function<bool()>& shouldStop,
         if (numFrames == 0)
             break;
 
-        measureInput (position, numFrames, real);
+        if (settings.measureLevels)
+            measureInput (position, numFrames, real);
+        else if (inputLoudness != nullptr && real > 0)
+            inputLoudness->process (channelPointers[0], real);
+        if (settings.preGain != 1.0f)
+            for (auto* samples : channelPointers)
+                for (int i = 0; i < real; ++i)
+                    samples[i] *= settings.preGain;
 
         const auto processStart = Clock::now();
         juce::AudioBuffer<float> buffer (processorChannels.data(), bufferChannels, numFrames);
@@ -147,12 +196,16 @@ RenderSession::run (const std::function<bool()>& shouldStop,
             static_cast<int> (std::clamp<juce::int64> (firstWritten - position, 0, numFrames));
         if (first < numFrames)
         {
-            measureOutput (position, first, numFrames);
             std::array<const float*, numChannels> written {};
             for (int ch = 0; ch < numChannels; ++ch)
                 written[static_cast<size_t> (ch)] =
                     channelPointers[static_cast<size_t> (ch)] + first;
-            if (! writer.writeFromFloatArrays (written.data(), numChannels, numFrames - first))
+            if (settings.measureLevels)
+                measureOutput (position, first, numFrames);
+            else if (outputLoudness != nullptr)
+                outputLoudness->process (written[0], numFrames - first);
+            if (writer != nullptr
+                && ! writer->writeFromFloatArrays (written.data(), numChannels, numFrames - first))
                 return Result::writeFailed;
             stats.outputFrames += numFrames - first;
         }
@@ -199,6 +252,7 @@ int RenderSession::readBlock (int numFrames)
 
 void RenderSession::measureInput (juce::int64 position, int numFrames, int real)
 {
+    frameMagnitudes (channelPointers.data(), numChannels, 0, numFrames, magnitudes.data());
     const auto ringSize = static_cast<juce::int64> (gainedInputMagnitude.size());
     auto ringPos = static_cast<size_t> (position % ringSize);
     auto& history = stats.history;
@@ -216,16 +270,16 @@ void RenderSession::measureInput (juce::int64 position, int numFrames, int real)
                                      columnEnd,
                                      i + ringSize - static_cast<juce::int64> (ringPos) }));
         const int realEnd = std::min (end, std::max (real, i));
-        float columnPeak = 0.0f;
-        for (int j = i; j < end; ++j, ++ringPos)
-        {
-            const float magnitude = frameMagnitude (channelPointers, j);
-            // Scaling by a positive factor keeps the order, so this is the gained signal's magnitude.
-            gainedInputMagnitude[ringPos] = magnitude * settings.inputGain;
-            columnPeak = j < realEnd ? std::max (columnPeak, magnitude) : columnPeak;
-        }
+        // Scaling by a positive factor keeps the order, so this is the gained signal's magnitude.
+        const float gain = settings.inputGain;
+        const float* __restrict block = magnitudes.data();
+        float* __restrict ring = gainedInputMagnitude.data() + ringPos;
+        for (int j = i; j < end; ++j)
+            ring[j - i] = block[j] * gain;
+        ringPos += static_cast<size_t> (end - i);
         if (realEnd > i)
-            history.inputPeak[column] = std::max (history.inputPeak[column], columnPeak);
+            history.inputPeak[column] =
+                std::max (history.inputPeak[column], largestOf (block + i, realEnd - i));
         if (ringPos == static_cast<size_t> (ringSize))
             ringPos = 0;
         i = end;
@@ -262,6 +316,7 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
     const int from = static_cast<int> (std::clamp<juce::int64> (-offset, first, numFrames));
     const int to =
         static_cast<int> (std::clamp<juce::int64> (stats.inputFrames - offset, from, numFrames));
+    frameMagnitudes (channelPointers.data(), numChannels, from, to, magnitudes.data());
     const auto ringSize = static_cast<juce::int64> (gainedInputMagnitude.size());
     auto& history = stats.history;
     const int columns = std::max (1, settings.plotColumns);
@@ -282,15 +337,10 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
               i + (static_cast<juce::int64> (column) + 1) * history.framesPerColumn - aligned,
               i + ringSize - static_cast<juce::int64> (ringPos) }));
 
-        float outPeak = 0.0f, inPeak = 0.0f;
-        for (int j = i; j < end; ++j, ++ringPos)
-        {
-            const float magnitude = frameMagnitude (channelPointers, j);
-            const float gained = gainedInputMagnitude[ringPos];
-            limited += magnitude < gained * limitedRatio ? 1 : 0;
-            outPeak = std::max (outPeak, magnitude);
-            inPeak = std::max (inPeak, gained);
-        }
+        const float* output = magnitudes.data() + i;
+        const float* gained = gainedInputMagnitude.data() + ringPos;
+        limited += countLimited (output, gained, end - i);
+        const float outPeak = largestOf (output, end - i), inPeak = largestOf (gained, end - i);
         history.outputPeak[column] = std::max (history.outputPeak[column], outPeak);
         gainWindowInputPeak = std::max (gainWindowInputPeak, inPeak);
         gainWindowOutputPeak = std::max (gainWindowOutputPeak, outPeak);

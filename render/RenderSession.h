@@ -40,6 +40,11 @@ public:
         // Loudness of channel 1 (W) after this gain: 1 for ambiX, sqrt 2 for FuMa's W.
         bool measureInputLoudness = false, measureOutputLoudness = false;
         float loudnessGain = 1.0f;
+        // Linear gain on the input before the processor (after the input is measured); the
+        // renderer's own attenuation for --target-loudness. inputGain includes it.
+        float preGain = 1.0f;
+        // Off: only the output's loudness is measured (a trial render for --target-loudness).
+        bool measureLevels = true;
     };
 
     enum class Result
@@ -50,9 +55,10 @@ public:
         interrupted
     };
 
+    /** writer may be null: nothing is written (a trial render). */
     RenderSession (juce::AudioProcessor& processor,
                    FrameSource& source,
-                   juce::AudioFormatWriter& writer,
+                   juce::AudioFormatWriter* writer,
                    const Settings& settings);
 
     /** Prepares the processor; returns the latency it reports. */
@@ -84,7 +90,7 @@ private:
 
     juce::AudioProcessor& processor;
     FrameSource& source;
-    juce::AudioFormatWriter& writer;
+    juce::AudioFormatWriter* writer;
     Settings settings;
     double sampleRate;
 
@@ -96,6 +102,7 @@ private:
 
     // The gained input's frame magnitudes, kept until the output frame that belongs to them.
     std::vector<float> gainedInputMagnitude;
+    std::vector<float> magnitudes; // of the block's frames, the largest of their channels
 
     TruePeakMeter inputMeter, outputMeter;
     std::unique_ptr<LoudnessMeter> inputLoudness, outputLoudness;

@@ -208,8 +208,10 @@ constexpr int framesAfterCentre = historyLength - tapsBeforeCentre;
     The peaks of numFrames frames whose taps start at data. Output frame i is centred on frame
     i + tapsBeforeCentre of the buffer; phase 0 is that frame. No interpolated value exceeds
     gainBound times the largest sample under the taps: a stretch whose samples are that far below
-    every channel's true peak so far cannot raise it, and is not interpolated.
+    every channel's true peak so far cannot raise it, and is not interpolated. wide values (two
+    or four frames) go through the interpolator side by side.
 */
+template <int wide = 8>
 #if defined(__GNUC__) || defined(__clang__)
 __attribute__ ((always_inline))
 #endif
@@ -221,7 +223,8 @@ measureFrames (const float* data,
                std::array<float, 4>& truePeaks)
 {
     constexpr int stride = TruePeakMeter::numChannels;
-    float lanes[8] = {};
+    constexpr int framesPerStep = wide / stride;
+    float lanes[static_cast<size_t> (wide)] = {};
     for (int first = 0; first < numFrames; first += chunkFrames)
     {
         const int count = std::min (chunkFrames, numFrames - first);
@@ -239,11 +242,14 @@ measureFrames (const float* data,
         if (! canRaise)
             continue;
 
-        raiseInterpolatedPeaks<8> (data + first * stride, (count / 2) * 2 * stride, taps, lanes);
-        if (count % 2 != 0)
-            raiseInterpolatedPeaks<4> (data + (first + count - 1) * stride, stride, taps, lanes);
+        const int whole = (count / framesPerStep) * framesPerStep;
+        raiseInterpolatedPeaks<wide> (data + first * stride, whole * stride, taps, lanes);
+        if (whole < count)
+            raiseInterpolatedPeaks<4> (
+                data + (first + whole) * stride, (count - whole) * stride, taps, lanes);
         for (size_t c = 0; c < truePeaks.size(); ++c)
-            truePeaks[c] = std::max ({ truePeaks[c], lanes[c], lanes[c + 4] });
+            for (size_t l = c; l < static_cast<size_t> (wide); l += stride)
+                truePeaks[c] = std::max (truePeaks[c], lanes[l]);
     }
 }
 
@@ -269,11 +275,25 @@ __attribute__ ((target ("avx2,fma"))) void measureFramesAvx2 (const float* data,
 {
     measureFrames (data, numFrames, taps, samplePeaks, truePeaks);
 }
+
+// And for AVX-512: four frames per vector.
+__attribute__ ((target ("avx512f,avx512vl,avx2,fma"))) void
+measureFramesAvx512 (const float* data,
+                     int numFrames,
+                     const FoldedTaps& taps,
+                     std::array<float, 4>& samplePeaks,
+                     std::array<float, 4>& truePeaks)
+{
+    measureFrames<16> (data, numFrames, taps, samplePeaks, truePeaks);
+}
 #endif
 
 MeasureFrames chooseMeasureFrames()
 {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (__builtin_cpu_supports ("avx512f") && __builtin_cpu_supports ("avx512vl")
+        && __builtin_cpu_supports ("fma"))
+        return measureFramesAvx512;
     if (__builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma"))
         return measureFramesAvx2;
 #endif

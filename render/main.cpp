@@ -1,6 +1,7 @@
 // orvalis-render: runs the Orvalis processor over four-channel first-order ambisonic files.
 #include "render/ExitStatus.h"
 #include "render/HelpText.h"
+#include "render/Platform.h"
 #include "render/RenderConsole.h"
 #include "render/RenderRun.h"
 #include "render/StopSignal.h"
@@ -11,9 +12,8 @@
 
 int main (int argc, char* argv[])
 {
-    juce::StringArray args;
-    for (int i = 1; i < argc; ++i)
-        args.add (juce::String::fromUTF8 (argv[i]));
+    Platform::prepareConsole();
+    const auto args = Platform::arguments (argc, argv);
 
     RenderContext context;
     if (auto problem = RenderOptions::parse (args, context.options))

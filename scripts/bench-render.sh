@@ -4,7 +4,10 @@
 # file alone on one core, in sample-peak and in true-peak mode. Each run is repeated
 # (ORVALIS_BENCH_RUNS, default 3) and the fastest kept, so that other work on the machine disturbs
 # it least. Prints the speed as a multiple of real time (audio seconds over wall seconds, process
-# start to exit) and the CPU seconds used.
+# start to exit) and the CPU seconds used. Last, the single-file form beside ffmpeg's loudness
+# and true-peak meter alone (ffmpeg -af ebur128=peak=true -f null -) on the same file and core,
+# through hyperfine (ORVALIS_BENCH_RUNS x 5 runs each, the output a new file every time), or the
+# best of the runs when hyperfine is missing.
 #
 #   scripts/bench-render.sh [build folder, default build]
 #
@@ -29,7 +32,7 @@ for i in 2 3 4 5 6 7 8; do cp "$work/in/take1.wav" "$work/in/take$i.wav"; done
 
 # One run: prints "wall user+sys" of the process.
 timed() {
-    rm -rf "$work/out"
+    rm -rf "$work/out" "$work/new.wav"
     /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" > /dev/null
     awk '{ print $1, $2 + $3 }' "$work/time"
 }
@@ -66,3 +69,20 @@ for mode in sample-peak true-peak; do
     report "8 files, 2 cores (-j 2)" 480 "$j2"
     awk -v a="${j1%% *}" -v b="${j2%% *}" 'BEGIN { printf "2 cores over 1: %.2fx faster\n", a / b }'
 done
+
+echo "-- the single-file form beside ffmpeg's meter, one core"
+one_file=(taskset -c 0 "$renderer" "$work/in/take1.wav" "$work/new.wav")
+meter=(taskset -c 0 ffmpeg -nostats -loglevel error -i "$work/in/take1.wav" -af ebur128=peak=true -f null -)
+if command -v hyperfine > /dev/null; then
+    hyperfine -N -w 3 -r $((runs * 5)) --prepare "rm -f $work/new.wav" \
+        --export-json "$work/hyperfine.json" "${one_file[*]}" "${meter[*]}" > /dev/null
+    awk 'BEGIN { RS = "\"mean\": "; n = 0 } NR > 1 { split ($0, v, ","); mean[n++] = v[1] }
+         END { printf "orvalis-render %.1f ms, ffmpeg ebur128=peak=true %.1f ms (means): %.2fx faster\n",
+               1000 * mean[0], 1000 * mean[1], mean[1] / mean[0] }' "$work/hyperfine.json"
+else
+    rm -f "$work/new.wav"
+    ours="$(best "${one_file[@]}")"
+    theirs="$(best "${meter[@]}")"
+    awk -v a="${ours%% *}" -v b="${theirs%% *}" \
+        'BEGIN { printf "orvalis-render %.3f s, ffmpeg ebur128=peak=true %.3f s (best): %.2fx faster\n", a, b, b / a }'
+fi

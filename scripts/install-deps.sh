@@ -14,6 +14,7 @@ packages=(
     xvfb xauth xdotool imagemagick fonts-roboto-unhinted fonts-dejavu-core
     clang-format time
     libebur128-dev ffmpeg
+    slurm-wlm munge hyperfine iproute2
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the 64-bit Windows VST 2.4 module Orvalis.dll on Debian with mingw-w64, and the Windows
-# build of the raw VST 2.4 test host that scripts/windows-test.sh runs under Wine.
+# Cross-builds Orvalis for 64-bit Windows on Debian with mingw-w64: the VST 2.4 module Orvalis.dll,
+# the VST3 bundle Orvalis.vst3, orvalis-render.exe, the download that holds the three, and the
+# Windows builds of the test hosts that scripts/windows-test.sh runs under Wine.
 #
 #   scripts/windows-build.sh            # everything lands in build-windows/
 #   scripts/windows-build.sh --packages-only
@@ -8,11 +9,15 @@
 #
 # Steps (each skipped when its result is already there, so reruns only rebuild what changed):
 #   1. installs the Debian packages it needs (mingw-w64, libz-mingw-w64-dev, wine64, ...);
-#   2. fetches the Debian sources of libpng and libjpeg-turbo through a private apt source list in
-#      the build tree (the system's apt configuration is left alone) and builds both as static
-#      Windows libraries into build-windows/deps;
-#   3. configures the project with cmake/toolchain-mingw64.cmake, only the VST 2.4 format, no tests,
-#      benchmarks or tools, and builds Orvalis.dll and the test host.
+#   2. fetches the Debian sources of libpng, libjpeg-turbo, libogg, libvorbis, flac and libebur128
+#      through a private apt source list in the build tree (the system's apt configuration is left
+#      alone) and builds them and GoogleTest as static Windows libraries into build-windows/deps;
+#   3. configures the project with cmake/toolchain-mingw64.cmake and ORVALIS_PRODUCTS_ONLY (the
+#      plug-in formats and the renderer; no tests, benchmarks or tools) and builds every product
+#      the configure lists in cmake/windows-products/ (each plug-in's VST 2.4 and VST3 targets and
+#      orvalis-render), then the test hosts;
+#   4. puts the products beside each other in build-windows/ and packs the download,
+#      build-windows/Orvalis-<version>-windows-x64.zip (the same files in the folder of that name).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,8 +28,8 @@ deps="$out/deps"
 jobs="${ORVALIS_JOBS:-$(nproc)}"
 toolchain="$root/cmake/toolchain-mingw64.cmake"
 triple=x86_64-w64-mingw32
-# Raise when the way the image libraries are built changes, so that cached copies are rebuilt.
-deps_recipe=3
+# Raise when the way the libraries are built changes, so that cached copies are rebuilt.
+deps_recipe=4
 
 # Share compiled objects between checkouts in different folders, as scripts/test.sh does.
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
@@ -35,7 +40,7 @@ started="$(seconds)"
 
 # --- 1. Debian packages -------------------------------------------------------------------------
 packages=(mingw-w64 libz-mingw-w64-dev wine64 dpkg-dev cmake make ccache fst-dev juce-modules-source
-          googletest xvfb xauth imagemagick)
+          googletest xvfb xauth imagemagick jq xxd)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f '${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -50,9 +55,25 @@ fi
 
 [ "${1:-}" != "--packages-only" ] || exit 0
 
-# --- 2. libpng, libjpeg-turbo and GoogleTest for Windows ----------------------------------------------------
+# --- 2. The libraries for Windows --------------------------------------------------------------
 # The stamp names the recipe, the compiler and the toolchain file: any change rebuilds the libraries.
 deps_key="recipe=$deps_recipe $("$triple-g++-posix" -dumpversion) $(sha1sum "$toolchain" | cut -c1-12)"
+
+# A mirror may lack a version's Debian part (debian.tar.xz) but have its upstream tarball
+# (.orig.tar.*), which apt has then fetched and checked against the .dsc. For the packages named in
+# orig_only the upstream tarball will do: libebur128 is one C file, and Debian's package of it
+# (1.2.6-1) builds it unchanged.
+orig_only="libebur128"
+unpack_upstream_only() # package, version, folder: after a failed `apt-get source` in src/tmp
+{
+    local pkg="$1" version="$2" dir="$3" orig
+    [[ " $orig_only " == *" $pkg "* ]] || return 1
+    orig="$(find "$out/src/tmp" -maxdepth 1 -name "${pkg}_*.orig.tar.*" | head -n 1)"
+    [ -n "$orig" ] && grep -qs "$(sha256sum "$orig" | cut -d' ' -f1)" "$out/src/tmp/"*.dsc || return 1
+    echo "$pkg $version: the mirror lacks its Debian part; building the upstream tarball" \
+         "$(basename "$orig") (checked against the .dsc)" >&2
+    mkdir -p "$dir" && tar -xf "$orig" -C "$dir" --strip-components=1
+}
 
 fetch_source() # package name -> prints the unpacked source folder
 {
@@ -79,8 +100,11 @@ fetch_source() # package name -> prints the unpacked source folder
         dir="$out/src/$pkg-${version//:/_}"  # no colon (epoch): make cannot have one in a path
         if [ ! -d "$dir" ]; then
             rm -rf "$out/src/tmp" && mkdir -p "$out/src/tmp"
-            (cd "$out/src/tmp" && apt-get "${opts[@]}" source "$pkg=$version" >&2) || continue
-            mv "$(find "$out/src/tmp" -mindepth 1 -maxdepth 1 -type d | head -n 1)" "$dir"
+            if (cd "$out/src/tmp" && apt-get "${opts[@]}" source "$pkg=$version" >&2); then
+                mv "$(find "$out/src/tmp" -mindepth 1 -maxdepth 1 -type d | head -n 1)" "$dir"
+            elif ! unpack_upstream_only "$pkg" "$version" "$dir"; then
+                continue
+            fi
             rm -rf "$out/src/tmp"
         fi
         echo "$dir"
@@ -109,12 +133,16 @@ cross_cmake() # source folder, build folder, library target, extra options...
 }
 
 if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
-    log "building libpng, libjpeg-turbo and GoogleTest for Windows into $deps"
+    log "building libpng, libjpeg-turbo, libogg, libvorbis, libFLAC, libebur128 and GoogleTest for Windows into $deps"
     t0="$(seconds)"
     rm -rf "$deps" "$out/deps-build"
-    mkdir -p "$deps" "$out/deps-build"
+    mkdir -p "$deps/include" "$deps/lib" "$deps/licenses" "$out/deps-build"
     png_src="$(fetch_source libpng1.6)"
     jpeg_src="$(fetch_source libjpeg-turbo)"
+    ogg_src="$(fetch_source libogg)"
+    vorbis_src="$(fetch_source libvorbis)"
+    flac_src="$(fetch_source flac)"
+    ebur128_src="$(fetch_source libebur128)"
 
     png_build="$out/deps-build/libpng"
     jpeg_build="$out/deps-build/libjpeg-turbo"
@@ -124,7 +152,6 @@ if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
     cross_cmake "$jpeg_src" "$jpeg_build" jpeg-static -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
         -DWITH_SIMD=0 -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF
 
-    mkdir -p "$deps/include" "$deps/lib"
     cp "$png_src/png.h" "$png_src/pngconf.h" "$png_build/pnglibconf.h" "$deps/include/"
     cp "$png_build/libpng16.a" "$deps/lib/"
     # JUCE's JPEG reader includes jpeglib.h with JPEG_INTERNALS, which needs the private jpegint.h.
@@ -132,7 +159,45 @@ if [ "$(cat "$deps/.stamp" 2>/dev/null)" != "$deps_key" ]; then
         "$jpeg_build/jconfig.h" "$deps/include/"
     cp "$jpeg_build/libjpeg.a" "$deps/lib/"
 
-    # GoogleTest for the Windows build of the VST 2.4 host tests, from Debian's googletest sources;
+    # The audio codecs JUCE reads and writes FLAC and Ogg Vorbis with, and the renderer's loudness
+    # meter: Ogg first, as Vorbis and FLAC build on it.
+    ogg_build="$out/deps-build/libogg"
+    cross_cmake "$ogg_src" "$ogg_build" ogg -DBUILD_SHARED_LIBS=OFF -DINSTALL_DOCS=OFF -DBUILD_TESTING=OFF
+    mkdir -p "$deps/include/ogg"
+    cp "$ogg_src/include/ogg/ogg.h" "$ogg_src/include/ogg/os_types.h" "$ogg_build/include/ogg/config_types.h" \
+        "$deps/include/ogg/"
+    cp "$ogg_build/libogg.a" "$deps/lib/"
+    ogg_found=(-DOGG_INCLUDE_DIR="$deps/include" -DOGG_LIBRARY="$deps/lib/libogg.a")
+
+    vorbis_build="$out/deps-build/libvorbis"
+    cross_cmake "$vorbis_src" "$vorbis_build" vorbisfile -DBUILD_SHARED_LIBS=OFF "${ogg_found[@]}"
+    cmake --build "$vorbis_build" -j"$jobs" --target vorbisenc >> "$vorbis_build.log"
+    cp -r "$vorbis_src/include/vorbis" "$deps/include/"
+    cp "$vorbis_build/lib/libvorbis.a" "$vorbis_build/lib/libvorbisenc.a" "$vorbis_build/lib/libvorbisfile.a" \
+        "$deps/lib/"
+
+    # No stack protector or _FORTIFY_SOURCE: with mingw-w64 both would need libssp beside the program.
+    flac_build="$out/deps-build/flac"
+    cross_cmake "$flac_src" "$flac_build" FLAC -DBUILD_SHARED_LIBS=OFF -DBUILD_CXXLIBS=OFF \
+        -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DBUILD_DOCS=OFF \
+        -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF "${ogg_found[@]}"
+    cp -r "$flac_src/include/FLAC" "$deps/include/"
+    cp "$(find "$flac_build" -name libFLAC.a | head -n 1)" "$deps/lib/"
+
+    ebur128_build="$out/deps-build/libebur128"
+    cross_cmake "$ebur128_src" "$ebur128_build" ebur128 -DBUILD_SHARED_LIBS=OFF -DENABLE_TESTS=OFF
+    cp "$ebur128_src/ebur128/ebur128.h" "$deps/include/"
+    cp "$(find "$ebur128_build" -name libebur128.a | head -n 1)" "$deps/lib/"
+
+    # Their licences travel with the download (each asks that binary copies carry its notice).
+    cp "$png_src/LICENSE" "$deps/licenses/libpng.txt"
+    cp "$jpeg_src/LICENSE.md" "$deps/licenses/libjpeg-turbo.md"
+    cp "$ogg_src/COPYING" "$deps/licenses/libogg.txt"
+    cp "$vorbis_src/COPYING" "$deps/licenses/libvorbis.txt"
+    cp "$flac_src/COPYING.Xiph" "$deps/licenses/libFLAC.txt"
+    cp "$ebur128_src/COPYING" "$deps/licenses/libebur128.txt"
+
+    # GoogleTest for the Windows build of the host tests, from Debian's googletest sources;
     # Win32 threads rather than winpthreads.
     gtest_build="$out/deps-build/googletest"
     cross_cmake /usr/src/googletest "$gtest_build" gtest_main -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON
@@ -164,23 +229,56 @@ fi
 
 log "configuring the Windows build in $out/cmake"
 t0="$(seconds)"
+rm -rf "$out/cmake/windows-products"
 cmake -S "$root" -B "$out/cmake" -G "Unix Makefiles" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DORVALIS_VST2_ONLY=ON -DORVALIS_WINDOWS_DEPS="$deps" -DORVALIS_VST2_SDK_PATH="$sdk" \
+    -DORVALIS_PRODUCTS_ONLY=ON -DORVALIS_WINDOWS_DEPS="$deps" -DORVALIS_VST2_SDK_PATH="$sdk" \
     > "$out/cmake.log" || { cat "$out/cmake.log"; exit 1; }
-log "building Orvalis.dll"
-nice -n 10 cmake --build "$out/cmake" -j"$jobs" --target Orvalis_VST
+# What the configure offers: "<kind> <target> <artefact>" for each product's VST 2.4 module and VST3
+# bundle, and for orvalis-render (cmake/WindowsModule.cmake writes the lines).
+products="$(cat "$out/cmake/windows-products/"*.txt 2>/dev/null | sort)"
+targets=($(awk '{ print $2 }' <<< "$products"))
+for wanted in Orvalis_VST Orvalis_VST3 orvalis-render; do
+    [[ " ${targets[*]} " == *" $wanted "* ]] || { echo "the configure offers no $wanted" >&2; exit 1; }
+done
+log "building ${targets[*]}"
+nice -n 10 cmake --build "$out/cmake" -j"$jobs" --target "${targets[@]}"
 
-# The hosts are a project of their own (they need only the VST 2.4 headers and GoogleTest).
+# The hosts are a project of their own (they need only the VST 2.4 headers, the VST3 SDK's
+# interfaces and GoogleTest).
 log "building the Windows test hosts"
 cmake -S "$root/tests/windows" -B "$out/host" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DORVALIS_VST2_SDK_PATH="$sdk" -DORVALIS_WINDOWS_DEPS="$deps" \
     > "$out/host.log" || { cat "$out/host.log"; exit 1; }
 nice -n 10 cmake --build "$out/host" -j"$jobs"
+cp "$out/host/orvalis-vst2-host.exe" "$out/host/orvalis_vst2_host_tests.exe" "$out/host/orvalis-vst3-host.exe" "$out/"
 
-dll="$(find "$out/cmake/plugin" -name Orvalis.dll | head -n 1)"
-[ -n "$dll" ] || { echo "Orvalis.dll was not produced" >&2; exit 1; }
-cp "$dll" "$out/Orvalis.dll"
-cp "$out/host/orvalis-vst2-host.exe" "$out/host/orvalis_vst2_host_tests.exe" "$out/"
-log "built Orvalis.dll, orvalis-vst2-host.exe and orvalis_vst2_host_tests.exe in $out in $(( $(seconds) - t0 )) s" \
-    "(whole script $(( $(seconds) - started )) s)"
+# --- 4. The products beside each other, and the download ---------------------------------------
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/cmake/CMakeCache.txt")"
+name="Orvalis-$version-windows-x64"
+download="$out/$name"
+rm -rf "$download" "$download.zip"
+mkdir -p "$download/VST3" "$download/VST2" "$download/licenses"
+while read -r kind target artefact; do
+    artefact="$(realpath -e "$artefact")" || { echo "$target was not produced" >&2; exit 1; }
+    case "$kind" in
+        vst2) cp "$artefact" "$out/" && cp "$artefact" "$download/VST2/" ;;
+        vst3)
+            bundle="$(basename "$artefact")"
+            [[ "$bundle" == ?*.vst3 ]] || { echo "$target: $artefact is no VST3 bundle" >&2; exit 1; }
+            rm -rf "${out:?}/$bundle" && cp -r "$artefact" "$out/" && cp -r "$artefact" "$download/VST3/" ;;
+        render) cp "$artefact" "$out/" && cp "$artefact" "$download/" ;;
+    esac || { echo "cannot copy $artefact" >&2; exit 1; }
+done <<< "$products"
+# README.txt in Windows' line endings, for Notepad.
+sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/plugin/windows/README.txt" > "$download/README.txt"
+cp "$deps/licenses/"* "$download/licenses/"
+cp "$root/resources/Roboto-LICENSE.txt" "$download/licenses/Roboto.txt"
+cp /usr/share/doc/libz-mingw-w64-dev/copyright "$download/licenses/zlib.txt"
+cp /usr/share/doc/juce-modules-source/copyright "$download/licenses/JUCE.txt"
+# Fixed times and order, so that the same files give the same zip.
+find "$download" -exec touch -d "@$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0)" {} +
+(cd "$out" && find "$name" -type f | LC_ALL=C sort > "$out/download-files.txt" \
+    && cmake -E tar cf "$name.zip" --format=zip --files-from="$out/download-files.txt")
+log "built $(awk '{ print $2 }' <<< "$products" | tr '\n' ' ')and the test hosts in $(( $(seconds) - t0 )) s;" \
+    "download $download.zip (whole script $(( $(seconds) - started )) s)"

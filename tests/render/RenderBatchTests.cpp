@@ -466,6 +466,14 @@ TEST_F (RenderBatch, RefusesBatchesThatWouldOverwriteOrClash)
           "ending in .json or .csv" },
         { { "--out-dir", path ("out"), path ("a"), "--convention", "n3d" },
           "--convention must be" },
+        { { "--out-dir", path ("out"), path ("a"), "--target-loudness", "-23", "--gain", "3" },
+          "cannot both be given" },
+        { { "--out-dir", path ("out"), path ("a"), "--target-loudness", "3" },
+          "--target-loudness must be" },
+        { { "--out-dir", path ("out"), path ("a"), "--shard", "3/2" }, "--shard needs K/N" },
+        { { path ("a/x.wav"), path ("y.wav"), "--shard", "1/2" }, "--shard needs the batch form" },
+        { { "--merge-reports", path ("m.json"), path ("r.json"), "--ceiling", "-1" },
+          "takes only report files" },
     };
     const auto before = bytesOf (file ("a/x.wav"));
     for (const auto& [args, message] : refusals)
@@ -630,4 +638,20 @@ TEST_F (RenderBatch, ReportAgreesWithFfmpegsLoudnessAndTruePeak)
             }
         }
     }
+}
+
+TEST_F (RenderBatch, ReportsNameFilesOutsideAsciiAsTheyAre)
+{
+    // Escaped as JSON does: UTF-16 units, a surrogate pair beyond the first plane (JUCE's own
+    // JSON reader does not join such pairs, so the text is checked).
+    const auto name = juce::String::fromUTF8 ("\xe9\x8c\xb2\xe9\x9f\xb3 \xf0\x9f\x8e\xa7.wav");
+    const auto in = file ("in").getChildFile (name);
+    ASSERT_TRUE (file ("in").createDirectory());
+    writeAudio (in, loudTestSignal (48000.0, 4800, 7));
+
+    const auto result =
+        runRenderer ({ "--out-dir", path ("out"), path ("in"), "--report", path ("report.json") });
+    ASSERT_EQ (result.exitCode, 0) << result.errors;
+    const auto text = file ("report.json").loadFileAsString();
+    EXPECT_TRUE (text.contains ("\\u9332\\u97f3 \\ud83c\\udfa7.wav")) << text;
 }

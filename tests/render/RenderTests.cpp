@@ -697,7 +697,10 @@ TEST_F (RenderTest, HelpExplainsEveryOption)
                                 "--report",
                                 "--target-true-peak",
                                 "--convention",
-                                "--input-loudness" })
+                                "--input-loudness",
+                                "--target-loudness",
+                                "--shard",
+                                "--merge-reports" })
         EXPECT_NE (result.output.find (option), std::string::npos) << option;
 }
 } // namespace

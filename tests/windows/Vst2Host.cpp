@@ -23,6 +23,7 @@
 #endif
 
 #include "tests/hosts/vst2/Vst2Module.h"
+#include "tests/windows/TestSignal.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,8 +44,7 @@
 namespace
 {
 using namespace orvalis::vst2;
-
-constexpr int numChannels = 4;
+using namespace orvalis::testsignal;
 
 VstIntPtr hostVersionAnswer = 2400;
 
@@ -99,34 +99,6 @@ std::string fourCharText (int32_t code)
     return s;
 }
 
-//==================================================================================================
-// The fixed test signal: four channels of integer-generated noise with quiet, loud and impulsive
-// stretches, so that the limiter attacks, holds and releases. No libm call: the same samples on
-// every platform, bit for bit.
-class Signal
-{
-public:
-    float next (int channel)
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        const float noise = (float) (int32_t) state * (1.0f / 2147483648.0f);
-        const int64_t section = (frame / 4800) % 6;
-        static constexpr float levels[6] = { 0.25f, 1.5f, 0.05f, 3.0f, 0.8f, 0.0f };
-        float sample = noise * levels[section] * (1.0f - 0.125f * (float) channel);
-        if (frame % 9973 == 0 && channel == (int) ((frame / 9973) % numChannels))
-            sample = 4.0f; // a lone impulse far above the ceiling
-        if (channel == numChannels - 1)
-            ++frame;
-        return sample;
-    }
-
-private:
-    uint32_t state = 0x9e3779b9u;
-    int64_t frame = 0;
-};
-
 struct RenderSettings
 {
     double rate = 48000.0;
@@ -143,7 +115,6 @@ std::vector<float> render (PluginMain main, const RenderSettings& settings, int&
         return {};
     for (auto& [index, value] : settings.parameters)
         instance.effect->setParameter (instance.effect, index, value);
-    constexpr int maxBlock = 1024;
     instance.resume (settings.rate, maxBlock);
     latency = instance.effect->initialDelay;
 
@@ -155,7 +126,6 @@ std::vector<float> render (PluginMain main, const RenderSettings& settings, int&
     float* inPtrs[numChannels];
     float* outPtrs[numChannels];
     Signal signal;
-    static constexpr int blockLengths[] = { 512, 1, 37, 1024, 256, 480, 2, 999 };
 
     for (int64_t done = 0, block = 0; done < total; ++block)
     {
@@ -175,27 +145,6 @@ std::vector<float> render (PluginMain main, const RenderSettings& settings, int&
         done += n;
     }
     return out;
-}
-
-bool writeFloats (const std::string& path, const std::vector<float>& values)
-{
-    std::ofstream file (path, std::ios::binary);
-    file.write (reinterpret_cast<const char*> (values.data()),
-                (std::streamsize) (values.size() * sizeof (float)));
-    return file.good();
-}
-
-std::vector<float> readFloats (const std::string& path)
-{
-    std::ifstream file (path, std::ios::binary | std::ios::ate);
-    if (! file)
-        return {};
-    const auto size = (size_t) file.tellg();
-    std::vector<float> values (size / sizeof (float));
-    file.seekg (0);
-    file.read (reinterpret_cast<char*> (values.data()),
-               (std::streamsize) (values.size() * sizeof (float)));
-    return values;
 }
 
 // Distance in units in the last place between two finite floats of the same sign region.
