@@ -303,9 +303,30 @@ inline Wide halfWayAt (const float* p) noexcept
         sum[k] = splatWide (firstStage[k]) * (loadWide (p - k) + loadWide (p + k + 1));
     for (int j = 4; j < length; j += 4)
         for (int k = 0; k < 4; ++k)
-            sum[k] = sum[k]
-                     + splatWide (firstStage[j + k]) * (loadWide (p - j - k) + loadWide (p + j + k + 1));
+            sum[k] =
+                sum[k]
+                + splatWide (firstStage[j + k]) * (loadWide (p - j - k) + loadWide (p + j + k + 1));
     return (sum[0] + sum[1]) + (sum[2] + sum[3]);
+}
+
+// The largest magnitude of the 4x meter's three points between sample c (at pc) and c + 1 (see
+// truePeakTaps::meterQuarter): with the sums s_k and differences d_k of the mirrored samples
+// x[c - 5 + k] and x[c + 6 - k], the half-way point is the sum of meterHalf[k] s_k, and the
+// quarter points are A + B and A - B (A and B the sums of the quarter taps' mirrored halves times
+// s_k and d_k), the larger of whose magnitudes is |A| + |B|.
+inline Wide meterPointsAt (const float* pc) noexcept
+{
+    using namespace truePeakTaps;
+    Wide half = splatWide (0.0f), a = splatWide (0.0f), b = splatWide (0.0f);
+    for (int k = 0; k < 6; ++k)
+    {
+        const Wide early = loadWide (pc - 5 + k), late = loadWide (pc + 6 - k);
+        const Wide s = early + late, d = early + (late * splatWide (-1.0f));
+        half = half + splatWide (meterHalf[k]) * s;
+        a = a + splatWide (0.5f * (meterQuarter[k] + meterQuarter[11 - k])) * s;
+        b = b + splatWide (0.5f * (meterQuarter[k] - meterQuarter[11 - k])) * d;
+    }
+    return larger (magnitude (half), magnitude (a) + magnitude (b));
 }
 
 // Frame i pushes sample n (the newest). With a = n - M (M the first stage's half length), the
@@ -318,11 +339,8 @@ inline Wide halfWayAt (const float* p) noexcept
 // call at once (frames rounded up to whole vectors, the extra lanes reading zeros and never
 // kept); after a call that was skipped, eight frames before the call are taken again first, which
 // rebuilds the values carried over (H of four frames back, Q1 of one, Q3 of two, one interval).
-void interpolate (const float* samples,
-                  int numFrames,
-                  float* state,
-                  float skipUpTo,
-                  float* peaks) noexcept
+void interpolate (
+    const float* samples, int numFrames, float* state, float skipUpTo, float* peaks) noexcept
 {
     using namespace truePeakTaps;
     constexpr int m = static_cast<int> (std::size (firstStage));
@@ -391,8 +409,7 @@ void interpolate (const float* samples,
             storeWide (q1 + 1 + o + i,
                        s0 * (x0 + h0) + s1 * (hm1 + xp1) + s2 * (xm1 + hp1) + s3 * (hm2 + xp2));
             storeWide (q3 + 2 + o + i,
-                       s0 * (h0 + xp1) + s1 * (x0 + hp1) + s2 * (hm1 + xp2)
-                           + s3 * (xm1 + hp2));
+                       s0 * (h0 + xp1) + s1 * (x0 + hp1) + s2 * (hm1 + xp2) + s3 * (xm1 + hp2));
         }
 
         const Wide t0 = splatWide (thirdStage[0]), t1 = splatWide (thirdStage[1]);
@@ -409,14 +426,16 @@ void interpolate (const float* samples,
             storeWide (intervals + 1 + o + i,
                        larger (larger (larger (magnitude (e1), magnitude (q1c)),
                                        larger (magnitude (e3), magnitude (hc))),
-                               larger (larger (magnitude (e5), magnitude (q3c)), magnitude (e7))));
+                               larger (larger (magnitude (e5), magnitude (q3c)),
+                                       larger (magnitude (e7), meterPointsAt (xa + i - 3)))));
         }
 
         int i = 0;
         for (; i + kWidth <= numFrames; i += kWidth)
-            storeWide (peaks + i,
-                       larger (larger (loadWide (intervals + o + i), magnitude (loadWide (xa + i - 3))),
-                               loadWide (intervals + 1 + o + i)));
+            storeWide (
+                peaks + i,
+                larger (larger (loadWide (intervals + o + i), magnitude (loadWide (xa + i - 3))),
+                        loadWide (intervals + 1 + o + i)));
         for (; i < numFrames; ++i)
         {
             const float before = intervals[o + i], sample = std::abs (xa[i - 3]),

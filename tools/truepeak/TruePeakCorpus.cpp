@@ -29,15 +29,15 @@ const char* const helpText =
 Usage: orvalis-truepeak-corpus [--quick] [--peer] [--ffmpeg] [--only TEXT] [--table FILE]
                                [--csv FILE]
 
-Limits every signal of the corpus at 44.1, 48, 96 and 192 kHz with look-aheads 0.5, 1, 5, 20
-and 40 ms and releases 0, 1, 20, 200 and 1000 ms (ceiling -1 dBTP; the signals are driven to
+Limits every signal of the corpus at 44.1, 48, 96 and 192 kHz with look-aheads 0 (one sample),
+0.5, 1, 5, 20 and 40 ms and releases 0, 1, 20, 200 and 1000 ms (ceiling -1 dBTP; the signals are driven to
 +6 dBFS, the demo scene peaks at about +9 dBFS), and measures each output's true peak with a 32x
 oversampled reference, with orvalis-render's 4x meter and, with --ffmpeg, with ffmpeg -af
 ebur128=peak=true. Prints, per signal and rate, the worst of each over all settings and the
 setting that gave it, and lists every run over the limits: more than 0.1 dB over the ceiling by
 the reference, or over it at all by the 4x meter.
 
-  --quick        44.1 and 96 kHz, look-aheads 0.5 and 5 ms, releases 0 and 200 ms only
+  --quick        44.1 and 96 kHz, look-aheads 0, 0.5 and 5 ms, releases 0 and 200 ms only
   --peer         also run x42's limiter (x42-plugins, through lv2file) with true peak on at the
                  same ceiling and releases 1, 10 (its default) and 200 ms, two stereo instances
   --ffmpeg       also measure with ffmpeg (it must be on the PATH; slow)
@@ -216,8 +216,8 @@ int main (int argc, char** argv)
     const std::vector<int> rates = quick ? std::vector<int> { 44100, 96000 }
                                          : std::vector<int> { 44100, 48000, 96000, 192000 };
     const std::vector<float> lookaheads =
-        quick ? std::vector<float> { 0.5f, 5.0f }
-              : std::vector<float> { 0.5f, 1.0f, 5.0f, 20.0f, 40.0f };
+        quick ? std::vector<float> { 0.0f, 0.5f, 5.0f }
+              : std::vector<float> { 0.0f, 0.5f, 1.0f, 5.0f, 20.0f, 40.0f };
     const std::vector<float> releases =
         quick ? std::vector<float> { 0.0f, 200.0f }
               : std::vector<float> { 0.0f, 1.0f, 20.0f, 200.0f, 1000.0f };
