@@ -120,10 +120,9 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
 {
     const int largestN = largestLookahead (maxLookaheadMsToUse);
     delayCapacity = capacityFor (maxLookaheadMsToUse);
-    ringFrames =
-        delayCapacity <= std::numeric_limits<int>::max() - truePeakDelaySamples
-            ? delayCapacity + truePeakDelaySamples
-            : delayCapacity;
+    ringFrames = delayCapacity <= std::numeric_limits<int>::max() - truePeakDelaySamples
+                     ? delayCapacity + truePeakDelaySamples
+                     : delayCapacity;
     // Every channel's delay ring, then every channel's true-peak ring, then the interpolator's
     // output for one chunk, in one block. (As several blocks, an owner that creates and deletes
     // limiters one after another made the C library return the memory to the system and fault it
@@ -194,7 +193,10 @@ int LookaheadLimiter::setSampleRate (int rate)
     lookaheadSamples = std::min (std::max (n, 0), delayCapacity - 1);
     smoothedDelay = static_cast<float> (lookaheadSamples);
 
-    if (n < 1)
+    // Without a look-ahead, sample-peak mode has no delay and keeps the previous rate's settings;
+    // true-peak mode still delays by the detector, so it takes the rate (the result stays the
+    // refusal: the look-ahead is still under one sample).
+    if (n < 1 && ! truePeak)
         return kRefused;
 
     resizeWindow();
@@ -202,7 +204,7 @@ int LookaheadLimiter::setSampleRate (int rate)
     sampleRate = rate;
     smoothedDelay = static_cast<float> (delayTarget());
     reset();
-    return kOk;
+    return n < 1 ? kRefused : kOk;
 }
 
 int LookaheadLimiter::setLookaheadMs (float ms)
@@ -260,8 +262,7 @@ int LookaheadLimiter::setTruePeak (bool on)
 
 int LookaheadLimiter::delayTarget() const noexcept
 {
-    return truePeak && lookaheadSamples >= 1 ? lookaheadSamples + truePeakDelaySamples
-                                             : lookaheadSamples;
+    return truePeak ? lookaheadSamples + truePeakDelaySamples : lookaheadSamples;
 }
 
 int LookaheadLimiter::getLatencySamples() const noexcept
@@ -337,8 +338,8 @@ int LookaheadLimiter::reset() noexcept
 
 // True-peak mode's gain law: the same, with the gain's rise from one sample to the next bounded
 // (truePeakRiseLimit), for a faster rise puts peaks between the samples of its own.
-[[gnu::always_inline]] inline void LookaheadLimiter::stepTruePeakGain (GainState& s,
-                                                                       float windowPeak) const noexcept
+[[gnu::always_inline]] inline void
+LookaheadLimiter::stepTruePeakGain (GainState& s, float windowPeak) const noexcept
 {
     const float highest = s.gain * truePeakRiseLimit;
     stepGain (s, windowPeak);
@@ -378,7 +379,7 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
         return kOk;
     }
 
-    if (lookaheadSamples < 1)
+    if (lookaheadSamples < 1 && ! truePeak)
         processEachChannel (channels, numSamples);
     else
         processChannels (channels, numSamples);
@@ -453,7 +454,7 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
 // time, several frames at once (ChannelPasses).
 void LookaheadLimiter::processChannels (float* const* channels, int numSamples) noexcept
 {
-    assert (numChannels >= 1 && lookaheadSamples >= 1);
+    assert (numChannels >= 1 && (lookaheadSamples >= 1 || truePeak));
     const int numCh = numChannels;
     const int n = lookaheadSamples;
     const int target = delayTarget();
@@ -478,10 +479,11 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
     // A channel whose peaks cannot reach the ceiling with the headroom leaves every frame's value
     // at the ceiling, as its interpolated peaks would (the bound is rounded down by far more than
     // the interpolator's own rounding).
-    const float skipUpTo = static_cast<float> (static_cast<double> (limit)
-                                               / (static_cast<double> (truePeakHeadroom)
-                                                  * static_cast<double> (truePeakTaps::largestPointGain))
-                                               * (1.0 - 1.0e-4));
+    const float skipUpTo =
+        static_cast<float> (static_cast<double> (limit)
+                            / (static_cast<double> (truePeakHeadroom)
+                               * static_cast<double> (truePeakTaps::largestPointGain))
+                            * (1.0 - 1.0e-4));
 
     alignas (16) float framePeaks[kChunkLength];
     alignas (16) float frameGains[kChunkLength];

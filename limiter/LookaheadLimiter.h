@@ -54,7 +54,8 @@ public:
         peak as far as the samples that make up its inter-sample value. */
     static constexpr int truePeakHoldSamples = 32;
     /** How much longer the delay is in true-peak mode, in samples at any rate. */
-    static constexpr int truePeakDelaySamples = TruePeakInterpolator::delaySamples + truePeakHoldSamples;
+    static constexpr int truePeakDelaySamples =
+        TruePeakInterpolator::delaySamples + truePeakHoldSamples;
     /** A look-ahead change or a peak-mode switch starts a settle phase, whose releases take this
         long (ms), only while the release time is shorter than this. */
     static constexpr float settleReleaseLimitMs = 75.0f;
@@ -84,8 +85,8 @@ public:
 
     /** The look-ahead in samples: the delay of the output and the latency to report. */
     int getLookaheadSamples() const noexcept { return lookaheadSamples; }
-    /** The delay of the output in samples: the look-ahead, plus the interpolator's delay in
-        true-peak mode; 0 when the look-ahead is 0. */
+    /** The delay of the output in samples: the look-ahead, plus truePeakDelaySamples in
+        true-peak mode (also with a look-ahead of 0). */
     int getLatencySamples() const noexcept;
     /** The gain reduction after the last block in dB, 0 when there was none. */
     float getGainReductionDb() const noexcept;
@@ -112,9 +113,9 @@ public:
     float getSmoothedDelay() const noexcept { return smoothedDelay; }
     bool isAllocated() const noexcept { return delayLines != nullptr; }
     bool isTruePeak() const noexcept { return truePeak; }
-    /** True when process measures true peaks: true-peak mode with a look-ahead of at least one
-        sample (without one there is no delay line, and sample peaks are limited). */
-    bool measuresTruePeaks() const noexcept { return truePeak && lookaheadSamples >= 1; }
+    /** True when process measures true peaks: in true-peak mode, with any look-ahead (also none:
+        the detector's delay remains). */
+    bool measuresTruePeaks() const noexcept { return truePeak; }
     /** In true-peak mode, a channel's true peak over the last block's output as the detector
         measured it (its value around each output sample times that sample's gain); 0 otherwise,
         and for a channel outside 0 to getNumChannels() - 1. */

@@ -165,8 +165,8 @@ void CorvaneAudioProcessor::reportLatency()
         const int lookahead = preparedLookaheadSamples.load (std::memory_order_relaxed);
         if (lookahead >= 0) // before the first prepareToPlay there is nothing to report
         {
-            // Without a look-ahead the limiter has no delay line and limits sample peaks.
-            const int latency = handover.isTruePeakRequested() && lookahead >= 1
+            // True-peak mode delays by the detector also without a look-ahead.
+            const int latency = handover.isTruePeakRequested()
                                     ? lookahead + LookaheadLimiter::truePeakDelaySamples
                                     : lookahead;
             latencyInForce.store (latency, std::memory_order_relaxed);
