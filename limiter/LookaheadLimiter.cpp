@@ -476,14 +476,15 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         std::fill_n (outputTruePeaks, numCh, 0.0f);
     channelPasses::FrameSums sums;
     int summedFrames = 0;
-    // A channel whose peaks cannot reach the ceiling with the headroom leaves every frame's value
-    // at the ceiling, as its interpolated peaks would (the bound is rounded down by far more than
-    // the interpolator's own rounding).
-    const float skipUpTo =
-        static_cast<float> (static_cast<double> (limit)
-                            / (static_cast<double> (truePeakHeadroom)
-                               * static_cast<double> (truePeakTaps::largestPointGain))
-                            * (1.0 - 1.0e-4));
+    // A channel whose peaks can reach neither the ceiling with the headroom nor the output true
+    // peaks' floor (outputTruePeakFloor) is not interpolated: every frame's value is the ceiling,
+    // as its interpolated peaks would make it, and the readout under the floor reads the samples
+    // (the bound is rounded down by far more than the interpolator's own rounding).
+    const double largestGain = static_cast<double> (truePeakTaps::largestPointGain);
+    const float skipUpTo = static_cast<float> (
+        std::min (static_cast<double> (limit) / static_cast<double> (truePeakHeadroom),
+                  static_cast<double> (outputTruePeakFloor))
+        / largestGain * (1.0 - 1.0e-4));
 
     alignas (16) float framePeaks[kChunkLength];
     alignas (16) float frameGains[kChunkLength];

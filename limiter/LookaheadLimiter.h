@@ -53,6 +53,9 @@ public:
         longer by 2 H frames and the delay by H), so that the gain is still on either side of a
         peak as far as the samples that make up its inter-sample value. */
     static constexpr int truePeakHoldSamples = 32;
+    /** The output true peaks (getOutputTruePeak) are exact from this level up (-80 dBFS, where
+        level meters show nothing); under it they may read the largest sample instead. */
+    static constexpr float outputTruePeakFloor = 1.0e-4f;
     /** How much longer the delay is in true-peak mode, in samples at any rate. */
     static constexpr int truePeakDelaySamples =
         TruePeakInterpolator::delaySamples + truePeakHoldSamples;

@@ -29,9 +29,9 @@ const char* const helpText =
 Usage: orvalis-truepeak-corpus [--quick] [--peer] [--ffmpeg] [--only TEXT] [--table FILE]
                                [--csv FILE]
 
-Limits every signal of the corpus at 44.1, 48, 96 and 192 kHz with look-aheads 0 (one sample),
-0.5, 1, 5, 20 and 40 ms and releases 0, 1, 20, 200 and 1000 ms (ceiling -1 dBTP; the signals are driven to
-+6 dBFS, the demo scene peaks at about +9 dBFS), and measures each output's true peak with a 32x
+Limits every signal of the corpus at 44.1, 48, 96 and 192 kHz with look-aheads 0 (none: only
+the detector's delay), 0.5, 1, 5, 20 and 40 ms and releases 0, 1, 20, 200 and 1000 ms (ceiling
+-1 dBTP; the signals are driven to +6 dBFS, the demo scene peaks at about +9 dBFS), and measures each output's true peak with a 32x
 oversampled reference, with orvalis-render's 4x meter and, with --ffmpeg, with ffmpeg -af
 ebur128=peak=true. Prints, per signal and rate, the worst of each over all settings and the
 setting that gave it, and lists every run over the limits: more than 0.1 dB over the ceiling by
