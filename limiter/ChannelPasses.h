@@ -71,11 +71,8 @@ struct Passes
         interpolator whose state is given and writes each frame's peak; when every input
         magnitude the frames' peaks take is at most skipUpTo, the peaks are the centre samples'
         magnitudes instead (see TruePeakInterpolator). */
-    void (*interpolate) (const float* samples,
-                         int numFrames,
-                         float* state,
-                         float skipUpTo,
-                         float* peaks) noexcept;
+    void (*interpolate) (
+        const float* samples, int numFrames, float* state, float skipUpTo, float* peaks) noexcept;
     /** delayRun[interpolated * 8 + readFirst * 4 + olderIsWritten * 2 + truePeak] */
     DelayRunFunction delayRun[16];
     /** Adds count frames from start to the frames' sums (see outputsSumToZero), in order. */

@@ -165,13 +165,16 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
 LookaheadLimiter::~LookaheadLimiter() = default;
 
 // The window of N + 1 frames, cleared, and the attack that takes N + 1 steps. In true-peak mode the
-// window is longer by 2 H frames (see truePeakHoldSamples) and the attack as long: with the delay
-// longer by H, a peak's gain is reached H samples before the peak leaves the delay, and held for
-// H samples after.
+// window is longer by 2 H frames (see truePeakHoldSamples) and the delay by H, and the attack takes
+// N + 1 + 3 H / 4 steps: a peak's gain is reached H / 4 samples before the peak leaves the delay
+// and held until H samples after it, and even without a look-ahead the gain falls over 3 H / 4 + 1
+// samples, not in one step (a fast fall of the gain on a loud high-frequency signal puts peaks
+// between the samples of its own).
 void LookaheadLimiter::resizeWindow() noexcept
 {
     peakWindow.setSize (lookaheadSamples + 1 + (truePeak ? 2 * truePeakHoldSamples : 0));
-    attackCoeff = tenthAfter (static_cast<double> (lookaheadSamples + 1));
+    attackCoeff = tenthAfter (
+        static_cast<double> (lookaheadSamples + 1 + (truePeak ? truePeakHoldSamples * 3 / 4 : 0)));
 }
 
 void LookaheadLimiter::startSettle() noexcept

@@ -19,7 +19,11 @@
     (8 and 4 taps) pass the whole input band within 0.004 and 0.01 dB. So noise, clipped and
     square waves, fs/2 patterns and tones up to the Nyquist frequency are read as the reference
     reads them; what the 8x grid can miss between its points is at most 1/cos(pi f / 8 fs): 0.17 dB
-    at the Nyquist frequency, 0.04 dB at half of it.
+    at the Nyquist frequency, 0.04 dB at half of it. Each interval between two samples also
+    takes the three points orvalis-render's 4x meter computes there (TruePeakTaps' meterQuarter
+    and meterHalf), which read some signals (full-band noise, tones around 0.7 of the Nyquist
+    frequency) up to 0.12 dB higher than a band-limited reconstruction: so the limited output is
+    never above the ceiling by that meter either.
 
     For the frame pushed as number n, the result is the largest magnitude of each channel over the
     open interval from sample n - delaySamples - 1 to sample n - delaySamples + 1 (the sample

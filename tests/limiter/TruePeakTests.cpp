@@ -153,14 +153,14 @@ TEST (TruePeakInterpolator, ReadsTonesBetweenTheSamplesAndNeverBelowTheSample)
 
 TEST (TruePeakMode, QuietAudioPassesDelayedByTheLookaheadPlusTheDetectorBitForBit)
 {
-    for (const auto& [rate, ms, expected] : { std::make_tuple (48000, 1.0f, 123),
-                                              std::make_tuple (192000, 40.0f, 7755),
-                                              std::make_tuple (44100, 0.5f, 97),
-                                              std::make_tuple (96000, 0.0f, 75) })
+    for (const auto& [rate, ms, expected] : { std::make_tuple (48000, 1.0f, 187),
+                                              std::make_tuple (192000, 40.0f, 7819),
+                                              std::make_tuple (44100, 0.5f, 161),
+                                              std::make_tuple (96000, 0.0f, 139) })
     {
         auto limiter = makeTruePeakLimiter (rate, ms, 20.0f, 1.0f);
         ASSERT_EQ (limiter->getLatencySamples(), expected);
-        ASSERT_EQ (limiter->getLookaheadSamples(), expected - 75);
+        ASSERT_EQ (limiter->getLookaheadSamples(), expected - 139);
 
         Channels input;
         std::mt19937 rng (3u);
@@ -257,7 +257,7 @@ TEST (TruePeakMode, OutputTruePeakReadoutFollowsTheOutput)
 
 TEST (TruePeakMode, SwitchingGlidesTheDelayAndOffAgainIsSamplePeakModeBitForBit)
 {
-    // Switched on at 192 kHz and 40 ms, the delay glides from 7680 to 7755 samples through
+    // Switched on at 192 kHz and 40 ms, the delay glides from 7680 to 7819 samples through
     // fractions: nothing of a DC step may come out before its time (the interpolation reads
     // the frame before the delayed one, never the newest frame).
     // (A release of 75 ms or more: no settle phase, which a switch starts like a look-ahead change.)

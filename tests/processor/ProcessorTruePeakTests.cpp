@@ -90,8 +90,8 @@ TEST (ProcessorTruePeak, LatencyGrowsByTheDetectorsDelayAndTheHostIsTold)
     p->setTruePeakMode (true); // before the first prepareToPlay: reported when it runs
     EXPECT_EQ (host.changes, 0);
     p->prepareToPlay (48000.0, 512);
-    EXPECT_EQ (p->getLatencySamples(), 123);
-    EXPECT_EQ (host.last, 123);
+    EXPECT_EQ (p->getLatencySamples(), 187);
+    EXPECT_EQ (host.last, 187);
 
     p->setTruePeakMode (false);
     EXPECT_EQ (host.last, 48);
@@ -101,14 +101,14 @@ TEST (ProcessorTruePeak, LatencyGrowsByTheDetectorsDelayAndTheHostIsTold)
     EXPECT_EQ (host.changes, changes);
 
     loadState (*p, makeStateBlock (truePeakDocument));
-    EXPECT_EQ (host.last, 123);
+    EXPECT_EQ (host.last, 187);
     p->prepareToPlay (96000.0, 512);
-    EXPECT_EQ (p->getLatencySamples(), 171);
+    EXPECT_EQ (p->getLatencySamples(), 235);
 
     // Without a look-ahead the detector still delays; sample-peak mode then has no delay at all.
     setParameter (*p, CorvaneAudioProcessor::paramAttackTime, 0.0f);
     p->prepareToPlay (48000.0, 512);
-    EXPECT_EQ (p->getLatencySamples(), 75);
+    EXPECT_EQ (p->getLatencySamples(), 139);
     p->setTruePeakMode (false);
     p->prepareToPlay (48000.0, 512);
     EXPECT_EQ (p->getLatencySamples(), 0);
@@ -124,7 +124,7 @@ TEST (ProcessorTruePeak, BypassDelaysByTheReportedLatencyInEitherMode)
         p->prepareToPlay (48000.0, 512);
         p->setTruePeakMode (truePeak); // changed after preparing, as from the window
         const int latency = p->getLatencySamples();
-        ASSERT_EQ (latency, truePeak ? 123 : 48);
+        ASSERT_EQ (latency, truePeak ? 187 : 48);
 
         juce::AudioBuffer<float> in (4, 512), buffer (4, 512);
         juce::AudioBuffer<float> history (4, 512 * 8);
@@ -209,6 +209,6 @@ TEST (ProcessorTruePeak, SwitchedFromAnotherThreadWhileAudioRuns)
     }
     window.join();
     EXPECT_LE (largest, 1.0f);
-    EXPECT_EQ (p->getLatencySamples(), 123);
-    EXPECT_EQ (p->getReportedLatency(), 123);
+    EXPECT_EQ (p->getLatencySamples(), 187);
+    EXPECT_EQ (p->getReportedLatency(), 187);
 }
