@@ -1,5 +1,5 @@
 // orvalis-interpolator-design: designs the half-sample interpolators of the limiter's true-peak
-// detector and prints them as the C++ tables of limiter/TruePeakInterpolator.cpp.
+// detector and prints them as the C++ tables of limiter/TruePeakTaps.h.
 //
 // Each stage doubles the rate by computing the sample half-way between every two samples with a
 // symmetric filter of an even number of taps (the samples themselves pass unchanged). For a
