@@ -210,6 +210,8 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     const int latency = latencyInForce.load (std::memory_order_relaxed);
     // Enough input is kept for the latency the other peak mode would report, should it change.
     const int recorded = latency + LookaheadLimiter::truePeakDelaySamples;
+    static_assert (7680 + 2 * LookaheadLimiter::truePeakDelaySamples <= InputHistory::capacity,
+                   "the bypass's history holds the longest latency with the other mode's");
     const auto limit = [this] (float* const* piece, int n, bool meter)
     { processPiece (piece, n, meter); };
 
