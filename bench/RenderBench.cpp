@@ -8,7 +8,8 @@
 // Argument 0 picks the signal: 0 the demo scene (four percussive sources, peaks to +9 dBFS),
 // 1 noise bursts alternating between 0..+12 dBFS and -40..-10 dBFS (dense: the worst case for
 // the true-peak meters, which skip stretches that cannot raise a peak). BM_ProcessorAlone's
-// argument 1 is the peak mode: 0 sample peak, 1 true peak.
+// argument 1 is the peak mode: 0 sample peak, 1 true peak. BM_WholeJobChannels renders 10 s of
+// the bursts at 4, 16 and 64 channels.
 #include "BenchSignal.h"
 #include "processor/CorvaneAudioProcessor.h"
 #include "render/DemoSceneReader.h"
@@ -25,6 +26,7 @@
 
 #include <array>
 #include <cmath>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -132,6 +134,62 @@ void BM_WholeJob (benchmark::State& state)
     setAudioRate (state);
 }
 
+/** A 10 s file of N channels (the noise bursts, every channel its own), written once per count. */
+juce::File wideInput (int numChannels)
+{
+    static std::map<int, juce::File> made;
+    auto& file = made[numChannels];
+    if (file == juce::File())
+    {
+        constexpr int wideFrames = 10 * 48000;
+        const auto bursts = benchSignal::makeSignal (wideFrames, false, numChannels);
+        std::vector<const float*> pointers;
+        for (const auto& channel : bursts)
+            pointers.push_back (channel.data());
+        file = files().folder.getChildFile ("wide" + juce::String (numChannels) + ".wav");
+        std::unique_ptr<juce::AudioFormatWriter> writer (juce::WavAudioFormat().createWriterFor (
+            new juce::FileOutputStream (file),
+            rate,
+            juce::AudioChannelSet::discreteChannels (numChannels),
+            32,
+            {},
+            0));
+        writer->writeFromFloatArrays (pointers.data(), numChannels, wideFrames);
+    }
+    return file;
+}
+
+// The whole job at 4, 16 and 64 channels (ambisonic orders 1, 3 and 7), on 10 s of noise bursts.
+void BM_WholeJobChannels (benchmark::State& state)
+{
+    const auto input = wideInput (static_cast<int> (state.range (0)));
+    RenderContext context;
+    context.options.blockSize = blockSize;
+    context.options.truePeak = state.range (1) != 0;
+    const auto output = files().folder.getChildFile ("out.wav");
+    for (auto _ : state)
+    {
+        FileResult result;
+        RenderJob job (context, result, [] (const juce::String&) {});
+        job.openInput (input);
+        job.render (
+            output,
+            RenderOptions::Format::wav32,
+            {},
+            [] { return false; },
+            [] (juce::int64, juce::int64) {});
+        if (result.status != FileStatus::done)
+            state.SkipWithError ("the render failed");
+        state.PauseTiming();
+        output.deleteFile();
+        state.ResumeTiming();
+    }
+    state.SetLabel (std::to_string (state.range (0)) + " ch"
+                    + (state.range (1) != 0 ? ", true peak" : ", sample peak"));
+    state.counters["x_real_time"] =
+        benchmark::Counter (10.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 void BM_ProcessorAlone (benchmark::State& state)
 {
     const auto& signal = files().signals[static_cast<size_t> (state.range (0))];
@@ -237,6 +295,13 @@ void BM_LoudnessOfW (benchmark::State& state)
 } // namespace
 
 BENCHMARK (BM_WholeJob)->Arg (0)->Arg (1)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_WholeJobChannels)
+    ->Args ({ 4, 0 })
+    ->Args ({ 16, 0 })
+    ->Args ({ 64, 0 })
+    ->Args ({ 4, 1 })
+    ->Args ({ 64, 1 })
+    ->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_ProcessorAlone)->ArgsProduct ({ { 0, 1 }, { 0, 1 } })->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_ReadInput)->Arg (0)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_WriteOutput)->Arg (0)->Unit (benchmark::kMillisecond);

@@ -1,7 +1,11 @@
 #include "editor/CorvaneAudioProcessorEditor.h"
 
 #include "OrvalisResources.h"
+#include "editor/DesktopScale.h"
+#include "lookandfeel/WindowPictures.h"
 #include "processor/CorvaneAudioProcessor.h"
+
+#include <cmath>
 
 namespace
 {
@@ -10,7 +14,7 @@ constexpr int allEdges = juce::Button::ConnectedOnLeft | juce::Button::Connected
 
 juce::Image picture (const char* data, int size)
 {
-    return juce::ImageCache::getFromMemory (data, size);
+    return windowPictures::load (data, size);
 }
 
 // The colours every knob shares; the ones that differ are set per knob.
@@ -46,7 +50,8 @@ std::unique_ptr<juce::Slider> makeKnob (const char* name,
 } // namespace
 
 CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor& p) :
-    AudioProcessorEditor (p)
+    AudioProcessorEditor (p),
+    metersPerOrder (p.getProduct().metersPerOrder)
 {
     engrenage = std::make_unique<juce::ImageButton> ("engrenage");
     addAndMakeVisible (engrenage.get());
@@ -67,12 +72,7 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
                           juce::Colour (0x00000000),
                           0.0f);
 
-    for (int slot = 0; slot < 6; ++slot)
-    {
-        vuMeters[static_cast<size_t> (slot)] = std::make_unique<VuMeter> (p, slot);
-        addAndMakeVisible (vuMeters[static_cast<size_t> (slot)].get());
-        vuMeters[static_cast<size_t> (slot)]->setName ("vuMeter");
-    }
+    addMeters (0, 6);
 
     sliderGain = makeKnob ("sliderGain", juce::Slider::TextBoxRight, 45, 15);
     addAndMakeVisible (sliderGain.get());
@@ -91,12 +91,7 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
     titleButton->setColour (juce::TextButton::buttonColourId, juce::Colour (0x00bbbbff));
     titleButton->setColour (juce::TextButton::buttonOnColourId, juce::Colour (0x48e8e8e8));
 
-    for (int slot = 6; slot < 8; ++slot)
-    {
-        vuMeters[static_cast<size_t> (slot)] = std::make_unique<VuMeter> (p, slot);
-        addAndMakeVisible (vuMeters[static_cast<size_t> (slot)].get());
-        vuMeters[static_cast<size_t> (slot)]->setName ("vuMeter");
-    }
+    addMeters (6, metersPerOrder ? static_cast<int> (vuMeters.size()) : 8);
 
     sliderAttack = makeKnob ("sliderAttack", juce::Slider::TextBoxRight, 55, 15);
     addAndMakeVisible (sliderAttack.get());
@@ -126,14 +121,16 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
     blueLine->setName ("blueLine");
 
     backgroundImage =
-        picture (OrvalisResources::background_jpg, OrvalisResources::background_jpgSize);
+        metersPerOrder
+            ? picture (OrvalisResources::backgroundHoa_jpg, OrvalisResources::backgroundHoa_jpgSize)
+            : picture (OrvalisResources::background_jpg, OrvalisResources::background_jpgSize);
     loadCaptions (0);
 
     setSize (windowWidth, windowHeight);
 
     optionGUI = std::make_unique<OptionGUI> (&p);
     addChildComponent (optionGUI.get());
-    welcomeGUI = std::make_unique<WelcomeGUI>();
+    welcomeGUI = std::make_unique<WelcomeGUI> (p.getName());
     addChildComponent (welcomeGUI.get());
 
     p.uiRefreshNeeded.store (true, std::memory_order_relaxed);
@@ -157,12 +154,19 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
 
     setKnobsFromParameters();
 
-    const auto green = picture (OrvalisResources::vuMeterVerticalGreen_png,
-                                OrvalisResources::vuMeterVerticalGreen_pngSize);
-    const auto redGreen = picture (OrvalisResources::vuMeterVerticalRedGreen_png,
-                                   OrvalisResources::vuMeterVerticalRedGreen_pngSize);
+    const auto green = metersPerOrder ? picture (OrvalisResources::vuMeterNarrowGreen_png,
+                                                 OrvalisResources::vuMeterNarrowGreen_pngSize)
+                                      : picture (OrvalisResources::vuMeterVerticalGreen_png,
+                                                 OrvalisResources::vuMeterVerticalGreen_pngSize);
+    const auto redGreen = metersPerOrder
+                              ? picture (OrvalisResources::vuMeterNarrowRedGreen_png,
+                                         OrvalisResources::vuMeterNarrowRedGreen_pngSize)
+                              : picture (OrvalisResources::vuMeterVerticalRedGreen_png,
+                                         OrvalisResources::vuMeterVerticalRedGreen_pngSize);
+    const int firstOutput = p.meterSlot (true, 0);
     for (size_t slot = 0; slot < vuMeters.size(); ++slot)
-        vuMeters[slot]->meterImage = slot < 4 ? green : redGreen;
+        if (vuMeters[slot] != nullptr)
+            vuMeters[slot]->meterImage = static_cast<int> (slot) < firstOutput ? green : redGreen;
     vuMeterGainReduction->meterImage =
         picture (OrvalisResources::bandeBleue_png, OrvalisResources::bandeBleue_pngSize);
     vuMeterGainReduction->showsGainReduction = true;
@@ -175,6 +179,14 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
         picture (OrvalisResources::captionTruePeak_png, OrvalisResources::captionTruePeak_pngSize);
     if (p.isTruePeakMode())
         showPeakMode (true);
+    if (metersPerOrder)
+    {
+        orderCaptionsImage =
+            picture (OrvalisResources::captionOrders_png, OrvalisResources::captionOrders_pngSize);
+        orderDigitsImage = picture (OrvalisResources::captionOrderDigits_png,
+                                    OrvalisResources::captionOrderDigits_pngSize);
+        showOrders (p.getNumMeterGroups());
+    }
 
     shownInputConfig = 0;
     const int inputConfig = p.idxInputConfig.load (std::memory_order_relaxed);
@@ -184,11 +196,18 @@ CorvaneAudioProcessorEditor::CorvaneAudioProcessorEditor (CorvaneAudioProcessor&
         loadCaptions (inputConfig);
     }
 
+    desktopScaleFactor = desktopScale::forWindow();
+    shownSize = p.getWindowSize();
+    applyScale();
+
+    p.addMeterViewer();
+
     startTimer (timerIntervalMs);
 }
 
 CorvaneAudioProcessorEditor::~CorvaneAudioProcessorEditor()
 {
+    owner().removeMeterViewer();
     optionGUI = nullptr;
 
     engrenage = nullptr;
@@ -208,6 +227,8 @@ CorvaneAudioProcessorEditor::~CorvaneAudioProcessorEditor()
     inputOrderImage = juce::Image();
     outputOrderImage = juce::Image();
     truePeakImage = juce::Image();
+    orderCaptionsImage = juce::Image();
+    orderDigitsImage = juce::Image();
     // The look-and-feel members go next, with no component left that uses them; welcomeGUI,
     // declared first, goes last and uses only its own.
 }
@@ -217,58 +238,147 @@ CorvaneAudioProcessor& CorvaneAudioProcessorEditor::owner() const noexcept
     return static_cast<CorvaneAudioProcessor&> (processor);
 }
 
+void CorvaneAudioProcessorEditor::addMeters (int firstSlot, int endSlot)
+{
+    for (int slot = firstSlot; slot < endSlot; ++slot)
+    {
+        auto& meter = vuMeters[static_cast<size_t> (slot)];
+        meter = std::make_unique<VuMeter> (owner(), slot);
+        addAndMakeVisible (meter.get());
+        meter->setName ("vuMeter");
+    }
+}
+
+void CorvaneAudioProcessorEditor::showOrders (int numOrders)
+{
+    shownOrders = numOrders;
+    for (int order = 0; order < product::maxMetersPerSide; ++order)
+        for (bool output : { false, true })
+            vuMeters[static_cast<size_t> (owner().meterSlot (output, order))]->setVisible (
+                order < numOrders);
+    repaint();
+}
+
+void CorvaneAudioProcessorEditor::paintOrderMeters (juce::Graphics& g)
+{
+    // The order the signal has, and its channels, from the caption picture's row for it.
+    const int row = shownOrders - 2; // orders 0..N are shown for the N-th order: row N - 1
+    if (row >= 0 && row < orderCaptionsImage.getHeight() / hoaMeters::captionHeight)
+        windowPictures::draw (g,
+                              orderCaptionsImage,
+                              hoaMeters::captionX,
+                              hoaMeters::captionY,
+                              hoaMeters::captionWidth,
+                              hoaMeters::captionHeight,
+                              0,
+                              row * hoaMeters::captionHeight,
+                              hoaMeters::captionWidth,
+                              hoaMeters::captionHeight);
+
+    // The numbers of the orders the signal has light up; the tracks of the others recede.
+    const int litWidth = hoaMeters::pitch * shownOrders;
+    for (int x : { hoaMeters::inputX (0), hoaMeters::outputX (0) })
+        windowPictures::draw (g,
+                              orderDigitsImage,
+                              x,
+                              hoaMeters::digitsY,
+                              litWidth,
+                              hoaMeters::captionHeight,
+                              0,
+                              0,
+                              litWidth,
+                              hoaMeters::captionHeight);
+    g.setColour (juce::Colours::black.withAlpha (0.6f));
+    for (int order = shownOrders; order < hoaMeters::numTracks; ++order)
+        for (int x : { hoaMeters::inputX (order), hoaMeters::outputX (order) })
+            g.fillRect (
+                x - 1, hoaMeters::top - 1, hoaMeters::trackWidth + 2, hoaMeters::height + 2);
+}
+
 void CorvaneAudioProcessorEditor::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (0xff000000));
 
     g.setColour (juce::Colour (0xff000000));
-    g.drawImage (backgroundImage,
-                 0,
-                 0,
-                 windowWidth,
-                 windowHeight,
-                 0,
-                 0,
-                 backgroundImage.getWidth(),
-                 backgroundImage.getHeight());
-    g.drawImage (inputOrderImage,
-                 48,
-                 248,
-                 69,
-                 9,
-                 0,
-                 0,
-                 inputOrderImage.getWidth(),
-                 inputOrderImage.getHeight());
-    g.drawImage (outputOrderImage,
-                 217,
-                 248,
-                 69,
-                 9,
-                 0,
-                 0,
-                 outputOrderImage.getWidth(),
-                 outputOrderImage.getHeight());
+    windowPictures::draw (g,
+                          backgroundImage,
+                          0,
+                          0,
+                          windowWidth,
+                          windowHeight,
+                          0,
+                          0,
+                          backgroundImage.getWidth(),
+                          backgroundImage.getHeight());
+    if (metersPerOrder)
+        paintOrderMeters (g);
+    else
+    {
+        windowPictures::draw (g,
+                              inputOrderImage,
+                              48,
+                              248,
+                              69,
+                              9,
+                              0,
+                              0,
+                              inputOrderImage.getWidth(),
+                              inputOrderImage.getHeight());
+        windowPictures::draw (g,
+                              outputOrderImage,
+                              217,
+                              248,
+                              69,
+                              9,
+                              0,
+                              0,
+                              outputOrderImage.getWidth(),
+                              outputOrderImage.getHeight());
+    }
     if (shownTruePeak)
-        g.drawImage (truePeakImage,
-                     213,
-                     262,
-                     78,
-                     9,
-                     0,
-                     0,
-                     truePeakImage.getWidth(),
-                     truePeakImage.getHeight());
+        windowPictures::draw (g,
+                              truePeakImage,
+                              213,
+                              262,
+                              78,
+                              9,
+                              0,
+                              0,
+                              truePeakImage.getWidth(),
+                              truePeakImage.getHeight());
 }
 
 void CorvaneAudioProcessorEditor::resized()
 {
+    // A wrapper that sets the size back from a scaled one rounds it up (JUCE 7.0.5's VST3 and
+    // VST 2.4 wrappers give 436 x 374 after 150 %): the window keeps its own.
+    if (getWidth() != windowWidth || getHeight() != windowHeight)
+    {
+        setSize (windowWidth, windowHeight);
+        return;
+    }
+
     // clang-format off
     static constexpr int meterX[] = { 50, 69, 89, 108, 218, 237, 257, 276 };
     // clang-format on
     engrenage->setBounds (407, 5, 18, 18);
-    for (size_t slot = 0; slot < vuMeters.size(); ++slot)
-        vuMeters[slot]->setBounds (meterX[slot], 76, 10, 162);
+    if (metersPerOrder)
+        for (int order = 0; order < hoaMeters::numTracks; ++order)
+        {
+            vuMeters[static_cast<size_t> (owner().meterSlot (false, order))]->setBounds (
+                hoaMeters::inputX (order),
+                hoaMeters::top,
+                hoaMeters::trackWidth,
+                hoaMeters::height);
+            vuMeters[static_cast<size_t> (owner().meterSlot (true, order))]->setBounds (
+                hoaMeters::outputX (order),
+                hoaMeters::top,
+                hoaMeters::trackWidth,
+                hoaMeters::height);
+        }
+    else
+        for (size_t slot = 0; slot < 8; ++slot)
+            vuMeters[slot]->setBounds (meterX[slot], 76, 10, 162);
     sliderGain->setBounds (10, 298, 114, 70);
     titleButton->setBounds (0, 0, 208, 28);
     sliderAttack->setBounds (153, 310, 113, 56);
@@ -281,7 +391,8 @@ void CorvaneAudioProcessorEditor::resized()
 void CorvaneAudioProcessorEditor::timerCallback()
 {
     for (auto& meter : vuMeters)
-        meter->repaint();
+        if (meter != nullptr && meter->isVisible())
+            meter->repaint();
     vuMeterGainReduction->repaint();
 
     // Lowered before the values are read: a change flagged while they are read raises it again
@@ -304,6 +415,25 @@ void CorvaneAudioProcessorEditor::refreshFromProcessor()
     }
     if (owner().isTruePeakMode() != shownTruePeak)
         showPeakMode (! shownTruePeak);
+    if (metersPerOrder && owner().getNumMeterGroups() != shownOrders)
+        showOrders (owner().getNumMeterGroups());
+    if (owner().getWindowSize() != shownSize)
+    {
+        shownSize = owner().getWindowSize();
+        applyScale();
+    }
+}
+
+void CorvaneAudioProcessorEditor::setScaleFactor (float newScale)
+{
+    hostScale = newScale > 0.0f && std::isfinite (newScale) ? newScale : 1.0f;
+    applyScale();
+}
+
+void CorvaneAudioProcessorEditor::applyScale()
+{
+    const float base = hostScale != 1.0f ? hostScale : desktopScaleFactor;
+    AudioProcessorEditor::setScaleFactor (base * static_cast<float> (shownSize) / 100.0f);
 }
 
 void CorvaneAudioProcessorEditor::showPeakMode (bool truePeak)
@@ -339,6 +469,9 @@ void CorvaneAudioProcessorEditor::placeThresholdLine()
 
 void CorvaneAudioProcessorEditor::loadCaptions (int inputConfig)
 {
+    // Orvalis HOA numbers its meters by order, in either convention.
+    if (metersPerOrder)
+        return;
     const auto caption =
         inputConfig == 1
             ? picture (OrvalisResources::captionFuMa_png, OrvalisResources::captionFuMa_pngSize)

@@ -3,6 +3,18 @@
 #include "editor/PanelWidgets.h"
 #include "processor/CorvaneAudioProcessor.h"
 
+#include <algorithm>
+
+namespace
+{
+int sizeIndexOf (int percent)
+{
+    const auto& sizes = SettingsCodec::windowSizes;
+    const auto* found = std::find (sizes.begin(), sizes.end(), percent);
+    return found != sizes.end() ? static_cast<int> (found - sizes.begin()) : -1;
+}
+} // namespace
+
 OptionGUI::OptionGUI (CorvaneAudioProcessor* p)
 {
     closeButton = panelWidgets::addCloseButton (*this, *this, transparentButtonLookAndFeel);
@@ -12,6 +24,8 @@ OptionGUI::OptionGUI (CorvaneAudioProcessor* p)
     // The second choice, placed and set like the first one, 58 pixels lower.
     peakList = panelWidgets::addChoiceBox (*this, "peakList", *this);
     label_Peak = panelWidgets::addCaption (*this, "label_Peak", TRANS ("Peak"), 15.0f);
+    sizeList = panelWidgets::addChoiceBox (*this, "sizeList", *this);
+    label_Size = panelWidgets::addCaption (*this, "label_Size", TRANS ("Size"), 15.0f);
 
     setSize (435, 373);
 
@@ -29,6 +43,13 @@ OptionGUI::OptionGUI (CorvaneAudioProcessor* p)
                                     juce::dontSendNotification);
     peakIndexInBox = peakList->getSelectedItemIndex();
 
+    for (size_t i = 0; i < SettingsCodec::windowSizes.size(); ++i)
+        sizeList->addItem (juce::String (SettingsCodec::windowSizes[i]) + " %",
+                           static_cast<int> (i) + 1);
+    sizeList->setSelectedItemIndex (sizeIndexOf (processor->getWindowSize()),
+                                    juce::dontSendNotification);
+    sizeIndexInBox = sizeList->getSelectedItemIndex();
+
     startTimer (pollIntervalMs);
 }
 
@@ -39,6 +60,8 @@ OptionGUI::~OptionGUI()
     label_InputConfig = nullptr;
     peakList = nullptr;
     label_Peak = nullptr;
+    sizeList = nullptr;
+    label_Size = nullptr;
 }
 
 void OptionGUI::paint (juce::Graphics& g)
@@ -56,6 +79,8 @@ void OptionGUI::resized()
     label_InputConfig->setBounds (343, 42, 80, 24);
     peakList->setBounds (345, 128, 78, 19);
     label_Peak->setBounds (343, 100, 80, 24);
+    sizeList->setBounds (345, 186, 78, 19);
+    label_Size->setBounds (343, 158, 80, 24);
 }
 
 void OptionGUI::timerCallback()
@@ -73,10 +98,25 @@ void OptionGUI::timerCallback()
                                         juce::dontSendNotification);
         peakIndexInBox = peakList->getSelectedItemIndex();
     }
+    if (sizeList->getSelectedItemIndex() == sizeIndexInBox)
+    {
+        sizeList->setSelectedItemIndex (sizeIndexOf (processor->getWindowSize()),
+                                        juce::dontSendNotification);
+        sizeIndexInBox = sizeList->getSelectedItemIndex();
+    }
 }
 
 void OptionGUI::comboBoxChanged (juce::ComboBox* box)
 {
+    if (box == sizeList.get())
+    {
+        // The window follows at its next refresh, which the processor flags.
+        sizeIndexInBox = sizeList->getSelectedItemIndex();
+        if (sizeIndexInBox >= 0)
+            processor->setWindowSize (
+                SettingsCodec::windowSizes[static_cast<size_t> (sizeIndexInBox)]);
+        return;
+    }
     if (box == peakList.get())
     {
         // The processor raises uiRefreshNeeded and tells the host the new latency.

@@ -10,12 +10,13 @@ class CorvaneAudioProcessor;
 
 /**
     The options panel: a window-sized overlay that darkens the right-hand column and offers the
-    ambisonic channel convention of the input, "ambiX" (0) or "FuMa" (1), and under it the peaks
-    the limiter holds at the ceiling, "Sample" or "True peak". A click anywhere on it outside the
+    ambisonic channel convention of the input, "ambiX" (0) or "FuMa" (1), under it the peaks the
+    limiter holds at the ceiling, "Sample" or "True peak", and the window's Size (100 to 200 %,
+    for hosts that do not scale their plug-ins' windows). A click anywhere on it outside the
     labels and the boxes hides it.
 
-    The boxes follow the processor's idxInputConfig and true-peak mode on a 100 ms poll, so a
-    restored state shows up while the panel is open.
+    The boxes follow the processor's idxInputConfig, true-peak mode and window size on a 100 ms
+    poll, so a restored state shows up while the panel is open.
 */
 class OptionGUI : public juce::Component,
                   public juce::Timer,
@@ -45,12 +46,15 @@ private:
     std::unique_ptr<juce::Label> label_InputConfig;
     std::unique_ptr<juce::ComboBox> peakList;
     std::unique_ptr<juce::Label> label_Peak;
+    std::unique_ptr<juce::ComboBox> sizeList;
+    std::unique_ptr<juce::Label> label_Size;
 
     // The box tells its listener about a pick only through a later message. Until that message
     // arrives the box shows something other than what the panel last put there or handed on, and
     // the poll must leave it alone, or the pick would be undone before anyone read it.
     int indexInBox = -1;
     int peakIndexInBox = -1;
+    int sizeIndexInBox = -1;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OptionGUI)
 };

@@ -1,6 +1,7 @@
 #include "editor/VuMeter.h"
 
 #include "OrvalisResources.h"
+#include "lookandfeel/WindowPictures.h"
 #include "processor/CorvaneAudioProcessor.h"
 
 #include <cmath>
@@ -8,8 +9,8 @@
 VuMeter::VuMeter (CorvaneAudioProcessor& p, int index) : processor (p), channelIndex (index)
 {
     setSize (4, 35);
-    meterImage = juce::ImageCache::getFromMemory (OrvalisResources::vuMeterVerticalGreen_png,
-                                                  OrvalisResources::vuMeterVerticalGreen_pngSize);
+    meterImage = windowPictures::load (OrvalisResources::vuMeterVerticalGreen_png,
+                                       OrvalisResources::vuMeterVerticalGreen_pngSize);
 }
 
 VuMeter::~VuMeter() = default;
@@ -39,15 +40,16 @@ void VuMeter::paint (juce::Graphics& g)
             gainReductionDb = 0.0f;
 
         const float f = gainReductionDb / gainReductionRangeDb;
-        g.drawImage (meterImage,
-                     0,
-                     0,
-                     w,
-                     static_cast<int> (static_cast<float> (h) * f),
-                     0,
-                     0,
-                     iw,
-                     static_cast<int> (static_cast<float> (ih) * f));
+        windowPictures::draw (g,
+                              meterImage,
+                              0,
+                              0,
+                              w,
+                              static_cast<int> (static_cast<float> (h) * f),
+                              0,
+                              0,
+                              iw,
+                              static_cast<int> (static_cast<float> (ih) * f));
         return;
     }
 
@@ -65,7 +67,7 @@ void VuMeter::paint (juce::Graphics& g)
     const float f = 1.0f - level;
     const int y = static_cast<int> (static_cast<float> (h) * f);
     const int sy = static_cast<int> (static_cast<float> (ih) * f);
-    g.drawImage (meterImage, 0, y, w, h - y, 0, sy, iw, ih - sy);
+    windowPictures::draw (g, meterImage, 0, y, w, h - y, 0, sy, iw, ih - sy);
 }
 
 void VuMeter::resized()

@@ -13,7 +13,8 @@ class CorvaneAudioProcessor;
 class VuMeter : public juce::Component
 {
 public:
-    /** channelIndex is a meterLevels slot, 0 to 7; the gain-reduction meter passes -1. */
+    /** channelIndex is a meterLevels slot (CorvaneAudioProcessor::meterSlot); the gain-reduction
+        meter passes -1. */
     VuMeter (CorvaneAudioProcessor&, int channelIndex);
     ~VuMeter() override;
 

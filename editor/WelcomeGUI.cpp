@@ -2,10 +2,12 @@
 
 #include "OrvalisResources.h"
 #include "editor/PanelWidgets.h"
+#include "lookandfeel/WindowPictures.h"
 
-WelcomeGUI::WelcomeGUI()
+WelcomeGUI::WelcomeGUI (const juce::String& productName)
 {
-    labelTitle = panelWidgets::addCaption (*this, "labelTitle", TRANS ("Orvalis v1.0"), 18.0f);
+    labelTitle = panelWidgets::addCaption (
+        *this, "labelTitle", juce::translate (productName + " v1.0"), 18.0f);
     closeButton = panelWidgets::addCloseButton (*this, *this, transparentButtonLookAndFeel);
 
     hyperlinkButton =
@@ -15,8 +17,8 @@ WelcomeGUI::WelcomeGUI()
     hyperlinkButton->setButtonText (TRANS (siteHost));
     hyperlinkButton->setColour (juce::HyperlinkButton::textColourId, juce::Colour (0xffe10035));
 
-    cardImage = juce::ImageCache::getFromMemory (OrvalisResources::welcomeCard_png,
-                                                 OrvalisResources::welcomeCard_pngSize);
+    cardImage = windowPictures::load (OrvalisResources::welcomeCard_png,
+                                      OrvalisResources::welcomeCard_pngSize);
 
     setSize (435, 373);
 
@@ -35,7 +37,8 @@ WelcomeGUI::~WelcomeGUI()
 void WelcomeGUI::paint (juce::Graphics& g)
 {
     g.setColour (juce::Colours::black.withAlpha (0.8f));
-    g.drawImage (cardImage, 99, 30, 220, 280, 0, 0, cardImage.getWidth(), cardImage.getHeight());
+    windowPictures::draw (
+        g, cardImage, 99, 30, 220, 280, 0, 0, cardImage.getWidth(), cardImage.getHeight());
 }
 
 void WelcomeGUI::resized()

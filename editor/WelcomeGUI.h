@@ -14,7 +14,8 @@
 class WelcomeGUI : public juce::Component, public juce::Button::Listener
 {
 public:
-    WelcomeGUI();
+    /** The card names the product (Orvalis or Orvalis HOA) and its version. */
+    explicit WelcomeGUI (const juce::String& productName = "Orvalis");
     ~WelcomeGUI() override;
 
     void paint (juce::Graphics&) override;

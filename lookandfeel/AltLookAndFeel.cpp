@@ -1,6 +1,7 @@
 #include "lookandfeel/AltLookAndFeel.h"
 
 #include "OrvalisResources.h"
+#include "lookandfeel/WindowPictures.h"
 
 AltLookAndFeel::AltLookAndFeel()
 {
@@ -147,15 +148,32 @@ juce::Font AltLookAndFeel::getComboBoxFont (juce::ComboBox&)
     return juce::Font (14.0f);
 }
 
+void AltLookAndFeel::drawImageButton (juce::Graphics& g,
+                                      juce::Image* image,
+                                      int imageX,
+                                      int imageY,
+                                      int imageW,
+                                      int imageH,
+                                      const juce::Colour& overlayColour,
+                                      float imageOpacity,
+                                      juce::ImageButton& button)
+{
+    // The base fits the whole image into the button's area, so a larger version lands on the same
+    // pixels as the picture itself.
+    auto version = windowPictures::versionFor (*image, windowPictures::scaleOf (g));
+    LookAndFeel_V3::drawImageButton (
+        g, &version.image, imageX, imageY, imageW, imageH, overlayColour, imageOpacity, button);
+}
+
 void AltLookAndFeel::drawRotarySlider (
     juce::Graphics& g, int, int, int, int, float sliderPosProportional, float, float, juce::Slider&)
 {
     // Rounding up shows frame 0 only at exactly zero, so any attack above 0 ms looks switched on.
     const int frame = static_cast<int> (std::ceil (sliderPosProportional * 126.0f));
 
-    const auto strip = juce::ImageCache::getFromMemory (OrvalisResources::bouton_AW_70x70_png,
-                                                        OrvalisResources::bouton_AW_70x70_pngSize);
-    g.drawImage (strip, 0, 0, 48, 48, 5, frame * 70 + 5, 60, 60);
+    const auto strip = windowPictures::load (OrvalisResources::bouton_AW_70x70_png,
+                                             OrvalisResources::bouton_AW_70x70_pngSize);
+    windowPictures::draw (g, strip, 0, 0, 48, 48, 5, frame * 70 + 5, 60, 60);
 }
 
 juce::Slider::SliderLayout AltLookAndFeel::getSliderLayout (juce::Slider&)

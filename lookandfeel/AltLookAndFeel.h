@@ -8,7 +8,7 @@
     default-font text.
 
     Holds no pictures: each paint fetches them from the image cache, which decodes each embedded
-    picture once.
+    picture once, in the density that suits the display (WindowPictures).
 */
 class AltLookAndFeel : public juce::LookAndFeel_V3
 {
@@ -34,6 +34,17 @@ public:
                        int buttonH,
                        juce::ComboBox&) override;
     juce::Font getComboBoxFont (juce::ComboBox&) override;
+
+    /** The base's drawing, from the version of the picture that suits the display (WindowPictures). */
+    void drawImageButton (juce::Graphics&,
+                          juce::Image*,
+                          int imageX,
+                          int imageY,
+                          int imageW,
+                          int imageH,
+                          const juce::Colour& overlayColour,
+                          float imageOpacity,
+                          juce::ImageButton&) override;
 
     void drawRotarySlider (juce::Graphics&,
                            int x,

@@ -1,6 +1,7 @@
 #include "lookandfeel/AltLookAndFeel_MaxPeak.h"
 
 #include "OrvalisResources.h"
+#include "lookandfeel/WindowPictures.h"
 
 void AltLookAndFeel_MaxPeak::drawLinearSlider (juce::Graphics& g,
                                                int,
@@ -35,21 +36,22 @@ void AltLookAndFeel_MaxPeak::drawFader (juce::Graphics& g, int width, int handle
 {
     // The band hangs from 6 pixels below the top down to the handle's middle row; at the top of
     // the range it has no height and draws nothing.
-    const auto band = juce::ImageCache::getFromMemory (OrvalisResources::bandeBleue_png,
-                                                       OrvalisResources::bandeBleue_pngSize);
-    g.drawImage (band, 8, 6, width, handleY, 0, 0, band.getWidth(), band.getHeight());
+    const auto band = windowPictures::load (OrvalisResources::bandeBleue_png,
+                                            OrvalisResources::bandeBleue_pngSize);
+    windowPictures::draw (g, band, 8, 6, width, handleY, 0, 0, band.getWidth(), band.getHeight());
 
-    const auto handle = juce::ImageCache::getFromMemory (OrvalisResources::Bouton_maxpeak_png,
-                                                         OrvalisResources::Bouton_maxpeak_pngSize);
-    g.drawImage (handle,
-                 0,
-                 handleY,
-                 handle.getWidth(),
-                 handle.getHeight(),
-                 0,
-                 0,
-                 handle.getWidth(),
-                 handle.getHeight());
+    const auto handle = windowPictures::load (OrvalisResources::Bouton_maxpeak_png,
+                                              OrvalisResources::Bouton_maxpeak_pngSize);
+    windowPictures::draw (g,
+                          handle,
+                          0,
+                          handleY,
+                          handle.getWidth(),
+                          handle.getHeight(),
+                          0,
+                          0,
+                          handle.getWidth(),
+                          handle.getHeight());
 }
 
 juce::Slider::SliderLayout AltLookAndFeel_MaxPeak::getSliderLayout (juce::Slider&)

@@ -55,21 +55,57 @@ namespace detail
         }
         return peak;
     }
+
+    /** The largest finite magnitude, reading only; nonFinite tells whether any sample is not. */
+    inline float measureFinite (const float* samples, int numSamples, bool& nonFinite) noexcept
+    {
+        int i = 0;
+        float peak = 0.0f;
+        nonFinite = false;
+#if ORVALIS_BLOCK_OPS_SSE
+        const __m128 signMask = _mm_set1_ps (-0.0f);
+        const __m128 largestFinite = _mm_set1_ps (std::numeric_limits<float>::max());
+        __m128 largest = _mm_setzero_ps();
+        int allFinite = 0xf;
+        for (; i + 4 <= numSamples; i += 4)
+        {
+            const __m128 magnitude = _mm_andnot_ps (signMask, _mm_loadu_ps (samples + i));
+            const __m128 finite = _mm_cmple_ps (magnitude, largestFinite);
+            allFinite &= _mm_movemask_ps (finite);
+            largest = _mm_max_ps (largest, _mm_and_ps (magnitude, finite));
+        }
+        nonFinite = allFinite != 0xf;
+        alignas (16) float lanes[4];
+        _mm_store_ps (lanes, largest);
+        peak = std::max (std::max (lanes[0], lanes[1]), std::max (lanes[2], lanes[3]));
+#endif
+        for (; i < numSamples; ++i)
+        {
+            if (std::isfinite (samples[i]))
+                peak = std::max (peak, std::abs (samples[i]));
+            else
+                nonFinite = true;
+        }
+        return peak;
+    }
 } // namespace detail
+
+/** Makes non-finite samples 0 and returns the largest magnitude. Reads only, unless a sample is
+    not finite. */
+inline float silenceNonFiniteAndMeasure (float* samples, int numSamples) noexcept
+{
+    bool nonFinite = false;
+    const float peak = detail::measureFinite (samples, numSamples, nonFinite);
+    return nonFinite ? detail::process<false> (samples, 1.0f, numSamples) : peak;
+}
 
 /** Multiplies by gain, makes non-finite results 0 and returns the largest magnitude. */
 inline float
 multiplySilenceNonFiniteAndMeasure (float* samples, float gain, int numSamples) noexcept
 {
     // x * 1 is x: skip the multiply at unity gain.
-    return gain == 1.0f ? detail::process<false> (samples, gain, numSamples)
+    return gain == 1.0f ? silenceNonFiniteAndMeasure (samples, numSamples)
                         : detail::process<true> (samples, gain, numSamples);
-}
-
-/** Makes non-finite samples 0 and returns the largest magnitude. */
-inline float silenceNonFiniteAndMeasure (float* samples, int numSamples) noexcept
-{
-    return detail::process<false> (samples, 1.0f, numSamples);
 }
 
 /** The largest magnitude of samples that are all finite. */

@@ -31,23 +31,31 @@ int truncateRate (double sampleRate) noexcept
 } // namespace
 
 CorvaneAudioProcessor::CorvaneAudioProcessor() :
-    AudioProcessor (BusesProperties()
-                        .withInput ("Input", juce::AudioChannelSet::discreteChannels (4), true)
-                        .withOutput ("Output", juce::AudioChannelSet::discreteChannels (4), true)),
-    bypass (maxBlockSamples)
+    CorvaneAudioProcessor (product::orvalis, juce::AudioChannelSet::discreteChannels (4))
+{
+}
+
+CorvaneAudioProcessor::CorvaneAudioProcessor (const product::Product& p,
+                                              const juce::AudioChannelSet& buses) :
+    AudioProcessor (
+        BusesProperties().withInput ("Input", buses, true).withOutput ("Output", buses, true)),
+    productInfo (p),
+    bypass (maxBlockSamples, p.maxChannels())
 {
     // sharedLookAndFeel has been acquired by now: the members before it hold no resources.
-    numInputMeters = 4;
-    numProcessedChannels = 4;
+    jassert (productInfo.supportsChannels (buses.size()));
+    numProcessedChannels = productInfo.supportsChannels (buses.size()) ? buses.size() : 4;
+    layoutChannels.store (numProcessedChannels, std::memory_order_relaxed);
     inputGainTarget.store (1.0f, std::memory_order_relaxed);
     inputGainCurrent = 1.0f;
     for (auto& level : meterLevels)
         level.store (0.0f, std::memory_order_relaxed);
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
 
-    limiter = std::make_unique<LookaheadLimiter> (maxLookaheadMs, 0.0f);
+    limiter = std::make_unique<LookaheadLimiter> (maxLookaheadMs, 0.0f, productInfo.maxChannels());
     bypass.prepare (limiter->getSampleRate());
-    limiter->setNumChannels();
+    limiter->setNumChannels (numProcessedChannels);
+    bypass.setNumChannels (numProcessedChannels);
     handover.startFrom (*limiter);
 
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
@@ -68,7 +76,30 @@ CorvaneAudioProcessor::~CorvaneAudioProcessor()
 bool CorvaneAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
 {
     return layouts.inputBuses.size() == 1 && layouts.outputBuses.size() == 1
-           && layouts.getMainInputChannels() == 4 && layouts.getMainOutputChannels() == 4;
+           && layouts.getMainInputChannels() == layouts.getMainOutputChannels()
+           && productInfo.supportsChannels (layouts.getMainInputChannels());
+}
+
+void CorvaneAudioProcessor::numChannelsChanged()
+{
+    // JUCE calls this once a layout the processor accepted is in place; the limiter takes it over
+    // at the next prepareToPlay.
+    const int channels = getMainBusNumInputChannels();
+    if (channels == getMainBusNumOutputChannels() && productInfo.supportsChannels (channels)
+        && layoutChannels.exchange (channels, std::memory_order_relaxed) != channels)
+        uiRefreshNeeded.store (true, std::memory_order_release);
+}
+
+void CorvaneAudioProcessor::applyLayoutChannels() noexcept
+{
+    const int channels = layoutChannels.load (std::memory_order_relaxed);
+    if (channels == numProcessedChannels
+        || limiter->setNumChannels (channels) != LookaheadLimiter::kOk)
+        return;
+    numProcessedChannels = channels;
+    bypass.setNumChannels (channels);
+    for (auto& level : meterLevels)
+        level.store (0.0f, std::memory_order_relaxed);
 }
 
 //==============================================================================
@@ -150,6 +181,14 @@ void CorvaneAudioProcessor::setTruePeakMode (bool on)
     reportLatency();
 }
 
+void CorvaneAudioProcessor::setWindowSize (int percent)
+{
+    if (! SettingsCodec::isWindowSize (percent) || windowSizePercent.exchange (percent) == percent)
+        return;
+    uiRefreshNeeded.store (true, std::memory_order_release);
+    updateHostDisplay (ChangeDetails().withNonParameterStateChanged (true));
+}
+
 void CorvaneAudioProcessor::reportLatency()
 {
     // Count this caller's input (stored before the call), then report unless another thread is
@@ -182,6 +221,7 @@ void CorvaneAudioProcessor::reportLatency()
 void CorvaneAudioProcessor::prepareToPlay (double sampleRate, int)
 {
     applyRequestedSettings();
+    applyLayoutChannels();
     // An accepted rate resets the limiter; the bypass's delay line starts from silence with it.
     if (limiter->setSampleRate (truncateRate (sampleRate)) == LookaheadLimiter::kOk)
         bypass.clearHistory();
@@ -198,7 +238,7 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
 
     float* const* channels = buffer.getArrayOfWritePointers();
 
-    // Only a host that ignores the four-channel layout gets here; give it silence, not unlimited audio.
+    // Only a host that ignores the layout gets here; give it silence, not unlimited audio.
     if (buffer.getNumChannels() < numProcessedChannels)
     {
         applyRequestedSettings();
@@ -206,7 +246,6 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
         return;
     }
 
-    numInputMeters = std::min (numInputMeters, getTotalNumInputChannels());
     const int latency = latencyInForce.load (std::memory_order_relaxed);
     // Enough input is kept for the latency the other peak mode would report, should it change.
     const int recorded = latency + LookaheadLimiter::truePeakDelaySamples;
@@ -219,8 +258,8 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     const int total = buffer.getNumSamples();
     for (int offset = 0; offset < total; offset += maxBlockSamples)
     {
-        float* piece[4];
-        for (int ch = 0; ch < 4; ++ch)
+        float* piece[product::maxChannels];
+        for (int ch = 0; ch < numProcessedChannels; ++ch)
             piece[ch] = channels[ch] + offset;
         bypass.processedPiece (
             piece, std::min (total - offset, maxBlockSamples), latency, recorded, limit);
@@ -245,8 +284,8 @@ void CorvaneAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buff
         bypass.beginBypassedBlock();
         for (int offset = 0; offset < total; offset += maxBlockSamples)
         {
-            float* piece[4];
-            for (int ch = 0; ch < 4; ++ch)
+            float* piece[product::maxChannels];
+            for (int ch = 0; ch < numProcessedChannels; ++ch)
                 piece[ch] = channels[ch] + offset;
             bypass.bypassedPiece (piece,
                                   std::min (total - offset, maxBlockSamples),
@@ -263,29 +302,30 @@ void CorvaneAudioProcessor::processPiece (float* const* channels,
                                           bool updateMeters) noexcept
 {
     applyRequestedSettings();
-    float peaks[4] = {};
-    applyInputGain (channels, numSamples, peaks);
+    // Orvalis HOA measures its meters only while a window shows them: at 64 channels the two
+    // passes over the block they take cost as much as a quarter of the limiter's work.
+    const bool metering =
+        updateMeters
+        && (! productInfo.metersPerOrder || meterViewers.load (std::memory_order_relaxed) > 0);
+    float peaks[product::maxChannels] = {};
+    applyInputGain (channels, numSamples, metering ? peaks : nullptr);
 
     // A NaN or infinite sample from the host, or an input times the gain that overflows, would show
     // on the input meter as a +10 dBFS peak (infinity) or hide the block's real peak (NaN compares
     // false in a peak scan). Such samples are metered and limited as silence, as the limiter treats
     // them; finite samples are left exactly as they are.
-    if (updateMeters)
-        for (int slot = 0; slot < numInputMeters; ++slot)
-            updateMeter (slot, peaks[slot]);
+    if (metering)
+        meterPeaks (false, peaks);
 
     limiter->process (channels, numSamples);
 
-    if (updateMeters)
+    if (metering)
     {
         const bool truePeaks = limiter->measuresTruePeaks();
-        for (int slot = numInputMeters; slot < numMeters; ++slot)
-        {
-            const int channel = slot - numInputMeters;
-            updateMeter (slot,
-                         truePeaks ? limiter->getOutputTruePeak (channel)
-                                   : blockOps::peakMagnitude (channels[channel], numSamples));
-        }
+        for (int ch = 0; ch < numProcessedChannels; ++ch)
+            peaks[ch] = truePeaks ? limiter->getOutputTruePeak (ch)
+                                  : blockOps::peakMagnitude (channels[ch], numSamples);
+        meterPeaks (true, peaks);
     }
 }
 
@@ -293,6 +333,7 @@ void CorvaneAudioProcessor::applyInputGain (float* const* channels,
                                             int numSamples,
                                             float* peaks) noexcept
 {
+    // peaks (per channel, after the gain) is null when nothing is metered.
     const float target = inputGainTarget.load (std::memory_order_relaxed);
 
     const auto glide = [target] (float current) noexcept
@@ -320,16 +361,38 @@ void CorvaneAudioProcessor::applyInputGain (float* const* channels,
         {
             for (int j = i; j < numSamples; ++j)
                 channels[ch][j] *= inputGainCurrent;
-            peaks[ch] = blockOps::silenceNonFiniteAndMeasure (channels[ch], numSamples);
+            if (peaks != nullptr)
+                peaks[ch] = blockOps::silenceNonFiniteAndMeasure (channels[ch], numSamples);
         }
     }
     else
     {
         if (std::abs (inputGainCurrent - target) <= 0.000001)
             inputGainCurrent = target;
+        // Without meters to feed, unity gain leaves the block to the limiter, which makes
+        // non-finite samples silent itself.
+        if (peaks == nullptr && inputGainCurrent == 1.0f)
+            return;
         for (int ch = 0; ch < numProcessedChannels; ++ch)
-            peaks[ch] = blockOps::multiplySilenceNonFiniteAndMeasure (
+        {
+            const float peak = blockOps::multiplySilenceNonFiniteAndMeasure (
                 channels[ch], inputGainCurrent, numSamples);
+            if (peaks != nullptr)
+                peaks[ch] = peak;
+        }
+    }
+}
+
+void CorvaneAudioProcessor::meterPeaks (bool output, const float* channelPeaks) noexcept
+{
+    const int groups = productInfo.meterGroups (numProcessedChannels);
+    for (int group = 0; group < groups; ++group)
+    {
+        const int end = productInfo.firstChannelOfGroup (group + 1);
+        float peak = 0.0f;
+        for (int ch = productInfo.firstChannelOfGroup (group); ch < end; ++ch)
+            peak = std::max (peak, channelPeaks[ch]);
+        updateMeter (meterSlot (output, group), peak);
     }
 }
 
@@ -371,6 +434,7 @@ void CorvaneAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
         settings.normalised[i] = paramValues[i].load (std::memory_order_relaxed);
     settings.inputConfig = idxInputConfig.load (std::memory_order_relaxed);
     settings.truePeak = handover.isTruePeakRequested();
+    settings.windowSizePercent = windowSizePercent.load (std::memory_order_relaxed);
     destData = SettingsCodec::encode (settings);
 }
 
@@ -400,6 +464,8 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
 
     SettingsCodec::read (*xml, restore);
     setTruePeakMode (SettingsCodec::selectsTruePeak (*xml));
+    // The host restores what it saved: no word back to it.
+    windowSizePercent.store (SettingsCodec::windowSizeOf (*xml), std::memory_order_relaxed);
 
     uiRefreshNeeded.store (true, std::memory_order_relaxed);
 }
@@ -407,10 +473,4 @@ void CorvaneAudioProcessor::setStateInformation (const void* data, int sizeInByt
 juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
 {
     return new CorvaneAudioProcessorEditor (*this);
-}
-
-//==============================================================================
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
-{
-    return new CorvaneAudioProcessor();
 }

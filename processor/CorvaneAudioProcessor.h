@@ -4,6 +4,8 @@
 
 #include "limiter/LookaheadLimiter.h"
 #include "processor/Parameters.h"
+#include "processor/Product.h"
+#include "processor/SettingsCodec.h"
 #include "processor/SettingsHandover.h"
 #include "processor/TimeKeepingBypass.h"
 
@@ -14,7 +16,14 @@
 
 /**
     The plug-in's audio processor: four host parameters, one program, the saved settings document
-    and the audio path (input-gain glide, eight meters, the look-ahead limiter).
+    and the audio path (input-gain glide, the meters, the look-ahead limiter).
+
+    One class serves both products (processor/Product.h). Orvalis takes four channels in and out and
+    meters each channel; Orvalis HOA takes a full ambisonic signal of order 1 to 7 (4 to 64
+    channels, as many in as out), limits every channel with the one common gain and meters each
+    order (the largest peak of its channels). The channel count follows the buses the host chose:
+    a layout change is taken over at the next prepareToPlay, never while processBlock runs; until
+    then the channels counted before are processed and any others cleared.
 
     Hosts may call setParameter, getStateInformation and setStateInformation from any thread while
     processBlock runs. Those calls only store atomics; the limiter itself is changed only at the
@@ -28,7 +37,7 @@
 
     Blocks of any length are processed whole, in pieces of at most maxBlockSamples frames, each
     piece exactly as if the host had handed it over as a block of its own. Bypass keeps time: the
-    four channels come out delayed by the reported latency and otherwise as they came, and a switch
+    channels come out delayed by the reported latency and otherwise as they came, and a switch
     into or out of bypass crossfades over bypassFadeMs. The limiter runs through the fade into
     bypass, then rests with the input gain and the meters; when bypass ends it resumes from that
     state, and the output stays with the bypassed signal until the limiter's delay line holds
@@ -57,15 +66,20 @@ public:
         numParameters = parameters::numKnobs
     };
 
-    static constexpr int numMeters = 8;
+    /** The meterLevels slots: inputs from slot 0, outputs from the product's maxMeterGroups. */
+    static constexpr int numMeters = 2 * product::maxMetersPerSide;
     static constexpr int maxBlockSamples = 8192;
     static constexpr float maxLookaheadMs = parameters::maxLookaheadMs;
     static constexpr float bypassFadeMs = TimeKeepingBypass::fadeMs;
 
+    /** Orvalis: four discrete channels in and out. */
     CorvaneAudioProcessor();
+    /** A product's processor with buses of this layout (one the product supports). */
+    CorvaneAudioProcessor (const product::Product& product, const juce::AudioChannelSet& buses);
     ~CorvaneAudioProcessor() override;
 
-    const juce::String getName() const override { return "Orvalis"; }
+    const juce::String getName() const override { return productInfo.name; }
+    const product::Product& getProduct() const noexcept { return productInfo; }
 
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override {}
@@ -118,12 +132,42 @@ public:
     }
     bool isTruePeakMode() const noexcept { return handover.isTruePeakRequested(); }
 
+    /** The window's size in percent of 435 x 373, one of SettingsCodec::windowSizes: saved in the
+        settings document, followed by the window at its next refresh. setWindowSize, for the
+        options panel, ignores any other size and tells the host that the settings changed. */
+    int getWindowSize() const noexcept
+    {
+        return windowSizePercent.load (std::memory_order_relaxed);
+    }
+    void setWindowSize (int percent);
+
     /** The length of the crossfade at a bypass switch, in samples at the current rate. */
     int getBypassFadeSamples() const noexcept { return bypass.getFadeSamples(); }
 
     /** The limiter's gain reduction after the last block in dB (0 when it did not limit), for the
         window's meter and the hosts' readouts; from any thread. */
     float getGainReductionDb() const noexcept { return limiter->getGainReductionDb(); }
+
+    /** The channels of the buses the host chose (the ones processed from the next prepareToPlay
+        on), and the meters per side they give; from any thread. */
+    int getNumLayoutChannels() const noexcept
+    {
+        return layoutChannels.load (std::memory_order_relaxed);
+    }
+    int getNumMeterGroups() const noexcept
+    {
+        return productInfo.meterGroups (getNumLayoutChannels());
+    }
+    /** A window showing the meters opens (add) or closes (remove); message thread. Orvalis HOA
+        measures its meters only while one is open (their levels rest meanwhile); Orvalis always. */
+    void addMeterViewer() noexcept { meterViewers.fetch_add (1, std::memory_order_relaxed); }
+    void removeMeterViewer() noexcept { meterViewers.fetch_sub (1, std::memory_order_relaxed); }
+
+    /** The meterLevels slot of an input or output meter group. */
+    int meterSlot (bool output, int group) const noexcept
+    {
+        return output ? productInfo.maxMeterGroups() + group : group;
+    }
 
     // Read by the window's timer; written here (and idxInputConfig, uiRefreshNeeded by the window).
     std::atomic<int> idxInputConfig { 0 }; // 0 ambiX, 1 FuMa: captions only
@@ -134,11 +178,13 @@ private:
     float inputGainCurrent = 1.0f; // audio thread only
 
 public:
-    std::array<std::atomic<float>, numMeters> meterLevels {}; // 0-3 inputs after gain, 4-7 outputs
+    std::array<std::atomic<float>, numMeters> meterLevels {}; // see meterSlot
 
 private:
-    int numInputMeters = 4;
-    int numProcessedChannels = 4;
+    const product::Product& productInfo;
+    int numProcessedChannels = 4; // audio thread and prepareToPlay only
+    std::atomic<int> layoutChannels { 4 };
+    std::atomic<int> meterViewers { 0 };
     std::array<std::atomic<float>, numParameters> paramValues {};
 
 public:
@@ -147,11 +193,14 @@ public:
 
 protected:
     bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+    void numChannelsChanged() override;
 
 private:
     void applyRequestedSettings() noexcept { handover.applyTo (*limiter); }
+    void applyLayoutChannels() noexcept;
     void processPiece (float* const* channels, int numSamples, bool updateMeters) noexcept;
     void applyInputGain (float* const* channels, int numSamples, float* peaks) noexcept;
+    void meterPeaks (bool output, const float* channelPeaks) noexcept;
     void updateMeter (int slot, float peak) noexcept;
     void clearExtraOutputs (juce::AudioBuffer<float>& buffer, int numSamples) noexcept;
     void reportLatency();
@@ -164,6 +213,8 @@ private:
     std::atomic<unsigned> latencyInputs { 0 };
     std::atomic<bool> latencyReporting { false };
     std::atomic<int> latencyInForce { 0 };
+
+    std::atomic<int> windowSizePercent { SettingsCodec::windowSizes[0] };
 
     SettingsHandover handover; // settings waiting for the audio thread
     TimeKeepingBypass bypass;  // audio thread and prepareToPlay only

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
-InputHistory::InputHistory() : ring (new float[static_cast<size_t> (numChannels * capacity)]())
+InputHistory::InputHistory (int maxChannelsToKeep) :
+    maxChannels (std::max (1, maxChannelsToKeep)),
+    numChannels (maxChannels),
+    ring (new float[static_cast<size_t> (maxChannels * capacity)]())
 {
 }
 
@@ -10,6 +13,12 @@ void InputHistory::clear() noexcept
 {
     std::fill_n (ring.get(), numChannels * capacity, 0.0f);
     writePos = 0;
+}
+
+void InputHistory::setNumChannels (int channels) noexcept
+{
+    numChannels = std::clamp (channels, 1, maxChannels);
+    clear();
 }
 
 void InputHistory::record (const float* const* channels, int numSamples, int delaySamples) noexcept

@@ -3,22 +3,25 @@
 #include <memory>
 
 /**
-    The most recent input frames of the four channels exactly as the host handed them over: the
-    delay line of the time-keeping bypass.
+    The most recent input frames of each channel exactly as the host handed them over: the delay
+    line of the time-keeping bypass.
 
-    Holds up to `capacity` frames (more than the 7680 samples of the largest look-ahead), allocated
-    once in the constructor. Nothing here allocates, locks or calls the system.
+    Holds up to `capacity` frames (more than the 7680 samples of the largest look-ahead) of up to
+    maxChannels channels, allocated once in the constructor. Nothing else allocates, locks or calls
+    the system.
 */
 class InputHistory
 {
 public:
-    static constexpr int numChannels = 4;
     static constexpr int capacity = 8192;
 
-    InputHistory();
+    explicit InputHistory (int maxChannels);
 
     /** Forgets every stored frame: what is read back afterwards starts with silence. */
     void clear() noexcept;
+    /** Keeps numChannels channels from now on (1 to maxChannels) and forgets every stored frame. */
+    void setNumChannels (int numChannels) noexcept;
+    int getNumChannels() const noexcept { return numChannels; }
 
     /** Stores a block without reading anything back; only the frames a later delay of
         delaySamples can still reach are copied. */
@@ -35,6 +38,8 @@ private:
     static constexpr int mask = capacity - 1;
     static_assert ((capacity & mask) == 0, "the ring is indexed with a mask");
 
+    int maxChannels;
+    int numChannels;
     std::unique_ptr<float[]> ring; // channel ch at ch * capacity
     int writePos = 0;              // where the next frame goes
 };

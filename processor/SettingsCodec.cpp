@@ -29,6 +29,9 @@ juce::String SettingsCodec::toText (const Settings& settings)
     // Only while it is on, so that documents saved with sample peaks stay as they always were.
     if (settings.truePeak)
         root.createNewChildElement (truePeakTag)->addTextElement ("1");
+    if (settings.windowSizePercent != windowSizes[0])
+        root.createNewChildElement (sizeTag)->addTextElement (
+            juce::String (settings.windowSizePercent));
     return root.toString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
 }
 
@@ -85,6 +88,23 @@ bool SettingsCodec::selectsTruePeak (const juce::XmlElement& root)
         if (child->getTagName().equalsIgnoreCase (truePeakTag))
             truePeak = parseDecimalInt (child->getAllSubText()) != 0;
     return truePeak;
+}
+
+bool SettingsCodec::isWindowSize (int percent) noexcept
+{
+    return std::find (windowSizes.begin(), windowSizes.end(), percent) != windowSizes.end();
+}
+
+int SettingsCodec::windowSizeOf (const juce::XmlElement& root)
+{
+    int size = windowSizes[0];
+    for (const auto* child : root.getChildIterator())
+        if (child->getTagName().equalsIgnoreCase (sizeTag))
+        {
+            const int percent = parseDecimalInt (child->getAllSubText());
+            size = isWindowSize (percent) ? percent : windowSizes[0];
+        }
+    return size;
 }
 
 bool SettingsCodec::holdsAnySetting (const juce::XmlElement& root)

@@ -12,8 +12,10 @@
     The settings document Orvalis saves in a host's project, and the block that carries it.
 
     The document is <Root> holding <Gain>, <Attack>, <Release> and <Threshold> (the knobs'
-    normalised values in default stream notation), <idxInputConfig> (0 ambiX, 1 FuMa) and, only
-    while true-peak limiting is on, <TruePeak>1</TruePeak>. The block is the layout of JUCE's
+    normalised values in default stream notation), <idxInputConfig> (0 ambiX, 1 FuMa), only
+    while true-peak limiting is on <TruePeak>1</TruePeak> and, only while the window is not at
+    100 %, its size in percent (<Size>150</Size>). The size is the window's: the audio and the
+    renderer ignore it. The block is the layout of JUCE's
     copyXmlToBinary: a little-endian magic number, the text's length, the text and a zero byte,
     but without the XML declaration JUCE 7 puts in front.
 
@@ -27,6 +29,11 @@ struct SettingsCodec
     static constexpr const char* rootTag = "Root";
     static constexpr const char* inputConfigTag = "idxInputConfig";
     static constexpr const char* truePeakTag = "TruePeak";
+    static constexpr const char* sizeTag = "Size";
+
+    /** The sizes the window offers, in percent of 435 x 373; the first is the default. */
+    static constexpr std::array<int, 4> windowSizes { 100, 125, 150, 200 };
+    static bool isWindowSize (int percent) noexcept;
 
     /** What the plug-in saves. */
     struct Settings
@@ -34,6 +41,7 @@ struct SettingsCodec
         std::array<float, parameters::numKnobs> normalised {}; // by parameters::Index
         int inputConfig = 0;
         bool truePeak = false;
+        int windowSizePercent = windowSizes[0];
     };
 
     /** The document's text for these settings, on one line. */
@@ -65,7 +73,12 @@ struct SettingsCodec
         non-zero integer, the last such element deciding. */
     static bool selectsTruePeak (const juce::XmlElement& root);
 
-    /** Whether any element of the document is one of the settings. */
+    /** The window size the document selects: the last <Size> element's text as a decimal
+        integer when it is one of windowSizes, otherwise (or without the element) 100. */
+    static int windowSizeOf (const juce::XmlElement& root);
+
+    /** Whether any element of the document is one of the settings of the sound (the window's size
+        is none). */
     static bool holdsAnySetting (const juce::XmlElement& root);
 
     /** A normalised value as the document holds it: a double in default stream notation (6

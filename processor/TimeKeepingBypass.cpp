@@ -2,10 +2,19 @@
 
 #include <cmath>
 
-TimeKeepingBypass::TimeKeepingBypass (int maxBlockSamples) :
+TimeKeepingBypass::TimeKeepingBypass (int maxBlockSamples, int maxChannels) :
+    history (std::clamp (maxChannels, 1, maxScratchChannels)),
+    numChannels (history.getNumChannels()), // all allocated for, until the line below
     scratch (new float[static_cast<size_t> (numChannels * maxBlockSamples)]()),
     scratchStride (maxBlockSamples)
 {
+    setNumChannels (std::min (4, numChannels));
+}
+
+void TimeKeepingBypass::setNumChannels (int channels) noexcept
+{
+    history.setNumChannels (channels);
+    numChannels = history.getNumChannels();
 }
 
 void TimeKeepingBypass::prepare (int sampleRate) noexcept

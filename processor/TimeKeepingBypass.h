@@ -6,7 +6,7 @@
 #include <memory>
 
 /**
-    The bypass that keeps time: while the host bypasses the plug-in, the four channels come out
+    The bypass that keeps time: while the host bypasses the plug-in, every channel comes out
     delayed by the reported latency and otherwise exactly as they came, and every switch into or out
     of bypass crossfades over fadeMs (equal gain).
 
@@ -17,16 +17,20 @@
     switches without a fade.
 
     The processor hands over its blocks piece by piece (at most maxBlockSamples frames) with a
-    callable that limits a piece in place: limit (channels, numSamples, updateMeters). Nothing here
-    allocates after construction.
+    callable that limits a piece in place: limit (channels, numSamples, updateMeters). A piece has
+    the number of channels last set (setNumChannels, at most the maxChannels allocated for, four
+    unless set). Nothing here allocates after construction.
 */
 class TimeKeepingBypass
 {
 public:
-    static constexpr int numChannels = InputHistory::numChannels;
     static constexpr float fadeMs = 5.0f;
 
-    explicit TimeKeepingBypass (int maxBlockSamples);
+    TimeKeepingBypass (int maxBlockSamples, int maxChannels = 4);
+
+    /** Sets the channels of every piece from now on and forgets the input, as clearHistory does;
+        outside processing only. */
+    void setNumChannels (int numChannels) noexcept;
 
     /** Sets the fade's length for the rate; the next block switches without a fade. */
     void prepare (int sampleRate) noexcept;
@@ -50,7 +54,7 @@ public:
             return;
         }
 
-        float* delayed[numChannels];
+        float* delayed[maxScratchChannels];
         scratchChannels (delayed);
         history.delay (piece, delayed, n, latency);
         limit (piece, n, true);
@@ -87,7 +91,7 @@ public:
             return;
         }
 
-        float* delayed[numChannels];
+        float* delayed[maxScratchChannels];
         scratchChannels (delayed);
         history.delay (piece, delayed, n, latency);
 
@@ -115,7 +119,9 @@ private:
     static float crossfade (float limited, float bypassedInput, float bypassedShare) noexcept;
     void scratchChannels (float** channels) noexcept;
 
+    static constexpr int maxScratchChannels = 64;
     InputHistory history;
+    int numChannels;
     std::unique_ptr<float[]> scratch; // the delayed input of one piece, channel by channel
     int scratchStride;
     // The bypassed share of the output is fadePos / fadeSamples; resumeHoldSamples counts the

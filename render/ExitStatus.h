@@ -7,7 +7,7 @@
 enum class ExitStatus : int
 {
     done = 0,
-    failed = 1,        // a file could not be read or written, or none was four-channel audio
+    failed = 1,        // a file could not be read or written, or none could be rendered
     usage = 2,         // bad command line, or a batch whose outputs clash (before any render)
     truncated = 3,     // an input held less than its header promised
     targetMissed = 4,  // an output is above --target-true-peak

@@ -25,14 +25,16 @@ struct FlacFrameSource::Callbacks
         auto& self = *static_cast<FlacFrameSource*> (data);
         const auto numFrames = static_cast<int> (frame->header.blocksize);
         const auto bits = static_cast<int> (frame->header.bits_per_sample);
-        if (static_cast<int> (frame->header.channels) != numChannels || bits < 1 || bits > 32)
+        if (static_cast<int> (frame->header.channels) != self.streamChannels || bits < 1
+            || bits > 32)
         {
             ++self.wrongChannelFrames; // a frame unlike the stream: left out, never guessed at
             return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
         }
 
         const int shift = 32 - bits;
-        for (int ch = 0; ch < numChannels; ++ch)
+        self.pending.resize (static_cast<size_t> (self.streamChannels));
+        for (int ch = 0; ch < self.streamChannels; ++ch)
         {
             auto& out = self.pending[static_cast<size_t> (ch)];
             if (out.size() < static_cast<size_t> (numFrames))
@@ -68,7 +70,7 @@ struct FlacFrameSource::Callbacks
     }
 };
 
-FlacFrameSource::FlacFrameSource() : pending (numChannels)
+FlacFrameSource::FlacFrameSource()
 {
 }
 
@@ -140,7 +142,7 @@ int FlacFrameSource::read (float* const* channels, int numFrames)
         if (pendingCount == 0 && ! decodeMore())
             break;
         const int count = std::min (pendingCount, numFrames - done);
-        for (int ch = 0; ch < numChannels; ++ch)
+        for (int ch = 0; ch < streamChannels; ++ch)
             std::copy_n (pending[static_cast<size_t> (ch)].data() + pendingStart,
                          count,
                          channels[ch] + done);
@@ -162,8 +164,9 @@ juce::String FlacFrameSource::getDamageNote() const
                    + " in the FLAC stream (lost sync, bad frame header or "
                      "checksum; a damaged frame is decoded as silence)");
     if (wrongChannelFrames > 0)
-        notes.add (juce::String (wrongChannelFrames)
-                   + " FLAC frames without four channels were left out");
+        notes.add (juce::String (wrongChannelFrames) + " FLAC frames without "
+                   + (streamChannels == 4 ? juce::String ("four") : juce::String (streamChannels))
+                   + " channels were left out");
     if (stopReason.isNotEmpty())
         notes.add ("the FLAC decoder stopped: " + stopReason);
     return notes.joinIntoString ("; ");

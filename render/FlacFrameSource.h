@@ -20,12 +20,12 @@ public:
     /** Opens the file and reads its metadata; null with the reason when it is no FLAC stream. */
     static std::unique_ptr<FlacFrameSource> open (const juce::File& file, juce::String& problem);
 
+    int getNumChannels() const override { return streamChannels; }
     int read (float* const* channels, int numFrames) override;
     juce::int64 getExpectedFrames() const override { return declaredFrames; }
     double getSampleRate() const override { return sampleRate; }
     juce::String getDamageNote() const override;
 
-    int getNumChannels() const { return streamChannels; }
     int getBitsPerSample() const { return bitsPerSample; }
     /** STREAMINFO's total, 0 when it gives none. */
     juce::int64 getDeclaredFrames() const { return declaredFrames; }

@@ -24,6 +24,7 @@ public:
 
     bool openedOk() const { return input->isOpen(); }
 
+    int getNumChannels() const override { return channelCount; }
     int read (float* const* channels, int numFrames) override;
     juce::int64 getExpectedFrames() const override { return totalFrames; }
     double getSampleRate() const override { return rate; }

@@ -18,9 +18,13 @@ int chunkName (const char* name)
 }
 } // namespace
 
-FloatWavWriter::FloatWavWriter (juce::OutputStream* stream, double rate, int channels) :
+FloatWavWriter::FloatWavWriter (juce::OutputStream* stream,
+                                double rate,
+                                int channels,
+                                std::uint32_t mask) :
     AudioFormatWriter (
-        stream, "WAV file", rate, juce::AudioChannelSet::discreteChannels (channels), 32)
+        stream, "WAV file", rate, juce::AudioChannelSet::discreteChannels (channels), 32),
+    channelMask (mask)
 {
     usesFloatingPointData = true;
     bufferFrames = std::max<size_t> (1, bufferBytes / (sizeof (float) * numChannels));
@@ -97,6 +101,7 @@ void FloatWavWriter::writeHeader()
     const juce::uint64 bytesPerFrame = numChannels * 4u;
     const juce::uint64 dataBytes = bytesPerFrame * (bytesWritten / bytesPerFrame);
     const bool rf64 = bytesWritten >= 0x100000000ull;
+    const bool extensible = rf64 || channelMask != 0;
     const auto riffSize = static_cast<juce::int64> (4 + 8 + 40 + 8 + dataBytes + (8 + 28));
 
     output->writeInt (chunkName (rf64 ? "RF64" : "RIFF"));
@@ -109,16 +114,21 @@ void FloatWavWriter::writeHeader()
         output->writeInt64 (riffSize);
         output->writeInt64 (static_cast<juce::int64> (dataBytes));
         output->writeRepeatedByte (0, 12);
-        output->writeInt (chunkName ("fmt "));
+    }
+    else
+    {
+        output->writeInt (chunkName ("JUNK"));
+        output->writeInt (extensible ? 28 : 52);
+        output->writeRepeatedByte (0, extensible ? 28 : 52);
+    }
+    output->writeInt (chunkName ("fmt "));
+    if (extensible)
+    {
         output->writeInt (40);
         output->writeShort (static_cast<short> (0xfffe)); // WAVE_FORMAT_EXTENSIBLE
     }
     else
     {
-        output->writeInt (chunkName ("JUNK"));
-        output->writeInt (52);
-        output->writeRepeatedByte (0, 52);
-        output->writeInt (chunkName ("fmt "));
         output->writeInt (16);
         output->writeShort (3); // WAVE_FORMAT_IEEE_FLOAT
     }
@@ -127,14 +137,14 @@ void FloatWavWriter::writeHeader()
     output->writeInt (static_cast<int> (static_cast<double> (bytesPerFrame) * sampleRate));
     output->writeShort (static_cast<short> (bytesPerFrame));
     output->writeShort (32);
-    if (rf64)
+    if (extensible)
     {
         static const std::uint8_t floatSubFormat[16] = { 0x03, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                          0x10, 0x00, 0x80, 0x00, 0x00, 0xaa,
                                                          0x00, 0x38, 0x9b, 0x71 };
         output->writeShort (22);
         output->writeShort (32);
-        output->writeInt (0); // no speaker positions for discrete channels
+        output->writeInt (static_cast<int> (channelMask)); // 0: discrete channels
         output->write (floatSubFormat, sizeof (floatSubFormat));
     }
     output->writeInt (chunkName ("data"));

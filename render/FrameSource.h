@@ -5,17 +5,18 @@
 #include <memory>
 
 /**
-    Four channels of audio read front to back, block by block, until the source ends. The length
-    is whatever the source delivers: a file's header may only guess it.
+    Audio of 1 to 64 channels read front to back, block by block, until the source ends. The
+    length is whatever the source delivers: a file's header may only guess it.
 */
 class FrameSource
 {
 public:
-    static constexpr int numChannels = 4;
-
     virtual ~FrameSource() = default;
 
-    /** Reads up to numFrames frames into the four channels; fewer only at the end, -1 on a read error. */
+    /** The channels every frame has. */
+    virtual int getNumChannels() const = 0;
+
+    /** Reads up to numFrames frames into the channels; fewer only at the end, -1 on a read error. */
     virtual int read (float* const* channels, int numFrames) = 0;
 
     /** The frames the source expects to deliver in all (for progress and the plot's scale), 0 if unknown. */

@@ -9,7 +9,7 @@ namespace
 // The text, with the knobs' ranges, defaults and document mappings left to fill in from the
 // knobs' table: "{gain}" becomes "0..60 dB (default 0)", "{Gain=}" becomes "Gain = dB/60".
 const char* const text =
-    R"(orvalis-render - limit a four-channel first-order ambisonic recording with Orvalis
+    R"(orvalis-render - limit an ambisonic or multichannel recording with Orvalis
 
 Usage:
   orvalis-render INPUT OUTPUT [options]
@@ -18,12 +18,15 @@ Usage:
   orvalis-render --merge-reports OUT.json|OUT.csv IN.json...
 
 Runs the Orvalis look-ahead limiter - the very processor of the plug-in - over a whole
-file. One gain acts on all four channels, so limiting lowers the whole sound field
+file. One gain acts on all channels, so limiting lowers the whole sound field
 without moving the sources in it.
 
-INPUT   a WAV, AIFF or FLAC file with exactly 4 channels (ambiX or FuMa: the limiter
-        treats both alike) at any sample rate up to 192000 Hz. It is read block by
-        block, so files of any length work in little memory.
+INPUT   a WAV (WAVE_FORMAT_EXTENSIBLE too), AIFF or FLAC file of 1 to 64 channels
+        (FLAC carries at most 8) at any sample rate up to 192000 Hz; the output has
+        as many. (n+1)^2 channels - 1, 4, 9, 16, 25, 36, 49, 64 - are ambisonics of
+        order n (ACN order, W first; SN3D, N3D or FuMa: the limiter treats all alike);
+        other counts are multichannel audio, limited just as well with one gain. It
+        is read block by block, so files of any length work in little memory.
 OUTPUT  written at the input's sample rate with the input's length. The audio goes to
         a hidden temporary file in OUTPUT's folder, renamed to OUTPUT only when it is
         complete; an existing OUTPUT is replaced. OUTPUT must not be INPUT.
@@ -40,7 +43,7 @@ Batch form:
                    An output keeps its input's name and its folder below the folder given,
                    and its format: WAV becomes 32-bit float WAV, FLAC 24-bit FLAC, AIFF
                    24-bit AIFF, unless --format says otherwise (which sets the extension).
-                   Files that are not four-channel audio (or above 192000 Hz) are skipped,
+                   Files without 1 to 64 channels (or above 192000 Hz) are skipped,
                    files that cannot be read fail; either way the rest go on. No output may
                    replace an input, and no two inputs may share an output.
   -j N, --jobs N   N workers, each rendering one file at a time with its own processor
@@ -81,8 +84,11 @@ Report and delivery checks (both forms):
                    than those gains, or a limiter that holds the output below it) is
                    reported per file as off-target (exit status 5); the output is written
                    at the closest gain found.
-  --convention C   ambix (the default) or fuma: the loudness is that of W, channel 1, as
-                   ambiX's W; FuMa's W is 3 dB lower, so with fuma it is raised by 3.01 dB
+  --convention C   ambix (the default) or fuma: the loudness of ambisonics is that of W,
+                   channel 1, as ambiX's W; FuMa's W is 3 dB lower, so with fuma it is
+                   raised by 3.01 dB. Other counts are measured over their channels where
+                   the file's channel mask names their speakers (the LFE left out), else
+                   not at all, and --target-loudness skips them
   --input-loudness also measure the input's loudness (the output's always is); costs
                    about a tenth of the speed
 
@@ -139,17 +145,18 @@ Demo:
   -h, --help       show this text
   --version        show the version
 
-When done, a summary shows per channel the input and output sample peaks (dBFS) and
+When done, a summary shows per channel (above four channels of ambisonics: per order,
+the largest of the order's channels) the input and output sample peaks (dBFS) and
 true peaks (dBTP): 4x oversampled through a 48-tap polyphase interpolator with the
 structure of ITU-R BS.1770-4 (its coefficients are a Kaiser-windowed sinc designed
 here, not the standard's table; flat within 0.1 dB up to 3/4 of the Nyquist
 frequency; a true peak is never shown below its sample peak). It also shows the
 largest gain reduction - the input peak after the input gain over the output peak, in
 10 ms windows - the share of the frames during which the limiter held the output more
-than 0.001 dB below the input after gain, the integrated loudness and loudness range of W
-(ITU-R BS.1770-4 / EBU Tech 3342, gated exactly), the latency in samples and the speed as a
-multiple of real time. A progress bar appears on a terminal for inputs longer than 5
-seconds.
+than 0.001 dB below the input after gain, the integrated loudness and loudness range
+(of W, or of the channels; ITU-R BS.1770-4 / EBU Tech 3342, gated exactly), the latency
+in samples and the speed as a multiple of real time. A progress bar appears on a
+terminal for inputs longer than 5 seconds.
 
 The processor is driven as a host drives the plug-in: the four settings are set (input
 gain, attack, release, max peak level), the processor is prepared for the file's rate
@@ -159,7 +166,7 @@ release runs slower for a while; --settled avoids both. Input samples that are n
 infinity) are replaced by silence, with a warning.
 
 Exit status: 0 done; 1 a file could not be read or written (in the batch form: any
-file, or none was four-channel audio); 2 bad command line; 3 an input was truncated
+file, or none could be rendered); 2 bad command line; 3 an input was truncated
 (its output holds what the file held); 4 an output is above --target-true-peak; 5 an
 output misses --target-loudness; 130 or 143 interrupted (Ctrl-C, SIGTERM): unfinished
 outputs are removed and what was there before is left as it was. When several apply,

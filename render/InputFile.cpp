@@ -1,5 +1,7 @@
 #include "render/InputFile.h"
 
+#include "render/ChannelLayout.h"
+
 #include "render/FlacFrameSource.h"
 #include "render/FloatWavFrameSource.h"
 #include "render/ReaderFrameSource.h"
@@ -29,6 +31,7 @@ struct HeaderCheck
     juce::int64 presentFrames = -1;
     juce::String note;
     juce::int64 dataStart = -1; // where the frames begin (WAV)
+    std::uint32_t channelMask = 0;
 };
 
 Patch littleEndian (juce::int64 offset, std::uint64_t value, int numBytes)
@@ -146,6 +149,7 @@ std::optional<HeaderCheck> checkWav (HeaderBytes& h)
     const auto size = h.fileSize();
     std::optional<juce::int64> ds64At;
     int bytesPerFrame = 0;
+    std::uint32_t channelMask = 0;
     for (juce::int64 pos = 12; pos + 8 <= size;)
     {
         const auto length = *h.le (pos + 4, 4);
@@ -157,6 +161,13 @@ std::optional<HeaderCheck> checkWav (HeaderBytes& h)
             const auto channels = h.le (pos + 10, 2), bits = h.le (pos + 22, 2);
             if (channels && bits)
                 bytesPerFrame = static_cast<int> (*channels * *bits / 8);
+            // WAVE_FORMAT_EXTENSIBLE names the speakers in its mask; a plain two-channel WAV is
+            // left and right.
+            const auto tag = h.le (pos + 8, 2);
+            if (tag == 0xfffeu && length >= 40)
+                channelMask = static_cast<std::uint32_t> (h.le (pos + 28, 4).value_or (0));
+            else if (channels == 2u)
+                channelMask = 0x3u;
         }
         else if (h.idIs (pos, "data"))
         {
@@ -165,6 +176,7 @@ std::optional<HeaderCheck> checkWav (HeaderBytes& h)
             HeaderCheck check;
             const juce::int64 dataStart = pos + 8;
             check.dataStart = dataStart;
+            check.channelMask = channelMask;
             const juce::int64 available = size - dataStart;
             std::uint64_t declared = length;
             bool placeholder = length == 0 || length == noLength32;
@@ -213,6 +225,28 @@ std::optional<HeaderCheck> checkWav (HeaderBytes& h)
         }
         const auto next =
             pos + 8 + static_cast<juce::int64> (length) + static_cast<juce::int64> (length & 1);
+        if (next <= pos)
+            break;
+        pos = next;
+    }
+    return std::nullopt;
+}
+
+/** The channel count a WAV's fmt chunk or an AIFF's COMM chunk gives, if there is one. */
+std::optional<int> headerChannelCount (HeaderBytes& h, bool wav)
+{
+    for (juce::int64 pos = 12; pos + 8 <= h.fileSize();)
+    {
+        const auto length = wav ? h.le (pos + 4, 4) : h.be (pos + 4, 4);
+        if (! length)
+            break;
+        if (h.idIs (pos, wav ? "fmt " : "COMM"))
+        {
+            const auto channels = wav ? h.le (pos + 10, 2) : h.be (pos + 8, 2);
+            return channels ? std::optional<int> (static_cast<int> (*channels)) : std::nullopt;
+        }
+        const auto next =
+            pos + 8 + static_cast<juce::int64> (*length) + static_cast<juce::int64> (*length & 1);
         if (next <= pos)
             break;
         pos = next;
@@ -354,6 +388,14 @@ void describe (InputFile& result, const juce::AudioFormatReader& reader, const j
 }
 } // namespace
 
+juce::String InputFile::channelCountProblem (int numChannels)
+{
+    return (numChannels < 1 ? juce::String ("has no channels")
+                            : "has " + juce::String (numChannels) + " channels")
+           + "; orvalis-render limits 1 to " + juce::String (ChannelLayout::largestChannelCount)
+           + " channels";
+}
+
 InputFile InputFile::open (const juce::File& file)
 {
     InputFile result;
@@ -374,6 +416,14 @@ InputFile InputFile::open (const juce::File& file)
 
     if (wav || aiff)
     {
+        if (const auto channels = headerChannelCount (header, wav);
+            channels && (*channels < 1 || *channels > ChannelLayout::largestChannelCount))
+        {
+            result.numChannels = *channels;
+            result.channelCountRefused = true;
+            result.problem = channelCountProblem (*channels);
+            return result;
+        }
         const auto check = wav ? checkWav (header) : checkAiff (header);
         auto stream = std::make_unique<PatchedInputStream> (
             file, check ? check->patches : std::vector<Patch> {});
@@ -393,9 +443,12 @@ InputFile InputFile::open (const juce::File& file)
         {
             result.declaredFrames = check->declaredFrames;
             result.headerNote = check->note;
+            result.channelMask = check->channelMask;
         }
         else
             result.declaredFrames = reader->lengthInSamples;
+        if (aiff && result.numChannels == 2)
+            result.channelMask = 0x3u; // AIFF's stereo is left, right
         if (wav && check && check->dataStart > 0 && reader->usesFloatingPointData
             && reader->bitsPerSample == 32 && reader->lengthInSamples == check->presentFrames)
         {
@@ -422,6 +475,11 @@ InputFile InputFile::open (const juce::File& file)
             result.sampleRate = source->getSampleRate();
             result.numChannels = source->getNumChannels();
             result.bitsPerSample = source->getBitsPerSample();
+            // The speakers FLAC assigns to 1 to 8 channels.
+            static constexpr std::uint32_t flacLayouts[] = { 0x0,  0x4,  0x3,   0x7,  0x33,
+                                                             0x37, 0x3f, 0x70f, 0x63f };
+            if (result.numChannels >= 1 && result.numChannels <= 8)
+                result.channelMask = flacLayouts[result.numChannels];
             result.declaredFrames =
                 source->getDeclaredFrames() > 0 ? source->getDeclaredFrames() : -1;
             result.source = std::move (source);

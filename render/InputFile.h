@@ -2,6 +2,7 @@
 
 #include "render/FrameSource.h"
 
+#include <cstdint>
 #include <memory>
 
 /**
@@ -24,6 +25,9 @@ struct InputFile
     int numChannels = 0;
     int bitsPerSample = 0;
     bool floatingPoint = false;
+    /** The speakers the file names for its channels (WAVE_FORMAT_EXTENSIBLE's mask, a plain
+        stereo WAV's or AIFF's left and right, FLAC's assignments); 0 when it names none. */
+    std::uint32_t channelMask = 0;
 
     /** Frames the file holds, known before reading except for FLAC (-1 there). */
     juce::int64 presentFrames = -1;
@@ -32,7 +36,13 @@ struct InputFile
     /** How the header's length was taken when it was not simply right; empty otherwise. */
     juce::String headerNote;
 
+    /** The file has no channels or more than the limiter takes (source is null). */
+    bool channelCountRefused = false;
+
     bool isFlac() const { return formatName == "FLAC"; }
+
+    /** Why a file of numChannels channels cannot be rendered: "has 65 channels; ...". */
+    static juce::String channelCountProblem (int numChannels);
 
     static InputFile open (const juce::File& file);
 };

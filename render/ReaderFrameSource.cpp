@@ -15,7 +15,7 @@ int ReaderFrameSource::read (float* const* channels, int numFrames)
         std::clamp<juce::int64> (reader->lengthInSamples - position, 0, numFrames));
     if (count == 0)
         return 0;
-    if (! reader->read (channels, numChannels, position, count))
+    if (! reader->read (channels, getNumChannels(), position, count))
         return -1;
     if (streamFailed && streamFailed())
         return -1;

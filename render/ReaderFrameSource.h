@@ -17,6 +17,7 @@ public:
     explicit ReaderFrameSource (std::unique_ptr<juce::AudioFormatReader> reader,
                                 std::function<bool()> streamFailed = {});
 
+    int getNumChannels() const override { return static_cast<int> (reader->numChannels); }
     int read (float* const* channels, int numFrames) override;
     juce::int64 getExpectedFrames() const override { return reader->lengthInSamples; }
     double getSampleRate() const override { return reader->sampleRate; }

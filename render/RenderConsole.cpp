@@ -1,6 +1,10 @@
 #include "render/RenderConsole.h"
 
+#include "render/ChannelLayout.h"
 #include "render/RenderText.h"
+
+#include <algorithm>
+#include <array>
 
 #include <iostream>
 
@@ -47,6 +51,8 @@ void printFileSummary (const FileResult& result, const RenderContext& context)
     std::cout << "latency    " << stats.latencySamples << " samples ("
               << juce::String (1000.0 * stats.latencySamples / sampleRate, 3) << " ms)\n";
 
+    const ChannelLayout layout (result.numChannels, result.channelMask);
+    const auto order = layout.ambisonicOrder();
     const auto row = [] (const char* label, const ChannelLevels& values, const char* unit)
     {
         juce::String line = juce::String (label).paddedRight (' ', 26);
@@ -54,14 +60,54 @@ void printFileSummary (const FileResult& result, const RenderContext& context)
             line << decibels (v, "").paddedLeft (' ', 9);
         std::cout << line << "  " << unit << "\n";
     };
-    juce::String channels = juce::String().paddedRight (' ', 26);
-    for (int ch = 1; ch <= static_cast<int> (stats.outputPeak.size()); ++ch)
-        channels << ("ch " + juce::String (ch)).paddedLeft (' ', 9);
-    std::cout << channels << "\n";
-    row ("input sample peak", stats.inputPeak, "dBFS");
-    row ("input true peak", stats.inputTruePeak, "dBTP");
-    row ("output sample peak", stats.outputPeak, "dBFS");
-    row ("output true peak", stats.outputTruePeak, "dBTP");
+    const auto table =
+        [&row] (const std::vector<juce::String>& names, const std::array<ChannelLevels, 4>& levels)
+    {
+        // Sixteen columns at most to a line.
+        for (size_t first = 0; first < names.size(); first += 16)
+        {
+            const size_t end = std::min (names.size(), first + 16);
+            juce::String header = juce::String().paddedRight (' ', 26);
+            for (size_t i = first; i < end; ++i)
+                header << names[i].paddedLeft (' ', 9);
+            std::cout << header << "\n";
+            const auto part = [&] (const ChannelLevels& values)
+            {
+                return ChannelLevels (values.begin() + static_cast<std::ptrdiff_t> (first),
+                                      values.begin() + static_cast<std::ptrdiff_t> (end));
+            };
+            row ("input sample peak", part (levels[0]), "dBFS");
+            row ("input true peak", part (levels[1]), "dBTP");
+            row ("output sample peak", part (levels[2]), "dBFS");
+            row ("output true peak", part (levels[3]), "dBTP");
+        }
+    };
+    std::array<ChannelLevels, 4> levels {
+        stats.inputPeak, stats.inputTruePeak, stats.outputPeak, stats.outputTruePeak
+    };
+    std::vector<juce::String> names;
+    if (order && result.numChannels > 4)
+    {
+        // By order: the largest peak of the order's channels, n^2 + 1 to (n + 1)^2.
+        std::cout << "peaks      by ambisonic order (order " << *order << ", " << result.numChannels
+                  << " channels), the largest of each order's channels\n";
+        for (auto& values : levels)
+        {
+            ChannelLevels byOrder;
+            for (int n = 0; n <= *order && ! values.empty(); ++n)
+                byOrder.push_back (*std::max_element (
+                    values.begin() + n * n,
+                    values.begin()
+                        + std::min<int> ((n + 1) * (n + 1), static_cast<int> (values.size()))));
+            values = byOrder;
+        }
+        for (int n = 0; n <= *order; ++n)
+            names.push_back ("order " + juce::String (n));
+    }
+    else
+        for (int ch = 1; ch <= static_cast<int> (stats.outputPeak.size()); ++ch)
+            names.push_back ("ch " + juce::String (ch));
+    table (names, levels);
 
     std::cout << "gain reduction  largest " << juce::String (stats.largestGainReductionDb, 2)
               << " dB";
@@ -86,9 +132,17 @@ void printFileSummary (const FileResult& result, const RenderContext& context)
                                   : juce::String ("below the gate"))
                + ", range " + juce::String (l->rangeLu, 2) + " LU";
     };
-    std::cout << "loudness   W (" << RenderOptions::conventionName (context.options.convention)
-              << "): input " << loudness (stats.inputLoudness) << "; output "
-              << loudness (stats.outputLoudness) << "\n";
+    if (layout.loudness() == ChannelLayout::Loudness::notMeasured)
+        std::cout << "loudness   "
+                  << layout.loudnessDescription (
+                         RenderOptions::conventionName (context.options.convention))
+                  << "\n";
+    else
+        std::cout << "loudness   "
+                  << layout.loudnessDescription (
+                         RenderOptions::conventionName (context.options.convention))
+                  << ": input " << loudness (stats.inputLoudness) << "; output "
+                  << loudness (stats.outputLoudness) << "\n";
     if (result.meetsTarget.has_value())
         std::cout << "target     output true peak "
                   << decibels (result.largestOutputTruePeak(), "dBTP")
@@ -163,8 +217,11 @@ void printFileLine (const FileResult& r, int position, size_t count, const Rende
                                   : 0.0,
                               2)
              << " %, true peak " << decibels (r.largestOutputTruePeak(), "dBTP");
-        if (s.outputLoudness && s.outputLoudness->integratedLufs)
-            line << ", W "
+        const ChannelLayout layout (r.numChannels, r.channelMask);
+        if (layout.loudness() == ChannelLayout::Loudness::notMeasured)
+            line << ", loudness not measured";
+        else if (s.outputLoudness && s.outputLoudness->integratedLufs)
+            line << (layout.ambisonicOrder() ? ", W " : ", loudness ")
                  << juce::String (*s.outputLoudness->integratedLufs, r.loudnessTarget ? 2 : 1)
                  << " LUFS";
         if (r.loudnessTarget)

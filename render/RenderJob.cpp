@@ -4,7 +4,8 @@
 #include "render/EnvelopePlot.h"
 #include "render/FileChecks.h"
 #include "render/FloatWavWriter.h"
-#include "render/LoudnessMeter.h"
+#include "render/MultichannelProcessor.h"
+#include "render/ProgrammeLoudness.h"
 #include "render/ReaderFrameSource.h"
 #include "render/RenderSession.h"
 #include "render/RenderSettings.h"
@@ -18,6 +19,7 @@ namespace
 std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format format,
                                                        const juce::File& file,
                                                        double sampleRate,
+                                                       const ChannelLayout& layout,
                                                        juce::String& problem)
 {
     // A large buffer: the file is written in few, long writes.
@@ -29,21 +31,23 @@ std::unique_ptr<juce::AudioFormatWriter> createWriter (RenderOptions::Format for
         return nullptr;
     }
 
+    const int numChannels = layout.numChannels;
+    const auto mask = layout.outputMask(); // the speakers named, as the input named them
     std::unique_ptr<juce::AudioFormatWriter> writer;
     if (format == RenderOptions::Format::flac)
         writer.reset (juce::FlacAudioFormat().createWriterFor (
-            stream.get(), sampleRate, FrameSource::numChannels, 24, {}, 5));
+            stream.get(), sampleRate, static_cast<unsigned> (numChannels), 24, {}, 5));
     else if (format == RenderOptions::Format::aiff24)
         writer.reset (juce::AiffAudioFormat().createWriterFor (
-            stream.get(), sampleRate, FrameSource::numChannels, 24, {}, 0));
+            stream.get(), sampleRate, static_cast<unsigned> (numChannels), 24, {}, 0));
     else if (format == RenderOptions::Format::wav32)
-        writer =
-            std::make_unique<FloatWavWriter> (stream.get(), sampleRate, FrameSource::numChannels);
+        writer = std::make_unique<FloatWavWriter> (stream.get(), sampleRate, numChannels, mask);
     else
         writer.reset (juce::WavAudioFormat().createWriterFor (
             stream.get(),
             sampleRate,
-            juce::AudioChannelSet::discreteChannels (FrameSource::numChannels),
+            mask != 0 ? juce::AudioChannelSet::fromWaveChannelMask (static_cast<juce::int32> (mask))
+                      : juce::AudioChannelSet::discreteChannels (numChannels),
             24,
             {},
             0));
@@ -82,20 +86,27 @@ bool RenderJob::openInput (const juce::File& file)
     if (auto problem = FileChecks::checkReadable (file, name))
         return fail (FileStatus::failed, *problem);
     input = InputFile::open (file);
+    result.numChannels = input.numChannels; // for the report, also of a count refused
     if (input.source == nullptr)
-        return fail (FileStatus::failed, name + ": " + input.problem);
+        return fail (input.channelCountRefused ? FileStatus::skipped : FileStatus::failed,
+                     name + ": " + input.problem);
 
     result.inputFormat = input.formatName;
     result.sampleRate = input.sampleRate;
     result.numChannels = input.numChannels;
     result.declaredFrames = input.declaredFrames;
     result.lengthNote = input.headerNote;
+    result.channelMask = input.channelMask;
 
-    if (input.numChannels != FrameSource::numChannels)
+    if (input.numChannels < 1 || input.numChannels > ChannelLayout::largestChannelCount)
         return fail (FileStatus::skipped,
-                     name + ": needs " + juce::String (FrameSource::numChannels)
-                         + " channels (first-order ambisonics), got "
-                         + juce::String (input.numChannels));
+                     name + ": " + InputFile::channelCountProblem (input.numChannels));
+    const ChannelLayout layout (input.numChannels, input.channelMask);
+    if (context.options.targetLoudnessLufs
+        && layout.loudness() == ChannelLayout::Loudness::notMeasured)
+        return fail (FileStatus::skipped,
+                     name + ": its loudness is " + layout.loudnessDescription ({})
+                         + ", so --target-loudness has nothing to bring to the target");
     if (! (input.sampleRate >= 1.0))
         return fail (FileStatus::failed, name + ": has no valid sample rate");
     if (input.sampleRate > maxSampleRate)
@@ -111,12 +122,12 @@ void RenderJob::openDemo()
     input = InputFile();
     input.formatName = "demo";
     input.sampleRate = reader->sampleRate;
-    input.numChannels = FrameSource::numChannels;
+    input.numChannels = 4;
     input.presentFrames = input.declaredFrames = reader->lengthInSamples;
     input.source = std::make_unique<ReaderFrameSource> (std::move (reader));
     result.inputFormat = input.formatName;
     result.sampleRate = input.sampleRate;
-    result.numChannels = FrameSource::numChannels;
+    result.numChannels = input.numChannels;
     result.declaredFrames = input.declaredFrames;
 }
 
@@ -228,7 +239,10 @@ RenderJob::Pass RenderJob::runPass (const PassGains& gains,
                                     const Progress& progress)
 {
     const auto& options = context.options;
-    std::unique_ptr<juce::AudioProcessor> processor (createPluginFilter());
+    // Four channels run the plug-in's own processor; other counts its audio path for them.
+    std::unique_ptr<juce::AudioProcessor> processor (
+        input.numChannels == 4 ? createPluginFilter()
+                               : new MultichannelProcessor (input.numChannels));
     juce::StringArray settingWarnings;
     Pass pass;
     if (gains.chosen)
@@ -257,6 +271,7 @@ RenderJob::Pass RenderJob::runPass (const PassGains& gains,
     sessionSettings.measureOutputLoudness = true;
     sessionSettings.loudnessGain =
         options.convention == RenderOptions::Convention::fuma ? std::sqrt (2.0f) : 1.0f;
+    sessionSettings.channelMask = input.channelMask;
 
     RenderSession session (*processor, *input.source, writer, sessionSettings);
     session.prepare();
@@ -299,14 +314,18 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
     juce::int64 inputFrames = 0;
     {
         ++outcomeOfTarget.passes;
-        LoudnessMeter meter (input.sampleRate,
-                             context.options.convention == RenderOptions::Convention::fuma
-                                 ? std::sqrt (2.0f)
-                                 : 1.0f);
-        std::array<std::vector<float>, FrameSource::numChannels> block;
-        std::array<float*, FrameSource::numChannels> pointers {};
-        for (size_t ch = 0; ch < block.size(); ++ch)
-            pointers[ch] = (block[ch] = std::vector<float> (8192)).data();
+        // openInput refused the layouts whose loudness is not measured.
+        const auto meterOwner = ProgrammeLoudness::create (
+            ChannelLayout (input.numChannels, input.channelMask),
+            input.sampleRate,
+            context.options.convention == RenderOptions::Convention::fuma ? std::sqrt (2.0f) : 1.0f,
+            8192);
+        auto& meter = *meterOwner;
+        std::vector<std::vector<float>> block (static_cast<size_t> (input.numChannels),
+                                               std::vector<float> (8192));
+        std::vector<float*> pointers;
+        for (auto& channel : block)
+            pointers.push_back (channel.data());
         for (juce::int64 done = 0;;)
         {
             if (shouldStop())
@@ -320,12 +339,13 @@ RenderJob::chooseLoudnessGain (const std::function<bool()>& shouldStop,
                 outcome = RenderSession::Result::readFailed;
                 return std::nullopt;
             }
-            for (int i = 0; i < got; ++i)
-                block[0][static_cast<size_t> (i)] =
-                    std::isfinite (block[0][static_cast<size_t> (i)])
-                        ? block[0][static_cast<size_t> (i)]
-                        : 0.0f;
-            meter.process (block[0].data(), got);
+            for (auto& channel : block)
+                for (int i = 0; i < got; ++i)
+                    channel[static_cast<size_t> (i)] =
+                        std::isfinite (channel[static_cast<size_t> (i)])
+                            ? channel[static_cast<size_t> (i)]
+                            : 0.0f;
+            meter.process (pointers.data(), got);
             done += got;
             inputFrames = done;
             passProgress (done, frames);
@@ -498,9 +518,19 @@ void RenderJob::render (const juce::File& outputFile,
         };
     }
 
+    if (format == RenderOptions::Format::flac && input.numChannels > maxFlacChannels)
+        return fail (FileStatus::failed,
+                     outputName + ": FLAC carries at most " + juce::String (maxFlacChannels)
+                         + " channels, the input has " + juce::String (input.numChannels)
+                         + " (--format wav32 or wav24 writes them); nothing written");
+
     juce::TemporaryFile temporary (outputFile, juce::TemporaryFile::useHiddenFile);
     juce::String problem;
-    auto writer = createWriter (format, temporary.getFile(), input.sampleRate, problem);
+    auto writer = createWriter (format,
+                                temporary.getFile(),
+                                input.sampleRate,
+                                ChannelLayout (input.numChannels, input.channelMask),
+                                problem);
     if (writer == nullptr)
         return fail (FileStatus::failed, outputName + ": " + problem);
 
@@ -524,7 +554,7 @@ void RenderJob::render (const juce::File& outputFile,
         std::unique_ptr<juce::AudioFormatReader> check (
             formats.createReaderFor (temporary.getFile().createInputStream()));
         if (check == nullptr || check->lengthInSamples != stats.inputFrames
-            || check->numChannels != FrameSource::numChannels)
+            || static_cast<int> (check->numChannels) != input.numChannels)
             return fail (FileStatus::failed,
                          outputName
                              + ": the written file is incomplete (disk full?); nothing written");

@@ -40,6 +40,8 @@ public:
 
     /** The highest rate the limiter runs at. */
     static constexpr double maxSampleRate = 192000.0;
+    /** The most channels a FLAC stream carries. */
+    static constexpr int maxFlacChannels = 8;
 
 private:
     /** The input gain of a pass: the knob (0 dB and up) and the renderer's attenuation. */

@@ -10,6 +10,7 @@
 #include "render/RenderOptions.h"
 #include "render/SettingsDocument.h"
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -51,7 +52,8 @@ enum class FileStatus
     done,
     truncated, // done, but the input holds less than its header promises
     offTarget, // done, but its loudness could not be brought to --target-loudness
-    skipped,   // audio, but not four channels at a rate the limiter runs at
+    skipped,   // audio, but not 1 to 64 channels at a rate the limiter runs at (or, for
+               // --target-loudness, without a loudness measured)
     failed,
     interrupted
 };
@@ -88,7 +90,7 @@ struct RenderStats
     float largestGainReductionDb = 0.0f;
     juce::int64 largestGainReductionFrame = -1;            // where its 10 ms window starts
     juce::int64 limitedFrames = 0;                         // output frames below their gained input
-    std::optional<Loudness> inputLoudness, outputLoudness; // of W, when measured
+    std::optional<Loudness> inputLoudness, outputLoudness; // as the layout asks, when measured
     juce::int64 nonFiniteInputSamples = 0;                 // replaced by silence before processing
     juce::int64 clippedOutputSamples = 0;                  // beyond full scale, when counted
     double wallSeconds = 0.0;
@@ -108,6 +110,7 @@ struct FileResult
     juce::String inputFormat;
     double sampleRate = 0.0;
     int numChannels = 0;
+    std::uint32_t channelMask = 0;   // the speakers the file names (InputFile)
     juce::int64 declaredFrames = -1; // -1: the header gave no length
     juce::String lengthNote;         // how the length was read, when the header was wrong
 

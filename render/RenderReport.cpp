@@ -1,5 +1,7 @@
 #include "render/RenderReport.h"
 
+#include "render/ChannelLayout.h"
+
 #include "render/FileChecks.h"
 
 #include <algorithm>
@@ -110,6 +112,15 @@ juce::var fileObject (const RenderContext& context, const FileResult& r)
     f->setProperty ("sampleRate",
                     r.sampleRate > 0.0 ? juce::var (juce::roundToInt (r.sampleRate)) : juce::var());
     f->setProperty ("channels", r.numChannels > 0 ? juce::var (r.numChannels) : juce::var());
+    // Ambisonic files are measured by W, as loudnessChannel says; others say how, or null when
+    // their loudness is not measured.
+    const ChannelLayout layout (r.numChannels, r.channelMask);
+    if (r.numChannels > 0 && r.numChannels <= ChannelLayout::largestChannelCount
+        && ! layout.ambisonicOrder())
+        f->setProperty ("loudnessOf",
+                        layout.loudness() == ChannelLayout::Loudness::ofChannels
+                            ? juce::var ("channels")
+                            : juce::var());
     f->setProperty ("frames", rendered ? juce::var (s.inputFrames) : juce::var());
     f->setProperty ("declaredFrames",
                     r.declaredFrames >= 0 ? juce::var (r.declaredFrames) : juce::var());
@@ -501,9 +512,13 @@ juce::String toCsv (const juce::var& report)
         {
             const auto levelsOf = get (side);
             for (const char* kind : { "samplePeakDb", "truePeakDb" })
+            {
+                // A file with fewer channels than the widest leaves the rest of its columns empty.
+                const auto values =
+                    levelsOf.isObject() ? levelsOf.getProperty (kind, {}) : juce::var();
                 for (int ch = 0; ch < channels; ++ch)
-                    row.add (levelsOf.isObject() ? csvNumber (levelsOf.getProperty (kind, {})[ch])
-                                                 : juce::String());
+                    row.add (ch < values.size() ? csvNumber (values[ch]) : juce::String());
+            }
             row.add (csvNumber (levelsOf.getProperty ("integratedLufs", {})));
             row.add (csvNumber (levelsOf.getProperty ("loudnessRangeLu", {})));
         }

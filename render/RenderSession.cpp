@@ -79,15 +79,20 @@ RenderSession::RenderSession (juce::AudioProcessor& p,
     writer (w),
     settings (st),
     sampleRate (s.getSampleRate()),
-    inputMeter (st.blockSize),
-    outputMeter (st.blockSize)
+    numChannels (s.getNumChannels()),
+    channelPointers (static_cast<size_t> (numChannels)),
+    writtenPointers (static_cast<size_t> (numChannels)),
+    bufferChannels (numChannels),
+    inputMeter (numChannels, st.blockSize),
+    outputMeter (numChannels, st.blockSize)
 {
+    const ChannelLayout layout (numChannels, settings.channelMask);
     if (settings.measureInputLoudness)
-        inputLoudness =
-            std::make_unique<LoudnessMeter> (sampleRate, settings.loudnessGain, settings.blockSize);
+        inputLoudness = ProgrammeLoudness::create (
+            layout, sampleRate, settings.loudnessGain, settings.blockSize);
     if (settings.measureOutputLoudness)
-        outputLoudness =
-            std::make_unique<LoudnessMeter> (sampleRate, settings.loudnessGain, settings.blockSize);
+        outputLoudness = ProgrammeLoudness::create (
+            layout, sampleRate, settings.loudnessGain, settings.blockSize);
 }
 
 int RenderSession::prepare()
@@ -180,7 +185,7 @@ RenderSession::run (const std::function<bool()>& shouldStop,
         if (settings.measureLevels)
             measureInput (position, numFrames, real);
         else if (inputLoudness != nullptr && real > 0)
-            inputLoudness->process (channelPointers[0], real);
+            inputLoudness->process (channelPointers.data(), real);
         if (settings.preGain != 1.0f)
             for (auto* samples : channelPointers)
                 for (int i = 0; i < real; ++i)
@@ -196,14 +201,14 @@ RenderSession::run (const std::function<bool()>& shouldStop,
             static_cast<int> (std::clamp<juce::int64> (firstWritten - position, 0, numFrames));
         if (first < numFrames)
         {
-            std::array<const float*, numChannels> written {};
+            auto& written = writtenPointers;
             for (int ch = 0; ch < numChannels; ++ch)
                 written[static_cast<size_t> (ch)] =
                     channelPointers[static_cast<size_t> (ch)] + first;
             if (settings.measureLevels)
                 measureOutput (position, first, numFrames);
             else if (outputLoudness != nullptr)
-                outputLoudness->process (written[0], numFrames - first);
+                outputLoudness->process (written.data(), numFrames - first);
             if (writer != nullptr
                 && ! writer->writeFromFloatArrays (written.data(), numChannels, numFrames - first))
                 return Result::writeFailed;
@@ -289,14 +294,14 @@ void RenderSession::measureInput (juce::int64 position, int numFrames, int real)
     {
         inputMeter.process (channelPointers.data(), real);
         if (inputLoudness != nullptr)
-            inputLoudness->process (channelPointers[0], real);
+            inputLoudness->process (channelPointers.data(), real);
     }
 }
 
 void RenderSession::measureOutput (juce::int64 position, int first, int numFrames)
 {
     const int count = numFrames - first;
-    std::array<const float*, numChannels> written {};
+    auto& written = writtenPointers;
     for (int ch = 0; ch < numChannels; ++ch)
     {
         const float* const samples = channelPointers[static_cast<size_t> (ch)] + first;
@@ -308,7 +313,7 @@ void RenderSession::measureOutput (juce::int64 position, int first, int numFrame
     }
     outputMeter.process (written.data(), count);
     if (outputLoudness != nullptr)
-        outputLoudness->process (written[0], count);
+        outputLoudness->process (written.data(), count);
 
     // Output frame i belongs to input frame position + i - latency; the flushed silence after the
     // input and, raw, the delayed start before it belong to none.

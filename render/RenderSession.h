@@ -1,19 +1,20 @@
 #pragma once
 
+#include "render/ChannelPeakMeter.h"
 #include "render/FrameSource.h"
-#include "render/LoudnessMeter.h"
+#include "render/ProgrammeLoudness.h"
 #include "render/RenderModel.h"
-#include "render/TruePeakMeter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
 /**
-    Streams a four-channel source through an audio processor into a writer, block by block, so
+    Streams a source of 1 to 64 channels through an audio processor into a writer, block by block, so
     memory use does not grow with the length of the input. The source decides the length: the
     render ends where its frames end.
 
@@ -27,8 +28,6 @@
 class RenderSession
 {
 public:
-    static constexpr int numChannels = 4;
-
     struct Settings
     {
         int blockSize = 512;
@@ -37,9 +36,11 @@ public:
         float inputGain = 1.0f;     // linear; for measuring the gain reduction
         bool countClipping = false; // count output samples beyond full scale
         int plotColumns = 1000;
-        // Loudness of channel 1 (W) after this gain: 1 for ambiX, sqrt 2 for FuMa's W.
+        // The loudness the source's layout calls for (ChannelLayout): of W after loudnessGain
+        // (1 for ambiX, sqrt 2 for FuMa's W), or of the channels the mask names.
         bool measureInputLoudness = false, measureOutputLoudness = false;
         float loudnessGain = 1.0f;
+        std::uint32_t channelMask = 0;
         // Linear gain on the input before the processor (after the input is measured); the
         // renderer's own attenuation for --target-loudness. inputGain includes it.
         float preGain = 1.0f;
@@ -94,9 +95,11 @@ private:
     Settings settings;
     double sampleRate;
 
+    int numChannels;
     std::vector<std::vector<float>> channelData;
-    std::array<float*, numChannels> channelPointers {};
-    int bufferChannels = numChannels;
+    std::vector<float*> channelPointers;
+    std::vector<const float*> writtenPointers;
+    int bufferChannels;
     std::vector<float*> processorChannels;
     juce::MidiBuffer midi;
 
@@ -104,8 +107,8 @@ private:
     std::vector<float> gainedInputMagnitude;
     std::vector<float> magnitudes; // of the block's frames, the largest of their channels
 
-    TruePeakMeter inputMeter, outputMeter;
-    std::unique_ptr<LoudnessMeter> inputLoudness, outputLoudness;
+    ChannelPeakMeter inputMeter, outputMeter;
+    std::unique_ptr<ProgrammeLoudness> inputLoudness, outputLoudness;
     juce::int64 gainWindowFrames = 1;
     juce::int64 gainWindowStart = 0;
     float gainWindowInputPeak = 0.0f, gainWindowOutputPeak = 0.0f;

@@ -2,6 +2,7 @@
 
 #include "processor/CorvaneAudioProcessor.h"
 #include "processor/SettingsCodec.h"
+#include "render/MultichannelProcessor.h"
 
 #include <algorithm>
 #include <array>
@@ -59,8 +60,14 @@ KnobSettings applySettings (juce::AudioProcessor& processor,
     }
     setKnobs (processor, options, restored);
     auto* corvane = dynamic_cast<CorvaneAudioProcessor*> (&processor);
-    if (corvane != nullptr && options.truePeak.has_value())
-        corvane->setTruePeakMode (*options.truePeak);
+    auto* multichannel = dynamic_cast<MultichannelProcessor*> (&processor);
+    if (options.truePeak.has_value())
+    {
+        if (corvane != nullptr)
+            corvane->setTruePeakMode (*options.truePeak);
+        if (multichannel != nullptr)
+            multichannel->setTruePeakMode (*options.truePeak);
+    }
 
     const auto normalised = readNormalised (processor);
     for (const auto& k : parameters::knobs)
@@ -79,7 +86,8 @@ KnobSettings applySettings (juce::AudioProcessor& processor,
     knobs.attackMs = appliedValue (parameters::attackTime, normalised);
     knobs.releaseMs = appliedValue (parameters::releaseTime, normalised);
     knobs.ceilingDb = appliedValue (parameters::maxPeakLevel, normalised);
-    knobs.truePeak = corvane != nullptr && corvane->isTruePeakMode();
+    knobs.truePeak = (corvane != nullptr && corvane->isTruePeakMode())
+                     || (multichannel != nullptr && multichannel->isTruePeakMode());
     return knobs;
 }
 
@@ -100,5 +108,7 @@ float lookaheadMsInForce (juce::AudioProcessor& processor, float fallback)
     if (auto* corvane = dynamic_cast<CorvaneAudioProcessor*> (&processor))
         if (corvane->limiter != nullptr)
             return corvane->limiter->getLookaheadMs();
+    if (auto* multichannel = dynamic_cast<MultichannelProcessor*> (&processor))
+        return multichannel->limiter->getLookaheadMs();
     return fallback;
 }

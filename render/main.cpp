@@ -1,4 +1,4 @@
-// orvalis-render: runs the Orvalis processor over four-channel first-order ambisonic files.
+// orvalis-render: runs the Orvalis processor over ambisonic and multichannel files (1 to 64 channels).
 #include "render/ExitStatus.h"
 #include "render/HelpText.h"
 #include "render/Platform.h"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Validates the built VST 2.4 module, VST3 bundle and LV2 bundle with pluginval (the JUCE
-# ecosystem's plug-in validator) at strictness level 10, three runs per format:
+# Validates the built VST 2.4 module, VST3 bundle and LV2 bundle of Orvalis and of Orvalis HOA
+# (its LV2 plug-in for the third order) with pluginval (the JUCE ecosystem's plug-in validator) at
+# strictness level 10, three runs per format:
 #   headless  every test that opens no window (--skip-gui-tests)
 #   window    every test, the editor tests included, inside an Xvfb display
 #   extreme   headless, at 8 kHz to 384 kHz and blocks of 1 to 65536 frames, all tests twice in a
@@ -10,8 +11,8 @@
 # Every log is kept in BUILD_DIR/pluginval-logs/<format>-<run>.log; a failed run prints the tail
 # of its log. Any failed run fails the script.
 #
-#   scripts/pluginval.sh               # all three formats
-#   scripts/pluginval.sh vst3 lv2      # some of them (vst2, vst3, lv2)
+#   scripts/pluginval.sh               # all six
+#   scripts/pluginval.sh vst3 hoa-lv2  # some of them (vst2, vst3, lv2, hoa-vst2, hoa-vst3, hoa-lv2)
 #
 # Environment: BUILD_DIR (build), PLUGINVAL_DIR, PLUGINVAL_RUNS (the runs, "headless window
 # extreme"), PLUGINVAL_SEED (0x4f72; "random" lets pluginval pick one, printed in each log),
@@ -26,16 +27,18 @@ read -r -a runs <<< "${PLUGINVAL_RUNS:-headless window extreme}"
 seed="${PLUGINVAL_SEED:-0x4f72}"
 runTimeout="${PLUGINVAL_TIMEOUT:-900}"
 lv2Uri=https://tarnwick.example/plugins/orvalis
+hoaLv2Uri=https://tarnwick.example/plugins/orvalis-hoa/order-3
 artefacts="$build/plugin/Orvalis_artefacts/Release"
+hoaArtefacts="$build/plugin/OrvalisHOA_artefacts/Release"
 logs="$build/pluginval-logs"
 started=$SECONDS
 
 formats=("$@")
-[ ${#formats[@]} -gt 0 ] || formats=(vst2 vst3 lv2)
+[ ${#formats[@]} -gt 0 ] || formats=(vst2 vst3 lv2 hoa-vst2 hoa-vst3 hoa-lv2)
 for format in "${formats[@]}"; do
     case "$format" in
-        vst2 | vst3 | lv2) ;;
-        *) echo "usage: scripts/pluginval.sh [vst2|vst3|lv2]...  (unknown format '$format')" >&2; exit 2 ;;
+        vst2 | vst3 | lv2 | hoa-vst2 | hoa-vst3 | hoa-lv2) ;;
+        *) echo "usage: scripts/pluginval.sh [vst2|vst3|lv2|hoa-vst2|hoa-vst3|hoa-lv2]...  (unknown format '$format')" >&2; exit 2 ;;
     esac
 done
 for run in "${runs[@]}"; do
@@ -61,10 +64,12 @@ fi
 # An LV2 host finds a plug-in by its URI in every bundle folder it knows; another bundle with our
 # URI (an installed copy) would be validated instead of this build.
 for folder in /usr/lib/lv2 /usr/local/lib/lv2; do
-    if [ -d "$folder" ] && grep -rlsF --include=manifest.ttl "$lv2Uri" "$folder" > /dev/null; then
-        echo "$folder holds a bundle with the URI $lv2Uri: remove it, or pluginval validates that one" >&2
-        exit 1
-    fi
+    for uri in "$lv2Uri" "$hoaLv2Uri"; do
+        if [ -d "$folder" ] && grep -rlsF --include=manifest.ttl "$uri" "$folder" > /dev/null; then
+            echo "$folder holds a bundle with the URI $uri: remove it, or pluginval validates that one" >&2
+            exit 1
+        fi
+    done
 done
 
 # The plug-ins, brought up to date (after scripts/test.sh this is a quick check).
@@ -75,6 +80,9 @@ for format in "${formats[@]}"; do
         vst2) targets+=(Orvalis_VST) ;;
         vst3) targets+=(Orvalis_VST3) ;;
         lv2) targets+=(Orvalis_LV2) ;;
+        hoa-vst2) targets+=(OrvalisHOA_VST) ;;
+        hoa-vst3) targets+=(OrvalisHOA_VST3) ;;
+        hoa-lv2) targets+=(OrvalisHOA_LV2) ;;
     esac
 done
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
@@ -108,6 +116,7 @@ home="$build/pluginval-home"
 rm -rf "$home" "$logs"
 mkdir -p "$home/.lv2" "$logs"
 ln -s "$artefacts/LV2/Orvalis.lv2" "$home/.lv2/Orvalis.lv2"
+ln -s "$hoaArtefacts/LV2/OrvalisHOA.lv2" "$home/.lv2/OrvalisHOA.lv2"
 
 # Tests left out, each with the reason; a file per format and run, given to --disabled-tests.
 #
@@ -119,7 +128,7 @@ ln -s "$artefacts/LV2/Orvalis.lv2" "$home/.lv2/Orvalis.lv2"
 # when the random order puts it first.
 disabledTests() {
     local format=$1 run=$2
-    [ "$format" = vst3 ] && echo "Allocations during process"
+    case "$format" in vst3 | hoa-vst3) echo "Allocations during process" ;; esac
     return 0
 }
 
@@ -138,6 +147,9 @@ for format in "${formats[@]}"; do
         vst2) target="$artefacts/VST/Orvalis.so" ;;
         vst3) target="$artefacts/VST3/Orvalis.vst3" ;;
         lv2) target="$lv2Uri" ;;
+        hoa-vst2) target="$hoaArtefacts/VST/OrvalisHOA.so" ;;
+        hoa-vst3) target="$hoaArtefacts/VST3/OrvalisHOA.vst3" ;;
+        hoa-lv2) target="$hoaLv2Uri" ;;
     esac
     for run in "${runs[@]}"; do
         log="$logs/$format-$run.log"
@@ -165,7 +177,7 @@ for format in "${formats[@]}"; do
             echo "   ..."
             tail -n 25 "$log"
         fi
-        summary+=("$(printf '%-5s %-9s %4d s  %s' "$format" "$run" "$seconds" "$result")")
+        summary+=("$(printf '%-8s %-9s %4d s  %s' "$format" "$run" "$seconds" "$result")")
         echo "== pluginval $format $run: $seconds s, $result"
     done
 done

@@ -15,6 +15,9 @@
 #     output files, the same reports but for times and path separators), Windows paths (drive
 #     letters, backslashes, forward slashes, a non-ASCII name), the checks that no output replaces
 #     an input under another spelling of its name;
+#   - OrvalisHOA.dll (VST 2.4, Orvalis HOA): its exports, imports and version resource, everything
+#     the Windows host saw beside what the Linux host saw on OrvalisHOA.so, and the same signal at
+#     16 and 64 channels through both (bit-identical at the default settings);
 #   - the download: the zip holds the three and the README.
 # The report lands in build-windows/windows-report.txt, the screenshot in build-windows/editor.png.
 #
@@ -44,7 +47,7 @@ out="$(cd "$out" && pwd)"
 echo "==> the Linux VST 2.4 module, VST3 bundle and renderer in $linux_build"
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 [ -f "$linux_build/CMakeCache.txt" ] || cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=Release > /dev/null
-nice -n 10 cmake --build "$linux_build" -j"$jobs" --target Orvalis_VST Orvalis_VST3 orvalis-render \
+nice -n 10 cmake --build "$linux_build" -j"$jobs" --target Orvalis_VST Orvalis_VST3 OrvalisHOA_VST orvalis-render \
     > "$out/linux-module.log" || { tail -n 30 "$out/linux-module.log"; exit 1; }
 # Orvalis.so (libOrvalis.so in older builds): the newest one is the one just built.
 linux_module="$(find "$linux_build/plugin" -path "*/VST/*" -name "*Orvalis.so" -printf "%T@ %p\n" \
@@ -53,6 +56,8 @@ linux_module="$(find "$linux_build/plugin" -path "*/VST/*" -name "*Orvalis.so" -
 linux_vst3="$(find "$linux_build/plugin" -type d -path "*/VST3/Orvalis.vst3" | head -n 1)"
 [ -n "$linux_vst3" ] || { echo "no Linux VST3 bundle in $linux_build" >&2; exit 1; }
 linux_render="$linux_build/render/orvalis-render"
+linux_hoa_module="$linux_build/plugin/OrvalisHOA_artefacts/Release/VST/OrvalisHOA.so"
+[ -f "$linux_hoa_module" ] || { echo "no Linux Orvalis HOA module in $linux_build" >&2; exit 1; }
 
 echo "==> building the native test hosts"
 cmake -S "$root/tests/windows" -B "$out/native-host" -DCMAKE_BUILD_TYPE=Release > /dev/null
@@ -185,6 +190,22 @@ for settings in "48=1 49=0.05 51=0.5" "51=0.0020942688"; do
     args=()
     for p in $settings; do args+=(--param "$p"); done
     say "VST3 settings $settings: $(vst3_render_pair x "${args[@]}" 2>&1 | tail -n 1 || true)"
+done
+
+say ""
+say "== OrvalisHOA.dll (VST 2.4, Orvalis HOA) beside OrvalisHOA.so"
+judge "OrvalisHOA.dll exports VSTPluginMain and imports only Windows system DLLs" \
+    links_statically OrvalisHOA.dll VSTPluginMain
+judge "version resource of OrvalisHOA.dll" host_windows version OrvalisHOA.dll "Orvalis HOA"
+"$host_linux" info "$linux_hoa_module" > hoa-info-linux.txt
+host_windows info OrvalisHOA.dll > hoa-info-windows.txt
+paste -d '|' hoa-info-linux.txt <(cut -d= -f2- hoa-info-windows.txt) | sed 's/=/ = /; s/|/ | /' | tee -a "$report"
+judge "Linux and Windows Orvalis HOA modules answer alike" diff hoa-info-linux.txt hoa-info-windows.txt
+for channels in 16 64; do
+    "$host_linux" render "$linux_hoa_module" "hoa-render-linux-$channels.f32" --channels "$channels" >> "$report"
+    host_windows render OrvalisHOA.dll "hoa-render-windows-$channels.f32" --channels "$channels" >> "$report"
+    judge "Orvalis HOA, $channels channels at the default settings: bit-identical" \
+        "$host_linux" compare "hoa-render-linux-$channels.f32" "hoa-render-windows-$channels.f32"
 done
 
 say ""

@@ -24,37 +24,47 @@ const void* featureData (const LV2_Feature* const* features, const char* uri) no
     return nullptr;
 }
 
-// The state property key and the one of the build on JUCE's LV2 wrapper, which saved the same
-// block as base64 text.
-const juce::String settingsUri = juce::String (ORVALIS_LV2_URI) + ":settings";
-const juce::String legacyStateUri = juce::String (ORVALIS_LV2_URI) + ":StateString";
 } // namespace
 
-Lv2Instance::Lv2Instance (double rate, const LV2_Feature* const* features) : sampleRate (rate)
+Lv2Instance::Lv2Instance (const lv2Plugins::Plugin& p,
+                          double rate,
+                          const LV2_Feature* const* features) :
+    plugin (p),
+    ports (p.ports()),
+    sampleRate (rate),
+    inputs (ports.numChannels),
+    outputs (ports.numChannels),
+    pieceChannels (ports.numChannels),
+    inPlace (ports.numChannels, false)
 {
     Lv2MessageLoop::onMessageThread (
         [this]
         {
             juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
-            processor = std::make_unique<CorvaneAudioProcessor>();
+            processor = std::make_unique<CorvaneAudioProcessor> (
+                *plugin.product, juce::AudioChannelSet::discreteChannels (plugin.numChannels()));
             juce::AudioProcessor::setTypeOfNextNewPlugin (
                 juce::AudioProcessor::wrapperType_Undefined);
         });
     processor->setRateAndBufferSizeDetails (sampleRate, maxPieceSamples);
 
+    // The state property key and the one of the build on JUCE's LV2 wrapper, which saved the same
+    // block as base64 text.
+    const auto settingsUri = plugin.uri + ":settings";
+    const auto legacyStateUri = plugin.uri + ":StateString";
     map = static_cast<const LV2_URID_Map*> (featureData (features, LV2_URID__map));
     if (map != nullptr)
     {
-        settingsKey = map->map (map->handle, settingsUri.toRawUTF8());
+        settingsKey = map->map (map->handle, settingsUri.c_str());
         chunkType = map->map (map->handle, LV2_ATOM__Chunk);
-        legacyStateKey = map->map (map->handle, legacyStateUri.toRawUTF8());
+        legacyStateKey = map->map (map->handle, legacyStateUri.c_str());
         stringType = map->map (map->handle, LV2_ATOM__String);
     }
 
     for (size_t k = 0; k < lastKnobValues.size(); ++k)
         lastKnobValues[k].store (static_cast<float> (lv2Ports::knobs[k].defaultValue),
                                  std::memory_order_relaxed);
-    scratch.reset (new float[static_cast<size_t> (lv2Ports::numAudioChannels * maxPieceSamples)]());
+    scratch.reset (new float[static_cast<size_t> (ports.numChannels) * maxPieceSamples]());
 }
 
 Lv2Instance::~Lv2Instance()
@@ -64,19 +74,27 @@ Lv2Instance::~Lv2Instance()
 
 void Lv2Instance::connect (std::uint32_t port, void* data) noexcept
 {
-    using namespace lv2Ports;
-    if (port < audioOut1)
-        inputs[port - audioIn1] = static_cast<const float*> (data);
-    else if (port < firstKnob)
-        outputs[port - audioOut1] = static_cast<float*> (data);
-    else if (port < firstKnob + numKnobs)
-        knobPorts[port - firstKnob] = static_cast<const float*> (data);
-    else if (port == enabled)
+    if (port < ports.firstKnob())
+        audioPortsChanged = audioPortsChanged || data != connectedAudio (port);
+    if (port < ports.audioOut (0))
+        inputs[port - ports.audioIn (0)] = static_cast<const float*> (data);
+    else if (port < ports.firstKnob())
+        outputs[port - ports.audioOut (0)] = static_cast<float*> (data);
+    else if (port < ports.enabled())
+        knobPorts[port - ports.firstKnob()] = static_cast<const float*> (data);
+    else if (port == ports.enabled())
         enabledPort = static_cast<const float*> (data);
-    else if (port == latency)
+    else if (port == ports.latency())
         latencyPort = static_cast<float*> (data);
-    else if (port == gainReduction)
+    else if (port == ports.gainReduction())
         gainReductionPort = static_cast<float*> (data);
+}
+
+const void* Lv2Instance::connectedAudio (std::uint32_t port) const noexcept
+{
+    return port < ports.audioOut (0)
+               ? static_cast<const void*> (inputs[port - ports.audioIn (0)])
+               : static_cast<const void*> (outputs[port - ports.audioOut (0)]);
 }
 
 void Lv2Instance::activate()
@@ -130,22 +148,29 @@ void Lv2Instance::run (std::uint32_t numSamples) noexcept
     // lv2:toggled: above zero is on.
     const bool enabled = enabledPort == nullptr || *enabledPort > 0.0f;
 
-    // The processor works in place; it does so in the output buffers unless an output is missing
-    // or shares its buffer with another channel's input.
-    bool direct = true;
-    for (size_t ch = 0; ch < outputs.size(); ++ch)
+    // The processor works in place: in a channel's output buffer when the host gave it one of its
+    // own, shared with no other output and no other channel's input, else in a scratch buffer
+    // copied out afterwards (a host may connect the outputs it ignores to one buffer). The check
+    // looks at every pair of channels, so it runs only after the host has connected an audio port
+    // anew.
+    if (audioPortsChanged)
     {
-        direct = direct && inputs[ch] != nullptr && outputs[ch] != nullptr;
-        for (size_t other = 0; other < inputs.size(); ++other)
-            direct = direct && (other == ch || outputs[ch] != inputs[other]);
+        for (size_t ch = 0; ch < outputs.size(); ++ch)
+        {
+            bool own = inputs[ch] != nullptr && outputs[ch] != nullptr;
+            for (size_t other = 0; own && other < inputs.size(); ++other)
+                own =
+                    other == ch || (outputs[ch] != inputs[other] && outputs[ch] != outputs[other]);
+            inPlace[ch] = own;
+        }
+        audioPortsChanged = false;
     }
 
     for (std::uint32_t offset = 0; offset < numSamples; offset += maxPieceSamples)
         processPiece (
             offset,
             static_cast<int> (std::min<std::uint32_t> (numSamples - offset, maxPieceSamples)),
-            enabled,
-            direct);
+            enabled);
 
     if (latencyPort != nullptr)
         *latencyPort = static_cast<float> (processor->getReportedLatency());
@@ -153,17 +178,14 @@ void Lv2Instance::run (std::uint32_t numSamples) noexcept
         *gainReductionPort = enabled ? std::max (0.0f, processor->getGainReductionDb()) : 0.0f;
 }
 
-void Lv2Instance::processPiece (std::uint32_t offset,
-                                int numSamples,
-                                bool enabled,
-                                bool direct) noexcept
+void Lv2Instance::processPiece (std::uint32_t offset, int numSamples, bool enabled) noexcept
 {
-    constexpr int numChannels = lv2Ports::numAudioChannels;
-    float* channels[numChannels];
+    const int numChannels = static_cast<int> (ports.numChannels);
+    float** channels = pieceChannels.data();
     for (int ch = 0; ch < numChannels; ++ch)
     {
         const float* in = inputs[static_cast<size_t> (ch)];
-        if (direct)
+        if (inPlace[static_cast<size_t> (ch)])
         {
             channels[ch] = outputs[static_cast<size_t> (ch)] + offset;
             if (channels[ch] != in + offset)
@@ -185,10 +207,10 @@ void Lv2Instance::processPiece (std::uint32_t offset,
     else
         processor->processBlockBypassed (buffer, midi);
 
-    if (! direct)
-        for (int ch = 0; ch < numChannels; ++ch)
-            if (auto* out = outputs[static_cast<size_t> (ch)])
-                std::copy_n (channels[ch], numSamples, out + offset);
+    for (int ch = 0; ch < numChannels; ++ch)
+        if (auto* out = outputs[static_cast<size_t> (ch)];
+            out != nullptr && ! inPlace[static_cast<size_t> (ch)])
+            std::copy_n (channels[ch], numSamples, out + offset);
 }
 
 LV2_State_Status Lv2Instance::save (LV2_State_Store_Function store, LV2_State_Handle handle)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "plugin/lv2/Lv2MessageLoop.h"
-#include "plugin/lv2/Lv2Ports.h"
+#include "plugin/lv2/Lv2Plugins.h"
 #include "processor/CorvaneAudioProcessor.h"
 
 #include <lv2/core/lv2.h>
@@ -12,9 +12,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 /**
-    One instance of the LV2 plug-in: CorvaneAudioProcessor behind the module's ports.
+    One instance of an LV2 plug-in of the module: CorvaneAudioProcessor of its product behind the
+    plug-in's ports, with as many channels as the plug-in has audio inputs (and outputs).
 
     The four knob ports carry the knob values in ms and dB; a changed port value reaches the
     processor clamped to its range but not snapped to the knob's steps, as the other formats'
@@ -39,7 +41,9 @@
 class Lv2Instance
 {
 public:
-    Lv2Instance (double sampleRate, const LV2_Feature* const* features);
+    Lv2Instance (const lv2Plugins::Plugin& plugin,
+                 double sampleRate,
+                 const LV2_Feature* const* features);
     ~Lv2Instance();
 
     Lv2Instance (const Lv2Instance&) = delete;
@@ -58,6 +62,7 @@ public:
     LV2_State_Status restore (LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
 
     CorvaneAudioProcessor& getProcessor() noexcept { return *processor; }
+    const lv2Plugins::Plugin& getPlugin() const noexcept { return plugin; }
 
     /** A knob port's value as run() last took it over (knob 0..3); any thread. */
     float lastKnobPortValue (int knob) const noexcept;
@@ -67,8 +72,11 @@ public:
 
 private:
     bool applyKnobPorts() noexcept;
-    void processPiece (std::uint32_t offset, int numSamples, bool enabled, bool direct) noexcept;
+    const void* connectedAudio (std::uint32_t port) const noexcept;
+    void processPiece (std::uint32_t offset, int numSamples, bool enabled) noexcept;
 
+    const lv2Plugins::Plugin& plugin;
+    const lv2Ports::Layout ports;
     Lv2MessageLoop::User juceRuntime;
     std::unique_ptr<CorvaneAudioProcessor> processor;
     double sampleRate;
@@ -76,8 +84,11 @@ private:
     const LV2_URID_Map* map = nullptr;
     LV2_URID settingsKey = 0, chunkType = 0, legacyStateKey = 0, stringType = 0;
 
-    std::array<const float*, lv2Ports::numAudioChannels> inputs {};
-    std::array<float*, lv2Ports::numAudioChannels> outputs {};
+    std::vector<const float*> inputs;
+    std::vector<float*> outputs;
+    std::vector<float*> pieceChannels; // where a piece is processed
+    bool audioPortsChanged = true;
+    std::vector<bool> inPlace; // by channel: processed in its output buffer (see run)
     std::array<const float*, lv2Ports::numKnobs> knobPorts {};
     const float* enabledPort = nullptr;
     float* latencyPort = nullptr;

@@ -12,23 +12,32 @@
 
 namespace lv2Ports
 {
-enum Index : std::uint32_t
+constexpr int numKnobs = 4;
+
+/** The port indices of a plug-in with numChannels audio inputs and as many outputs: the inputs,
+    the outputs, the four knobs in the processor's parameter order, then the enabled, latency and
+    gain-reduction ports. With four channels: audio 0 to 7, knobs 8 to 11, the others 12 to 14. */
+struct Layout
 {
-    audioIn1 = 0, // audioIn1 .. audioIn1 + 3
-    audioOut1 = 4,
-    attackTime = 8, // the four knobs, in the processor's parameter order
-    releaseTime = 9,
-    maxPeakLevel = 10,
-    inputGain = 11,
-    enabled = 12,
-    latency = 13,
-    gainReduction = 14,
-    numPorts = 15
+    std::uint32_t numChannels;
+
+    constexpr std::uint32_t audioIn (std::uint32_t channel) const noexcept { return channel; }
+    constexpr std::uint32_t audioOut (std::uint32_t channel) const noexcept
+    {
+        return numChannels + channel;
+    }
+    constexpr std::uint32_t firstKnob() const noexcept { return 2 * numChannels; }
+    constexpr std::uint32_t enabled() const noexcept
+    {
+        return firstKnob() + std::uint32_t { numKnobs };
+    }
+    constexpr std::uint32_t latency() const noexcept { return enabled() + 1; }
+    constexpr std::uint32_t gainReduction() const noexcept { return enabled() + 2; }
+    constexpr std::uint32_t numPorts() const noexcept { return enabled() + 3; }
 };
 
-constexpr int numAudioChannels = 4;
-constexpr std::uint32_t firstKnob = attackTime;
-constexpr int numKnobs = 4;
+static_assert (Layout { 4 }.firstKnob() == 8 && Layout { 4 }.enabled() == 12
+               && Layout { 4 }.gainReduction() == 14 && Layout { 4 }.numPorts() == 15);
 
 /** The knobs as control ports, in port order: the host parameters' table. */
 using Knob = parameters::Knob;
@@ -36,9 +45,10 @@ inline constexpr const std::array<Knob, numKnobs>& knobs = parameters::knobs;
 static_assert (numKnobs == parameters::numKnobs);
 
 /** The knob a port index belongs to, or nullptr. */
-inline const Knob* knobAt (std::uint32_t port) noexcept
+inline const Knob* knobAt (const Layout& layout, std::uint32_t port) noexcept
 {
-    return port >= firstKnob && port < firstKnob + numKnobs ? &knobs[port - firstKnob] : nullptr;
+    return port >= layout.firstKnob() && port < layout.enabled() ? &knobs[port - layout.firstKnob()]
+                                                                 : nullptr;
 }
 
 /** The normalised value a port value stands for, as the other formats' parameters take values:

@@ -1,8 +1,10 @@
-// Writes the LV2 bundle's description: manifest.ttl, orvalis.ttl (the plug-in and its ports) and
-// orvalis-ui.ttl (the window), from the port table the module itself uses.
-// usage: orvalis-lv2-ttl BUNDLE_DIR URI BINARY VERSION LICENSE_URI
+// Writes an LV2 bundle's description: manifest.ttl, and for each plug-in of the bundle <stem>.ttl
+// (the plug-in and its ports) and <stem>-ui.ttl (its window), from the tables the module itself
+// uses (Lv2Plugins.h, Lv2Ports.h). PRODUCT is orvalis (orvalis.ttl, orvalis-ui.ttl) or orvalis-hoa
+// (one plug-in per order).
+// usage: orvalis-lv2-ttl BUNDLE_DIR PRODUCT URI BINARY VERSION LICENSE_URI
 
-#include "plugin/lv2/Lv2Ports.h"
+#include "plugin/lv2/Lv2Plugins.h"
 
 #include <cstdio>
 #include <fstream>
@@ -38,26 +40,27 @@ std::string decimal (double value)
 
 struct Settings
 {
-    std::string uri, binary, version, license;
+    std::string binary, version, license;
     int minor = 0, micro = 0;
 };
 
-std::string manifest (const Settings& s)
+using lv2Plugins::Plugin;
+
+std::string manifestEntries (const Settings& s, const Plugin& p)
 {
     std::ostringstream out;
-    out << prefixes;
-    out << "<" << s.uri << ">\n"
+    out << "<" << p.uri << ">\n"
         << "\ta lv2:Plugin ;\n"
         << "\tlv2:binary <" << s.binary << "> ;\n"
-        << "\trdfs:seeAlso <orvalis.ttl> .\n\n";
-    out << "<" << s.uri << ":UI>\n"
+        << "\trdfs:seeAlso <" << p.fileStem << ".ttl> .\n\n";
+    out << "<" << p.uiUri() << ">\n"
         << "\ta ui:X11UI ;\n"
         << "\tui:binary <" << s.binary << "> ;\n"
-        << "\trdfs:seeAlso <orvalis-ui.ttl> .\n\n";
+        << "\trdfs:seeAlso <" << p.fileStem << "-ui.ttl> .\n\n";
     // The one program of the other formats, "Default", as a preset of the knobs' defaults.
-    out << "<" << s.uri << ":preset1>\n"
+    out << "<" << p.uri << ":preset1>\n"
         << "\ta pset:Preset ;\n"
-        << "\tlv2:appliesTo <" << s.uri << "> ;\n"
+        << "\tlv2:appliesTo <" << p.uri << "> ;\n"
         << "\trdfs:label \"Default\" ;\n"
         << "\tlv2:port";
     for (size_t k = 0; k < lv2Ports::knobs.size(); ++k)
@@ -68,6 +71,14 @@ std::string manifest (const Settings& s)
     }
     out << " .\n";
     return out.str();
+}
+
+std::string manifest (const Settings& s, const std::vector<Plugin>& plugins)
+{
+    std::string out = prefixes;
+    for (size_t i = 0; i < plugins.size(); ++i)
+        out += (i == 0 ? "" : "\n") + manifestEntries (s, plugins[i]);
+    return out;
 }
 
 // One port's statements, without the brackets.
@@ -96,19 +107,19 @@ std::string knobPort (std::uint32_t index, const lv2Ports::Knob& knob)
     return out.str();
 }
 
-std::string otherPorts()
+std::string otherPorts (const lv2Ports::Layout& ports)
 {
     using namespace lv2Ports;
     std::ostringstream enabledPort, latencyPort, gainReductionPort;
     enabledPort << "\t\ta lv2:ControlPort , lv2:InputPort ;\n"
-                << "\t\tlv2:index " << enabled << " ;\n"
+                << "\t\tlv2:index " << ports.enabled() << " ;\n"
                 << "\t\tlv2:symbol \"enabled\" ;\n"
                 << "\t\tlv2:name \"Enabled\" ;\n"
                 << "\t\tlv2:designation lv2:enabled ;\n"
                 << "\t\tlv2:portProperty lv2:toggled ;\n"
                 << "\t\tlv2:default 1 ;\n\t\tlv2:minimum 0 ;\n\t\tlv2:maximum 1\n";
     latencyPort << "\t\ta lv2:ControlPort , lv2:OutputPort ;\n"
-                << "\t\tlv2:index " << latency << " ;\n"
+                << "\t\tlv2:index " << ports.latency() << " ;\n"
                 << "\t\tlv2:symbol \"latency\" ;\n"
                 << "\t\tlv2:name \"Latency\" ;\n"
                 << "\t\tlv2:designation lv2:latency ;\n"
@@ -116,7 +127,7 @@ std::string otherPorts()
                 << "\t\tlv2:minimum 0 ;\n\t\tlv2:maximum " << maxLatencySamples << " ;\n"
                 << "\t\tunits:unit units:frame\n";
     gainReductionPort << "\t\ta lv2:ControlPort , lv2:OutputPort ;\n"
-                      << "\t\tlv2:index " << gainReduction << " ;\n"
+                      << "\t\tlv2:index " << ports.gainReduction() << " ;\n"
                       << "\t\tlv2:symbol \"gain_reduction\" ;\n"
                       << "\t\tlv2:name \"Gain Reduction\" ;\n"
                       << "\t\tlv2:minimum 0.0 ;\n\t\tlv2:maximum " << decimal (maxGainReductionDb)
@@ -126,21 +137,32 @@ std::string otherPorts()
            + gainReductionPort.str();
 }
 
-std::string plugin (const Settings& s)
+std::string description (const Plugin& p)
+{
+    if (p.product->maxOrder == 1)
+        return "Look-ahead peak limiter for four-channel first-order ambisonic audio (ambiX or "
+               "FuMa): one common gain on all four channels.";
+    const auto channels = std::to_string (p.numChannels());
+    return "Look-ahead peak limiter for " + lv2Plugins::ordinal (p.order)
+           + "-order ambisonic audio (" + channels
+           + " channels, ACN order): one common gain on all " + channels + " channels.";
+}
+
+std::string plugin (const Settings& s, const Plugin& p)
 {
     using namespace lv2Ports;
+    const auto ports = p.ports();
     std::ostringstream out;
     out << prefixes;
-    out << "<" << s.uri << ":input>\n\ta pg:InputGroup ;\n\tlv2:symbol \"input\" ;\n"
+    out << "<" << p.uri << ":input>\n\ta pg:InputGroup ;\n\tlv2:symbol \"input\" ;\n"
         << "\tlv2:name \"Input\" .\n\n"
-        << "<" << s.uri << ":output>\n\ta pg:OutputGroup ;\n\tlv2:symbol \"output\" ;\n"
-        << "\tlv2:name \"Output\" ;\n\tpg:source <" << s.uri << ":input> .\n\n";
+        << "<" << p.uri << ":output>\n\ta pg:OutputGroup ;\n\tlv2:symbol \"output\" ;\n"
+        << "\tlv2:name \"Output\" ;\n\tpg:source <" << p.uri << ":input> .\n\n";
 
-    out << "<" << s.uri << ">\n"
+    out << "<" << p.uri << ">\n"
         << "\ta lv2:Plugin , lv2:LimiterPlugin , doap:Project ;\n"
-        << "\tdoap:name \"Orvalis\" ;\n"
-        << "\trdfs:comment \"Look-ahead peak limiter for four-channel first-order ambisonic audio "
-           "(ambiX or FuMa): one common gain on all four channels.\" ;\n"
+        << "\tdoap:name \"" << p.name << "\" ;\n"
+        << "\trdfs:comment \"" << description (p) << "\" ;\n"
         << "\tdoap:license <" << s.license << "> ;\n"
         << "\tdoap:maintainer [\n\t\ta foaf:Organization ;\n\t\tfoaf:name \"Tarnwick\" ;\n"
         << "\t\tfoaf:homepage <https://tarnwick.example/>\n\t] ;\n"
@@ -150,35 +172,37 @@ std::string plugin (const Settings& s)
         << "\tlv2:microVersion " << s.micro << " ;\n"
         << "\tlv2:optionalFeature lv2:hardRTCapable , urid:map ;\n"
         << "\tlv2:extensionData state:interface ;\n"
-        << "\tui:ui <" << s.uri << ":UI> ;\n"
-        << "\tpg:mainInput <" << s.uri << ":input> ;\n"
-        << "\tpg:mainOutput <" << s.uri << ":output> ;\n";
+        << "\tui:ui <" << p.uiUri() << "> ;\n"
+        << "\tpg:mainInput <" << p.uri << ":input> ;\n"
+        << "\tpg:mainOutput <" << p.uri << ":output> ;\n";
 
-    std::string ports;
-    const auto add = [&ports] (const std::string& port)
-    { ports += (ports.empty() ? "\tlv2:port [\n" : "\t] , [\n") + port; };
-    for (int ch = 0; ch < numAudioChannels; ++ch)
-        add (audioPort (s.uri, audioIn1 + static_cast<std::uint32_t> (ch), true, ch + 1));
-    for (int ch = 0; ch < numAudioChannels; ++ch)
-        add (audioPort (s.uri, audioOut1 + static_cast<std::uint32_t> (ch), false, ch + 1));
-    for (std::uint32_t k = 0; k < numKnobs; ++k)
-        add (knobPort (firstKnob + k, knobs[k]));
-    add (otherPorts());
-    out << ports << "\t] .\n";
+    std::string portText;
+    const auto add = [&portText] (const std::string& port)
+    { portText += (portText.empty() ? "\tlv2:port [\n" : "\t] , [\n") + port; };
+    for (std::uint32_t ch = 0; ch < ports.numChannels; ++ch)
+        add (audioPort (p.uri, ports.audioIn (ch), true, static_cast<int> (ch) + 1));
+    for (std::uint32_t ch = 0; ch < ports.numChannels; ++ch)
+        add (audioPort (p.uri, ports.audioOut (ch), false, static_cast<int> (ch) + 1));
+    for (std::uint32_t k = 0; k < static_cast<std::uint32_t> (numKnobs); ++k)
+        add (knobPort (ports.firstKnob() + k, knobs[k]));
+    add (otherPorts (ports));
+    out << portText << "\t] .\n";
     return out.str();
 }
 
-std::string window (const Settings& s)
+std::string window (const Plugin& p)
 {
     std::ostringstream out;
-    out << prefixes;
-    out << "<" << s.uri << ":UI>\n"
+    out << "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n" << prefixes;
+    out << "<" << p.uiUri() << ">\n"
         << "\tlv2:requiredFeature ui:idleInterface , ui:parent ,\n"
         << "\t\t<http://lv2plug.in/ns/ext/instance-access> ;\n"
-        << "\tlv2:optionalFeature ui:noUserResize , ui:resize , ui:touch ;\n"
-        << "\tlv2:extensionData ui:idleInterface";
+        << "\tlv2:optionalFeature ui:noUserResize , ui:resize , ui:touch , opts:options ,\n"
+        << "\t\turid:map ;\n"
+        << "\topts:supportedOption ui:scaleFactor ;\n"
+        << "\tlv2:extensionData ui:idleInterface , opts:interface";
     for (const auto& knob : lv2Ports::knobs)
-        out << " ;\n\tui:portNotification [\n\t\tui:plugin <" << s.uri << "> ;\n"
+        out << " ;\n\tui:portNotification [\n\t\tui:plugin <" << p.uri << "> ;\n"
             << "\t\tlv2:symbol \"" << knob.symbol << "\" ;\n"
             << "\t\tui:protocol ui:floatProtocol\n\t]";
     out << " .\n";
@@ -198,13 +222,22 @@ bool writeFile (const std::string& path, const std::string& text)
 
 int main (int argc, char** argv)
 {
-    if (argc != 6)
+    const char* usage =
+        "usage: orvalis-lv2-ttl BUNDLE_DIR orvalis|orvalis-hoa URI BINARY VERSION LICENSE_URI\n";
+    if (argc != 7)
     {
-        std::cerr << "usage: orvalis-lv2-ttl BUNDLE_DIR URI BINARY VERSION LICENSE_URI\n";
+        std::cerr << usage;
         return 2;
     }
-    const std::string dir = argv[1];
-    Settings s { argv[2], argv[3], argv[4], argv[5] };
+    const std::string dir = argv[1], productName = argv[2];
+    if (productName != "orvalis" && productName != "orvalis-hoa")
+    {
+        std::cerr << usage;
+        return 2;
+    }
+    const auto plugins =
+        lv2Plugins::of (productName == "orvalis" ? product::orvalis : product::orvalisHoa, argv[3]);
+    Settings s { argv[4], argv[5], argv[6] };
     int major = 0;
     if (std::sscanf (s.version.c_str(), "%d.%d.%d", &major, &s.minor, &s.micro) != 3)
     {
@@ -212,8 +245,9 @@ int main (int argc, char** argv)
         return 2;
     }
 
-    const bool ok = writeFile (dir + "/manifest.ttl", manifest (s))
-                    && writeFile (dir + "/orvalis.ttl", plugin (s))
-                    && writeFile (dir + "/orvalis-ui.ttl", window (s));
+    bool ok = writeFile (dir + "/manifest.ttl", manifest (s, plugins));
+    for (const auto& p : plugins)
+        ok = ok && writeFile (dir + "/" + p.fileStem + ".ttl", plugin (s, p))
+             && writeFile (dir + "/" + p.fileStem + "-ui.ttl", window (p));
     return ok ? 0 : 1;
 }

@@ -3,7 +3,9 @@
 #include "plugin/lv2/Lv2Instance.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
 
 #include <array>
 #include <cstdint>
@@ -18,6 +20,10 @@
     in every format. A host's port change reaches the processor through the plug-in's next run,
     and also from port_event here, which moves the knob even while the host runs no audio.
 
+    The window is drawn at the host's ui:scaleFactor (given as an option when the UI is made, or
+    later through the options interface) times its own Size; the host is told each new size
+    through ui:resize.
+
     Lives on the host's UI thread, which it makes JUCE's message thread; the host's idle calls
     run JUCE's message loop (Lv2MessageLoop).
 */
@@ -30,7 +36,9 @@ public:
                    LV2UI_Controller controller,
                    void* parentWindow,
                    const LV2UI_Resize* resize,
-                   const LV2UI_Touch* touch);
+                   const LV2UI_Touch* touch,
+                   const LV2_URID_Map* map,
+                   const LV2_Options_Option* options);
     ~Lv2UiInstance() override;
 
     Lv2UiInstance (const Lv2UiInstance&) = delete;
@@ -40,12 +48,20 @@ public:
     void portEvent (std::uint32_t port, std::uint32_t size, std::uint32_t format, const void* data);
     static int idle();
 
+    /** Takes the host's ui:scaleFactor from options (ignoring any other option): the options
+        interface's set. */
+    std::uint32_t setOptions (const LV2_Options_Option* options);
+
 private:
     int knobIndexOf (const juce::Slider*) const noexcept;
+    std::uint32_t firstKnobPort() const noexcept;
     void sliderValueChanged (juce::Slider*) override;
     void sliderDragStarted (juce::Slider*) override;
     void sliderDragEnded (juce::Slider*) override;
     void touchKnob (int knob, bool grabbed) const;
+    void fitToWindow();
+
+    class Frame;
 
     Lv2MessageLoop::User juceRuntime;
     Lv2MessageLoop::HostDriven hostDrivenLoop;
@@ -53,6 +69,11 @@ private:
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
     const LV2UI_Touch* touch;
+    const LV2UI_Resize* resize;
+    LV2_URID scaleFactorKey = 0, floatType = 0; // 0 without urid:map
+
+    // On the desktop, holding the editor at its scaled size.
+    std::unique_ptr<Frame> frame;
 
     std::unique_ptr<juce::AudioProcessorEditor> editor;
     std::array<juce::Slider*, lv2Ports::numKnobs> knobs {}; // the editor's, in port order

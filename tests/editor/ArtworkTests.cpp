@@ -76,6 +76,11 @@ TEST (Artwork, EveryPictureDecodesAtItsSize)
         { "captionFuMa_png", 69, 9, true },
         { "welcomeCard_png", 220, 280, true },
         { "background_jpg", 435, 373, false },
+        { "backgroundHoa_jpg", 435, 373, false },
+        { "vuMeterNarrowGreen_png", 6, 143, false },
+        { "vuMeterNarrowRedGreen_png", 6, 163, false },
+        { "captionOrders_png", 100, 63, true },
+        { "captionOrderDigits_png", 72, 9, true },
     };
     for (const auto& p : pictures)
     {
@@ -402,6 +407,16 @@ TEST (Artwork, BackgroundPrintsItsFeaturesWhereTheWindowPlacesItsControls)
     for (int x : { 50, 69, 89, 108, 218, 237, 257, 276 })
         for (int y : { 80, 157, 234 })
             EXPECT_LT (brightness (x + 5, y), 0.09f) << x << "," << y;
+    // Orvalis HOA's: eight narrow tracks a side, at x 50 + 9 k and 218 + 9 k.
+    const auto hoa = load ("backgroundHoa_jpg");
+    for (int order = 0; order < 8; ++order)
+        for (int x : { 50 + 9 * order, 218 + 9 * order })
+        {
+            EXPECT_LT (hoa.getPixelAt (x + 3, 157).getBrightness(), 0.09f) << x;
+            EXPECT_GT (hoa.getPixelAt (x + 7, 157).getBrightness(),
+                       hoa.getPixelAt (x + 3, 157).getBrightness())
+                << x;
+        }
 
     // Gain-reduction column darker than the panel beside it.
     EXPECT_LT (brightness (168, 60), brightness (140, 60));

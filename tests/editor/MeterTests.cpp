@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace
@@ -257,4 +258,59 @@ TEST (BlueLineDrawing, FillsItsWholeAreaWithTranslucentBlue)
     EXPECT_NEAR (mixed.getRed(), (59 + 11) / 2, 2);
     EXPECT_NEAR (mixed.getGreen(), (240 + 114) / 2, 2);
     EXPECT_NEAR (mixed.getBlue(), (40 + 242) / 2, 2);
+}
+
+TEST (HoaWindow, LightsOneMeterPerOrderTheSignalHasAndFollowsTheLayout)
+{
+    CorvaneAudioProcessor processor (product::orvalisHoa,
+                                     juce::AudioChannelSet::discreteChannels (16));
+    std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditor());
+    dynamic_cast<juce::Timer&> (*editor).timerCallback();
+
+    std::vector<VuMeter*> meters;
+    for (auto* child : editor->getChildren())
+        if (auto* meter = dynamic_cast<VuMeter*> (child);
+            meter != nullptr && ! meter->showsGainReduction)
+            meters.push_back (meter);
+    ASSERT_EQ (meters.size(), 16u);
+    const auto visibleMeters = [&meters]
+    {
+        int n = 0;
+        for (auto* m : meters)
+            n += m->isVisible() ? 1 : 0;
+        return n;
+    };
+    EXPECT_EQ (visibleMeters(), 8); // orders 0 to 3, in and out
+
+    // Input meters of orders 3 and 4 at full scale: the third-order signal lights only the first.
+    // The tracks are 6 pixels wide at x 50 + 9 x order.
+    processor.meterLevels[static_cast<size_t> (processor.meterSlot (false, 3))].store (1.0f);
+    processor.meterLevels[static_cast<size_t> (processor.meterSlot (false, 4))].store (1.0f);
+    const auto isGreen = [] (juce::Colour c)
+    { return c.getGreen() > 200 && c.getRed() < 120 && c.getBlue() < 120; };
+    auto image = editor->createComponentSnapshot (editor->getLocalBounds());
+    EXPECT_TRUE (isGreen (image.getPixelAt (50 + 27 + 3, 150)));
+    EXPECT_FALSE (isGreen (image.getPixelAt (50 + 36 + 3, 150)));
+    const float captionBrightness = image.getPixelAt (84, 266).getBrightness();
+
+    // The host chooses 7th order: at the next refresh all eight tracks a side light up.
+    ASSERT_TRUE (processor.setBusesLayout ({ { juce::AudioChannelSet::discreteChannels (64) },
+                                             { juce::AudioChannelSet::discreteChannels (64) } }));
+    dynamic_cast<juce::Timer&> (*editor).timerCallback();
+    EXPECT_EQ (visibleMeters(), 16);
+    image = editor->createComponentSnapshot (editor->getLocalBounds());
+    EXPECT_TRUE (isGreen (image.getPixelAt (50 + 36 + 3, 150)));
+    // The order caption under the input meters is drawn, and changed with the order.
+    EXPECT_GT (std::max (captionBrightness, image.getPixelAt (84, 266).getBrightness()), 0.3f);
+    bool captionChanged = false;
+    const auto before = editor->createComponentSnapshot ({ 35, 262, 100, 9 });
+    ASSERT_TRUE (processor.setBusesLayout ({ { juce::AudioChannelSet::discreteChannels (9) },
+                                             { juce::AudioChannelSet::discreteChannels (9) } }));
+    dynamic_cast<juce::Timer&> (*editor).timerCallback();
+    const auto after = editor->createComponentSnapshot ({ 35, 262, 100, 9 });
+    for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 100; ++x)
+            captionChanged = captionChanged || before.getPixelAt (x, y) != after.getPixelAt (x, y);
+    EXPECT_TRUE (captionChanged);
+    EXPECT_EQ (visibleMeters(), 6);
 }

@@ -35,7 +35,7 @@ Type* childNamed (juce::Component& parent, const juce::String& name)
 // Places in window coordinates.
 const juce::Point<int> gear { 416, 14 };
 const juce::Point<int> titleStrip { 100, 14 };
-const juce::Point<int> darkColumn { 380, 200 };   // options column, below the box
+const juce::Point<int> darkColumn { 380, 235 };   // options column, below the boxes
 const juce::Point<int> optionsLabel { 383, 54 };  // "I/O config"
 const juce::Point<int> optionsBox { 384, 79 };    // the choice box
 const juce::Point<int> welcomeTitle { 208, 108 }; // "Orvalis v1.0"
@@ -192,6 +192,28 @@ TEST_F (Panels, PickWinsOverAPollThatComesBeforeItsChangeMessage)
     dispatchPendingMessages();
     EXPECT_EQ (processor->idxInputConfig.load(), 0);
     EXPECT_EQ (box().getText(), "ambiX");
+}
+
+TEST_F (Panels, SizeChoiceScalesTheWindowAtItsNextRefresh)
+{
+    auto& w = *window;
+    auto& size = *childNamed<juce::ComboBox> (options(), "sizeList");
+    ASSERT_EQ (size.getNumItems(), 4);
+    EXPECT_EQ (size.getText(), "100 %");
+
+    size.setSelectedId (3);
+    dispatchPendingMessages();
+    EXPECT_EQ (processor->getWindowSize(), 150);
+    w.tick();
+    EXPECT_EQ (w.editor().getBoundsInParent().getWidth(), 653);
+    EXPECT_EQ (w.editor().getBoundsInParent().getHeight(), 560);
+    EXPECT_EQ (w.editor().getWidth(), 435); // laid out as ever, scaled as a whole
+
+    processor->setWindowSize (100); // a restored state
+    w.tick();
+    poll();
+    EXPECT_EQ (size.getText(), "100 %");
+    EXPECT_EQ (w.editor().getBoundsInParent().getWidth(), 435);
 }
 
 TEST_F (Panels, BoxFollowsARestoredStateWithoutWritingBack)

@@ -502,8 +502,8 @@ TEST_F (Window, OpenedWhileFuMaIsChosenItShowsFuMaFromTheFirstPaint)
         if (auto* box = dynamic_cast<juce::ComboBox*> (c))
             boxes[box->getName()] = box->getText();
     EXPECT_EQ (boxes,
-               (std::map<juce::String, juce::String> { { "presetList", "FuMa" },
-                                                       { "peakList", "Sample" } }));
+               (std::map<juce::String, juce::String> {
+                   { "presetList", "FuMa" }, { "peakList", "Sample" }, { "sizeList", "100 %" } }));
 }
 
 TEST_F (Window, KnobPicturesShowTheSkewedPositions)

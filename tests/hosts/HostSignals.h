@@ -22,19 +22,26 @@ inline bool bitIdentical (const Signal& a, const Signal& b)
     return true;
 }
 
-/** Four correlated channels: 100 ms noise bursts peaking near +12 dBFS, alternating with
-    passages 20 dB lower, from a fixed seed. */
-inline Signal makeScene (size_t numFrames, unsigned seed)
+/** Correlated channels (four unless asked): 100 ms noise bursts peaking near +12 dBFS,
+    alternating with passages 20 dB lower, from a fixed seed. In a higher-order signal the last
+    channel is the loudest in every other burst, so that only a detector that reads every channel
+    keeps its peaks under the ceiling. */
+inline Signal makeScene (size_t numFrames, unsigned seed, size_t numChannels = 4)
 {
     std::mt19937 random (seed);
     std::normal_distribution<float> noise (0.0f, 1.0f);
-    Signal signal (4, std::vector<float> (numFrames));
+    Signal signal (numChannels, std::vector<float> (numFrames));
     for (size_t i = 0; i < numFrames; ++i)
     {
         const float common = noise (random);
         const float level = (i / 4800) % 2 == 0 ? 1.0f : 0.1f;
-        for (size_t ch = 0; ch < 4; ++ch)
-            signal[ch][i] = std::clamp (level * (common + 0.5f * noise (random)), -4.0f, 4.0f);
+        for (size_t ch = 0; ch < numChannels; ++ch)
+        {
+            const float boost =
+                ch >= 4 && ch == numChannels - 1 && (i / 9600) % 2 == 0 ? 1.8f : 1.0f;
+            signal[ch][i] =
+                std::clamp (boost * level * (common + 0.5f * noise (random)), -4.0f, 4.0f);
+        }
     }
     return signal;
 }

@@ -1,5 +1,6 @@
 // The true-peak setting: saved only while on, restored, the latency reported and the host told,
-// bypass keeping time with it, true-peak output meters, switching from another thread.
+// bypass keeping time with it, true-peak output meters, switching from another thread; the window's
+// Size, saved in the same document.
 
 #include "ProcessorTestSupport.h"
 
@@ -211,4 +212,38 @@ TEST (ProcessorTruePeak, SwitchedFromAnotherThreadWhileAudioRuns)
     EXPECT_LE (largest, 1.0f);
     EXPECT_EQ (p->getLatencySamples(), 187);
     EXPECT_EQ (p->getReportedLatency(), 187);
+}
+
+// The window's Size rides in the same document: only when not 100 %, restored, anything but the
+// offered sizes meaning 100 %.
+TEST (ProcessorWindowSize, SavedOnlyWhenNotTheDefaultAndRestored)
+{
+    auto p = createProcessor();
+    const auto defaultDocument = saveState (*p);
+    p->setWindowSize (150);
+    EXPECT_EQ (documentText (saveState (*p)),
+               "<Root><Gain>0</Gain><Attack>0.025</Attack><Release>0.02</Release>"
+               "<Threshold>0.5</Threshold><idxInputConfig>0</idxInputConfig><Size>150</Size>"
+               "</Root>");
+    p->setWindowSize (130); // not offered: ignored
+    EXPECT_EQ (p->getWindowSize(), 150);
+
+    auto q = createProcessor();
+    q->uiRefreshNeeded = false;
+    loadState (*q, saveState (*p));
+    EXPECT_EQ (q->getWindowSize(), 150);
+    EXPECT_TRUE (q->uiRefreshNeeded.load());
+    p->setWindowSize (100);
+    EXPECT_EQ (saveState (*p), defaultDocument); // byte for byte as before
+
+    for (const auto& [text, expected] :
+         { std::make_pair ("<Root><size>200</size></Root>", 200),
+           std::make_pair ("<Root><Size>125</Size><Size>130</Size></Root>", 100),
+           std::make_pair ("<Root><Size>x</Size></Root>", 100),
+           std::make_pair ("<Root><Gain>0.1</Gain></Root>", 100) })
+    {
+        q->setWindowSize (150);
+        loadState (*q, makeStateBlock (text));
+        EXPECT_EQ (q->getWindowSize(), expected) << text;
+    }
 }

@@ -237,9 +237,9 @@ TEST_F (RenderBatch, FolderOfMixedFilesRendersTheGoodOnesAndReportsEveryFile)
     auto cut = bytesOf (file ("sound.wav"));
     cut.resize (riffChunkSizeAt (cut, "data") + 4 + 8000 * 12);
     writeBytes (in.getChildFile ("day 2/truncated.wav"), cut);
-    Audio stereo = take;
-    stereo.channels.resize (2);
-    writeAudio (in.getChildFile ("stereo.wav"), stereo);
+    Audio wide = take;
+    wide.channels.resize (65, take.channels[0]);
+    writeAudio (in.getChildFile ("wide.wav"), wide);
     in.getChildFile ("unreadable.wav").replaceWithText ("not audio\n");
     in.getChildFile ("notes.txt").replaceWithText ("not looked at\n");
     writeAudio (in.getChildFile (".hidden.wav"), take); // hidden files are not looked at
@@ -283,7 +283,7 @@ TEST_F (RenderBatch, FolderOfMixedFilesRendersTheGoodOnesAndReportsEveryFile)
     EXPECT_EQ (readAudio (file ("out/day 2/deep/good.aif")).formatName, "AIFF file");
     EXPECT_EQ (filesIn (file ("out")),
                (std::vector<std::string> { "day 2", "good.wav", "lying.wav" }))
-        << "nothing for the stereo and unreadable files, no temporary file left";
+        << "nothing for the 65-channel and unreadable files, no temporary file left";
 
     const auto report = parseJson (file ("report.json"));
     EXPECT_EQ (textOf (report["schema"]), "orvalis-render-report");
@@ -294,7 +294,7 @@ TEST_F (RenderBatch, FolderOfMixedFilesRendersTheGoodOnesAndReportsEveryFile)
         { "day 2/deep/good.aif", "done" },
         { "lying.wav", "done" },
         { "day 2/truncated.wav", "truncated" },
-        { "stereo.wav", "skipped" },
+        { "wide.wav", "skipped" },
         { "unreadable.wav", "failed" }
     };
     ASSERT_EQ (report["files"].size(), static_cast<int> (statuses.size()));
@@ -306,7 +306,8 @@ TEST_F (RenderBatch, FolderOfMixedFilesRendersTheGoodOnesAndReportsEveryFile)
     EXPECT_EQ (static_cast<int> (truncated["declaredFrames"]), 24000);
     EXPECT_TRUE (truncated["note"].toString().contains ("truncated"));
     EXPECT_TRUE (entryFor (report, name ("lying.wav"))["declaredFrames"].isVoid());
-    EXPECT_TRUE (entryFor (report, name ("stereo.wav"))["error"].toString().contains ("got 2"));
+    EXPECT_TRUE (
+        entryFor (report, name ("wide.wav"))["error"].toString().contains ("has 65 channels"));
     EXPECT_TRUE (entryFor (report, name ("unreadable.wav"))["output"].isVoid());
 
     const auto good = entryFor (report, name ("good.wav"));

@@ -181,7 +181,9 @@ TEST (FloatWavWriter, WritesTheBytesJucesWavWriterWrites)
 {
     const auto folder = juce::File::createTempFile ("float-wav");
     ASSERT_TRUE (folder.createDirectory());
-    for (const int channels : { 1, 4, 7 })
+    // Discrete channels, and a 5.1 mask (WAVE_FORMAT_EXTENSIBLE).
+    for (const auto& [channels, mask] :
+         { std::pair (1, 0), std::pair (4, 0), std::pair (7, 0), std::pair (6, 0x3f) })
         for (const int frames : { 0, 1, 1001, 70001 })
         {
             SCOPED_TRACE (std::to_string (channels) + " channels, " + std::to_string (frames));
@@ -199,11 +201,13 @@ TEST (FloatWavWriter, WritesTheBytesJucesWavWriterWrites)
                     kind == 0 ? juce::WavAudioFormat().createWriterFor (
                         stream,
                         44100.0,
-                        juce::AudioChannelSet::discreteChannels (channels),
+                        mask != 0 ? juce::AudioChannelSet::fromWaveChannelMask (mask)
+                                  : juce::AudioChannelSet::discreteChannels (channels),
                         32,
                         {},
                         0)
-                              : new FloatWavWriter (stream, 44100.0, channels));
+                              : new FloatWavWriter (
+                                  stream, 44100.0, channels, static_cast<std::uint32_t> (mask)));
                 ASSERT_NE (writer, nullptr);
                 // In blocks of odd lengths, as a render writes what is left of its blocks.
                 for (int n = 0; n < frames;)

@@ -204,9 +204,11 @@ TEST_F (RenderTarget, ShardsCoverTheBatchOnceAndMergeIntoItsReport)
                             std::pow (10.0f, static_cast<float> (i * 5 - 20) / 20.0f)));
         names.push_back (name.substr (3));
     }
-    Audio stereo = loudTestSignal (48000.0, 4800, 3);
-    stereo.channels.resize (2);
-    writeAudio (file ("in/stereo.wav"), stereo); // skipped, and in a shard all the same
+    // Three channels without a mask have no loudness to bring to a target: skipped, in a shard
+    // all the same.
+    Audio unmeasured = loudTestSignal (48000.0, 4800, 3);
+    unmeasured.channels.resize (3);
+    writeAudio (file ("in/unmeasured.wav"), unmeasured);
     const std::vector<std::string> options {
         "--out-dir", path ("out"), path ("in"), "--target-loudness", "-20", "-j", "2"
     };

@@ -516,9 +516,9 @@ struct Refusal
 TEST_F (RenderTest, RefusesBadInputWithOneLineAndLeavesNothingBehind)
 {
     writeAudio (file ("in.wav"), loudTestSignal (48000.0, 4800, 1));
-    Audio stereo = silence (48000.0, 4800);
-    stereo.channels.resize (2);
-    writeAudio (file ("stereo.wav"), stereo);
+    Audio wide = silence (48000.0, 4800);
+    wide.channels.resize (65, wide.channels[0]);
+    writeAudio (file ("wide.wav"), wide);
     writeAudio (file ("fast.wav"), silence (384000.0, 4800));
     file ("text.wav").replaceWithText ("This is not audio.\n", false, false, "\n");
     file ("notes.xml").replaceWithText ("gain: 6 dB\n", false, false, "\n");
@@ -536,9 +536,9 @@ TEST_F (RenderTest, RefusesBadInputWithOneLineAndLeavesNothingBehind)
         { { "@text.wav", "@existing.wav" },
           1,
           "text.wav: not an audio file this program can read" },
-        { { "@stereo.wav", "@existing.wav" },
+        { { "@wide.wav", "@existing.wav" },
           1,
-          "needs 4 channels (first-order ambisonics), got 2" },
+          "wide.wav: has 65 channels; orvalis-render limits 1 to 64 channels" },
         { { "@fast.wav", "@existing.wav" }, 1, "sample rate 384000 Hz is above 192000 Hz" },
         { { "@in.wav", "@nowhere/out.wav" }, 1, "does not exist" },
         { { "@in.wav", "@sub" }, 1, "is a folder; give a file name" },

@@ -3,9 +3,11 @@
 // and fed the same samples:
 //
 //   orvalis-vst2-host info MODULE                  what the module answers, one key=value a line
-//   orvalis-vst2-host version MODULE               checks the version resource (Windows)
+//   orvalis-vst2-host version MODULE [PRODUCT]     checks the version resource (Windows) of
+//                                                  Orvalis, or of the product named
 //   orvalis-vst2-host render MODULE OUT [--rate N] [--seconds S] [--param INDEX=VALUE ...]
-//                                                  processes a fixed four-channel signal into OUT
+//                                  [--channels N]  processes a fixed four-channel signal into OUT
+//                                                  (N channels: asks the module for N in and out)
 //   orvalis-vst2-host compare A B                  compares two renders sample by sample
 //   orvalis-vst2-host mathsweep DIR                writes the single-precision powers and
 //                                                  logarithms the processor computes
@@ -104,6 +106,7 @@ struct RenderSettings
     double rate = 48000.0;
     double seconds = 3.0;
     std::vector<std::pair<int, float>> parameters;
+    int channels = 0; // asked for with effSetSpeakerArrangement when set
 };
 
 // Processes the signal in blocks of changing length (1 sample to the announced maximum) and
@@ -115,32 +118,41 @@ std::vector<float> render (PluginMain main, const RenderSettings& settings, int&
         return {};
     for (auto& [index, value] : settings.parameters)
         instance.effect->setParameter (instance.effect, index, value);
+    const int channels = settings.channels > 0 ? settings.channels : numChannels;
+    if (settings.channels > 0)
+    {
+        WideArrangement in (channels), out (channels);
+        if (instance.dispatch (effSetSpeakerArrangement, 0, in.value(), out.pointer()) != 1)
+            return {};
+    }
     instance.resume (settings.rate, maxBlock);
     latency = instance.effect->initialDelay;
 
+    // Every buffer the module announces; those beyond the signal's channels silent, or dropped.
+    const int numBuffers =
+        std::max ({ channels, instance.effect->numInputs, instance.effect->numOutputs });
     const auto total = (int64_t) (settings.rate * settings.seconds);
     std::vector<float> out;
-    out.reserve ((size_t) total * numChannels);
-    std::vector<std::vector<float>> ins (numChannels, std::vector<float> (maxBlock));
-    std::vector<std::vector<float>> outs (numChannels, std::vector<float> (maxBlock));
-    float* inPtrs[numChannels];
-    float* outPtrs[numChannels];
-    Signal signal;
+    out.reserve ((size_t) total * (size_t) channels);
+    std::vector<std::vector<float>> ins ((size_t) numBuffers, std::vector<float> (maxBlock));
+    std::vector<std::vector<float>> outs ((size_t) numBuffers, std::vector<float> (maxBlock));
+    std::vector<float*> inPtrs ((size_t) numBuffers), outPtrs ((size_t) numBuffers);
+    Signal signal (channels);
 
     for (int64_t done = 0, block = 0; done < total; ++block)
     {
         const int n = (int) std::min<int64_t> (blockLengths[block % 8], total - done);
         for (int i = 0; i < n; ++i)
-            for (int c = 0; c < numChannels; ++c)
+            for (int c = 0; c < channels; ++c)
                 ins[(size_t) c][(size_t) i] = signal.next (c);
-        for (int c = 0; c < numChannels; ++c)
+        for (int c = 0; c < numBuffers; ++c)
         {
-            inPtrs[c] = ins[(size_t) c].data();
-            outPtrs[c] = outs[(size_t) c].data();
+            inPtrs[(size_t) c] = ins[(size_t) c].data();
+            outPtrs[(size_t) c] = outs[(size_t) c].data();
         }
-        instance.effect->processReplacing (instance.effect, inPtrs, outPtrs, n);
+        instance.effect->processReplacing (instance.effect, inPtrs.data(), outPtrs.data(), n);
         for (int i = 0; i < n; ++i)
-            for (int c = 0; c < numChannels; ++c)
+            for (int c = 0; c < channels; ++c)
                 out.push_back (outs[(size_t) c][(size_t) i]);
         done += n;
     }
@@ -418,7 +430,7 @@ int info (const std::string& path)
 }
 
 #ifdef _WIN32
-int versionCommand (const std::string& path)
+int versionCommand (const std::string& path, const std::string& product)
 {
     const auto answers = versionResource (path);
     std::map<std::string, std::string> got (answers.begin(), answers.end());
@@ -427,9 +439,9 @@ int versionCommand (const std::string& path)
          std::vector<std::pair<std::string, std::string>> { { "fixed file version", "1.0.0.0" },
                                                             { "fixed product version", "0.0.0.0" },
                                                             { "CompanyName", "Tarnwick" },
-                                                            { "FileDescription", "Orvalis" },
+                                                            { "FileDescription", product },
                                                             { "FileVersion", "1.0.0" },
-                                                            { "ProductName", "Orvalis" },
+                                                            { "ProductName", product },
                                                             { "ProductVersion", "1.0.0" } })
     {
         const auto it = got.find (key);
@@ -460,6 +472,8 @@ int renderCommand (int argc, char** argv)
             settings.rate = std::atof (value.c_str());
         else if (option == "--seconds")
             settings.seconds = std::atof (value.c_str());
+        else if (option == "--channels")
+            settings.channels = std::atoi (value.c_str());
         else if (option == "--param" && value.find ('=') != std::string::npos)
             settings.parameters.emplace_back (
                 std::atoi (value.c_str()),
@@ -488,7 +502,7 @@ int renderCommand (int argc, char** argv)
         peak = std::max (peak, std::fabs (x));
     }
     std::printf ("rendered %zu frames, latency %d, output peak %.9g, %zu non-finite\n",
-                 out.size() / numChannels,
+                 out.size() / (size_t) (settings.channels > 0 ? settings.channels : numChannels),
                  latency,
                  (double) peak,
                  nonFinite);
@@ -801,7 +815,7 @@ int main (int argc, char** argv)
         return info (argv[2]);
 #ifdef _WIN32
     if (command == "version")
-        return versionCommand (argv[2]);
+        return versionCommand (argv[2], argc >= 4 ? argv[3] : "Orvalis");
 #endif
     if (command == "render")
         return renderCommand (argc, argv);

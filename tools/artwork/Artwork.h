@@ -5,7 +5,9 @@
 #include <vector>
 
 // Every picture of the plug-in's window, drawn from scratch. Sizes, frame layouts and the
-// colours the window depends on are fixed; the rest is styling.
+// colours the window depends on are fixed; the rest is styling. Each painter draws in window
+// pixels at drawingDensity(): the 1x picture, or its 2x or 3x version (the knob strips' larger
+// versions hold their frames side by side, see KnobArtwork.cpp).
 namespace artwork
 {
 constexpr int numKnobFrames = 127;
@@ -17,12 +19,17 @@ Picture paintMaxPeakBand (const Fonts&);
 Picture paintMaxPeakHandle (const Fonts&);
 Picture paintInputMeter (const Fonts&);
 Picture paintOutputMeter (const Fonts&);
+Picture paintNarrowInputMeter (const Fonts&);
+Picture paintNarrowOutputMeter (const Fonts&);
 Picture paintGear (const Fonts&);
 Picture paintAmbiXCaption (const Fonts&);
 Picture paintFuMaCaption (const Fonts&);
 Picture paintTruePeakCaption (const Fonts&);
+Picture paintOrderCaptions (const Fonts&);
+Picture paintOrderDigits (const Fonts&);
 Picture paintWelcomeCard (const Fonts&);
 Picture paintBackground (const Fonts&);
+Picture paintHoaBackground (const Fonts&);
 
 struct PictureEntry
 {

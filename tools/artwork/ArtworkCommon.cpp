@@ -21,7 +21,25 @@ namespace
     {
         return t * t * (3.0f - 2.0f * t);
     }
+
+    int currentDensity = 1;
 } // namespace
+
+int drawingDensity()
+{
+    return currentDensity;
+}
+
+ScopedDensity::ScopedDensity (int density) : previous (currentDensity)
+{
+    jassert (density >= 1 && density <= 3);
+    currentDensity = density;
+}
+
+ScopedDensity::~ScopedDensity()
+{
+    currentDensity = previous;
+}
 
 Fonts::Fonts (const juce::File& folder) :
     regular (loadFace (folder.getChildFile ("Roboto-Regular.ttf"))),
@@ -81,25 +99,26 @@ Canvas::Canvas (int w, int h, int s) :
     width (w),
     height (h),
     scale (s),
-    image (juce::Image::ARGB, w * s, h * s, true, juce::SoftwareImageType()),
+    density (drawingDensity()),
+    image (juce::Image::ARGB, w * s * density, h * s * density, true, juce::SoftwareImageType()),
     context (std::make_unique<juce::Graphics> (image))
 {
-    context->addTransform (juce::AffineTransform::scale (static_cast<float> (s)));
+    context->addTransform (juce::AffineTransform::scale (static_cast<float> (s * density)));
     context->setImageResamplingQuality (juce::Graphics::highResamplingQuality);
 }
 
 void Canvas::drawCanvas (Canvas& other, float opacity, int dx, int dy)
 {
-    jassert (other.scale == scale);
+    jassert (other.scale == scale && other.density == density);
     juce::Graphics g (image);
     g.setOpacity (opacity);
-    g.drawImageAt (other.image, dx * scale, dy * scale);
+    g.drawImageAt (other.image, dx * scale * density, dy * scale * density);
 }
 
 void Canvas::shade (const std::function<juce::Colour (float, float, juce::Colour)>& shader)
 {
     juce::Image::BitmapData data (image, juce::Image::BitmapData::readWrite);
-    const float inv = 1.0f / static_cast<float> (scale);
+    const float inv = 1.0f / static_cast<float> (scale * density);
     for (int y = 0; y < data.height; ++y)
         for (int x = 0; x < data.width; ++x)
         {
@@ -114,7 +133,7 @@ void Canvas::shade (const std::function<juce::Colour (float, float, juce::Colour
 
 void Canvas::blur (float sigma)
 {
-    const float s = sigma * static_cast<float> (scale);
+    const float s = sigma * static_cast<float> (scale * density);
     const int radius = juce::jmax (1, static_cast<int> (std::ceil (s * 3.0f)));
     std::vector<float> kernel (static_cast<size_t> (2 * radius + 1));
     float sum = 0.0f;
@@ -188,13 +207,14 @@ void Canvas::blur (float sigma)
 
 Picture Canvas::reduce (bool hasAlpha) const
 {
+    const ScopedDensity drawnAt (density);
     Picture out (width, height, hasAlpha);
     juce::Image::BitmapData src (const_cast<juce::Image&> (image),
                                  juce::Image::BitmapData::readOnly);
     const float n = static_cast<float> (scale * scale);
 
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
+    for (int y = 0; y < out.storedHeight(); ++y)
+        for (int x = 0; x < out.storedWidth(); ++x)
         {
             float acc[4] = { 0, 0, 0, 0 };
             for (int j = 0; j < scale; ++j)
@@ -211,7 +231,7 @@ Picture Canvas::reduce (bool hasAlpha) const
             const float a = acc[0] / n;
             if (a <= 0.0f)
             {
-                out.setPixel (x, y, juce::Colours::transparentBlack);
+                out.setStoredPixel (x, y, juce::Colours::transparentBlack);
                 continue;
             }
             // Without alpha the pixel is composed over black, as a premultiplied value is.
@@ -221,7 +241,7 @@ Picture Canvas::reduce (bool hasAlpha) const
                 return static_cast<juce::uint8> (juce::jlimit (
                     0, 255, juce::roundToInt (255.0f * (premultiplied / n) / divisor)));
             };
-            out.setPixel (
+            out.setStoredPixel (
                 x,
                 y,
                 juce::Colour (channel (acc[1]),
@@ -289,20 +309,33 @@ juce::Colour shift (juce::Colour c, float amount)
 Picture::Picture (int w, int h, bool alpha) :
     width (w),
     height (h),
+    density (drawingDensity()),
     hasAlpha (alpha),
-    rgba (static_cast<size_t> (w * h * 4), 0)
+    rgba (static_cast<size_t> (w * h * density * density * 4), 0)
 {
 }
 
 juce::Colour Picture::getPixel (int x, int y) const
 {
-    const auto* p = &rgba[static_cast<size_t> ((y * width + x) * 4)];
-    return juce::Colour (p[0], p[1], p[2], p[3]);
+    return getStoredPixel (x * density, y * density);
 }
 
 void Picture::setPixel (int x, int y, juce::Colour c)
 {
-    auto* p = &rgba[static_cast<size_t> ((y * width + x) * 4)];
+    for (int j = 0; j < density; ++j)
+        for (int i = 0; i < density; ++i)
+            setStoredPixel (x * density + i, y * density + j, c);
+}
+
+juce::Colour Picture::getStoredPixel (int x, int y) const
+{
+    const auto* p = &rgba[static_cast<size_t> ((y * storedWidth() + x) * 4)];
+    return juce::Colour (p[0], p[1], p[2], p[3]);
+}
+
+void Picture::setStoredPixel (int x, int y, juce::Colour c)
+{
+    auto* p = &rgba[static_cast<size_t> ((y * storedWidth() + x) * 4)];
     p[0] = c.getRed();
     p[1] = c.getGreen();
     p[2] = c.getBlue();
@@ -312,13 +345,13 @@ void Picture::setPixel (int x, int y, juce::Colour c)
 juce::Image Picture::toImage() const
 {
     juce::Image image (hasAlpha ? juce::Image::ARGB : juce::Image::RGB,
-                       width,
-                       height,
+                       storedWidth(),
+                       storedHeight(),
                        true,
                        juce::SoftwareImageType());
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixelAt (x, y, getPixel (x, y));
+    for (int y = 0; y < storedHeight(); ++y)
+        for (int x = 0; x < storedWidth(); ++x)
+            image.setPixelAt (x, y, getStoredPixel (x, y));
     return image;
 }
 
@@ -339,20 +372,30 @@ bool writePicture (const Picture& picture, const juce::File& file, float jpegQua
 
     std::vector<juce::uint8> rows;
     const int channels = picture.hasAlpha ? 4 : 3;
-    rows.reserve (static_cast<size_t> (picture.width * picture.height * channels));
+    rows.reserve (static_cast<size_t> (picture.storedWidth() * picture.storedHeight() * channels));
     for (size_t i = 0; i < picture.rgba.size(); i += 4)
         for (int c = 0; c < channels; ++c)
             rows.push_back (picture.rgba[i + static_cast<size_t> (c)]);
 
     png_image png {};
     png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32> (picture.width);
-    png.height = static_cast<png_uint_32> (picture.height);
+    png.width = static_cast<png_uint_32> (picture.storedWidth());
+    png.height = static_cast<png_uint_32> (picture.storedHeight());
     png.format = picture.hasAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
     const bool ok = png_image_write_to_file (
                         &png, file.getFullPathName().toRawUTF8(), 0, rows.data(), 0, nullptr)
                     != 0;
     png_image_free (&png);
     return ok;
+}
+juce::Path hoaMeterLabel (const Fonts& fonts, const juce::String& text, float x, float baseline)
+{
+    auto label = placeText (textPath (fontWithCapHeight (fonts.medium, 6.0f), text),
+                            x,
+                            baseline,
+                            juce::Justification::horizontallyCentred);
+    const float left = label.getBounds().getX();
+    label.applyTransform (juce::AffineTransform::translation (std::round (left) - left, 0.0f));
+    return label;
 }
 } // namespace artwork

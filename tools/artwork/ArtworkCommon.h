@@ -22,8 +22,35 @@ struct Fonts
 };
 
 /**
+        The density pictures are drawn at: stored pixels per window pixel along each side. 1 gives
+        the pictures the window shows on a display of ordinary density; 2 and 3 their larger
+        versions for displays scaled to 200 and 300 %. Every painter draws in window pixels, so the
+        same code draws each version.
+    */
+int drawingDensity();
+
+/** Draws the pictures painted while it lives at a density (1, 2 or 3). */
+class ScopedDensity
+{
+public:
+    explicit ScopedDensity (int density);
+    ~ScopedDensity();
+
+    ScopedDensity (const ScopedDensity&) = delete;
+    ScopedDensity& operator= (const ScopedDensity&) = delete;
+
+private:
+    int previous;
+};
+
+/**
         A finished picture: 8-bit colour channels, not premultiplied, so that translucent pixels keep
         their exact colour in the file (juce::Image stores premultiplied values and loses it).
+
+        Its size is in window pixels; it stores density x density pixels for each of them, at the
+        density drawn at when it was made. getPixel and setPixel address window pixels (setPixel
+        colours all the stored pixels of one, so pixel-by-pixel painters serve every density);
+        the stored pixels are what is written and decoded.
     */
 struct Picture
 {
@@ -31,12 +58,19 @@ struct Picture
 
     juce::Colour getPixel (int x, int y) const;
     void setPixel (int x, int y, juce::Colour);
-    /** The picture as a juce::Image, as the plug-in sees it after decoding. */
+
+    int storedWidth() const { return width * density; }
+    int storedHeight() const { return height * density; }
+    juce::Colour getStoredPixel (int x, int y) const;
+    void setStoredPixel (int x, int y, juce::Colour);
+
+    /** The stored pixels as a juce::Image, as the plug-in sees them after decoding. */
     juce::Image toImage() const;
 
-    int width, height;
+    int width, height; // window pixels
+    int density;
     bool hasAlpha;
-    std::vector<juce::uint8> rgba;
+    std::vector<juce::uint8> rgba; // stored pixels, row by row
 };
 
 /** A font of the given face whose capital letters are capHeight pixels tall. */
@@ -49,9 +83,10 @@ juce::Path textPath (const juce::Font&, const juce::String&, float tracking = 0.
 juce::Path placeText (juce::Path, float x, float baseline, juce::Justification);
 
 /**
-        A picture drawn at scale times its size and reduced with a box filter, which gives
+        A picture drawn at scale times its stored size and reduced with a box filter, which gives
         area-exact anti-aliasing for paths and per-pixel textures alike. The graphics context works
-        in the picture's own pixel coordinates.
+        in the picture's window pixels whatever the density drawn at (drawingDensity, taken when
+        the canvas is made).
     */
 class Canvas
 {
@@ -61,6 +96,7 @@ public:
     juce::Graphics& graphics() { return *context; }
     juce::Image& hiRes() { return image; }
     int getScale() const { return scale; }
+    int getDensity() const { return density; }
     int getWidth() const { return width; }
     int getHeight() const { return height; }
 
@@ -73,14 +109,14 @@ public:
         */
     void shade (const std::function<juce::Colour (float x, float y, juce::Colour current)>& shader);
 
-    /** Blurs the high-resolution image; sigma is in picture pixels. */
+    /** Blurs the high-resolution image; sigma is in window pixels. */
     void blur (float sigma);
 
-    /** The finished picture at its own size; without alpha the picture is made opaque. */
+    /** The finished picture at its size and density; without alpha it is made opaque. */
     Picture reduce (bool hasAlpha = true) const;
 
 private:
-    int width, height, scale;
+    int width, height, scale, density;
     juce::Image image;
     std::unique_ptr<juce::Graphics> context;
 };
@@ -99,6 +135,10 @@ juce::Colour mix (juce::Colour a, juce::Colour b, float t);
 
 /** Brightens (amount > 0) or darkens a colour by a fraction of full scale, keeping alpha. */
 juce::Colour shift (juce::Colour c, float amount);
+
+/** An order meter's number as Orvalis HOA's window sets it: 6-pixel capitals centred on x with a
+    whole-pixel left edge, baseline at y. */
+juce::Path hoaMeterLabel (const Fonts&, const juce::String& text, float x, float baseline);
 
 /** Writes a picture as 8-bit PNG, or as JPEG when the file name ends in .jpg; false on failure. */
 bool writePicture (const Picture&, const juce::File&, float jpegQuality = 0.95f);

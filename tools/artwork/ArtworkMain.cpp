@@ -13,7 +13,8 @@ const char* const usage =
     "usage: orvalis-artwork [--fonts <folder>] --write <folder>\n"
     "       orvalis-artwork [--fonts <folder>] --preview <folder> <preview.png>\n"
     "\n"
-    "--write    draws every picture of the window into <folder> (normally resources/)\n"
+    "--write    draws every picture of the window into <folder> (normally resources/), each\n"
+    "           at 1x and at the larger densities (name@2x.png) for scaled displays\n"
     "--preview  composes the pictures in <folder> into one PNG: the window as the\n"
     "           plug-in draws it, with and without its panels, and the knob frames\n"
     "--fonts    folder of the Roboto TrueType files (default: Debian's fonts-roboto-unhinted)\n";
@@ -22,6 +23,19 @@ int fail (const juce::String& message)
 {
     std::cerr << "orvalis-artwork: " << message << "\n";
     return 1;
+}
+
+// The densities the window's pictures are drawn at besides 1x: for displays scaled to 200 and
+// 300 % (and, drawn smaller, everything between).
+constexpr int largerDensities[] = { 2, 3 };
+
+/** name.png at 1x, name@2x.png at 2x (as the window looks them up). */
+juce::String fileNameAt (const juce::String& name, int density)
+{
+    if (density == 1)
+        return name;
+    return name.upToLastOccurrenceOf (".", false, false) + "@" + juce::String (density) + "x"
+           + name.fromLastOccurrenceOf (".", true, false);
 }
 } // namespace
 
@@ -42,6 +56,12 @@ const std::vector<PictureEntry>& allPictures()
         { "captionTruePeak.png", paintTruePeakCaption },
         { "welcomeCard.png", paintWelcomeCard },
         { "background.jpg", paintBackground },
+        // Orvalis HOA's window.
+        { "vuMeterNarrowGreen.png", paintNarrowInputMeter },
+        { "vuMeterNarrowRedGreen.png", paintNarrowOutputMeter },
+        { "captionOrders.png", paintOrderCaptions },
+        { "captionOrderDigits.png", paintOrderDigits },
+        { "backgroundHoa.jpg", paintHoaBackground },
     };
     return pictures;
 }
@@ -82,18 +102,29 @@ int main (int argc, char** argv)
         if (! folder.createDirectory())
             return fail ("cannot create " + folder.getFullPathName());
 
+        std::vector<int> densities { 1 };
+        densities.insert (
+            densities.end(), std::begin (largerDensities), std::end (largerDensities));
         const auto& pictures = artwork::allPictures();
-        for (size_t i = 0; i < pictures.size(); ++i)
+        int written = 0;
+        for (int density : densities)
         {
-            const auto& entry = pictures[i];
-            std::cout << "[" << (i + 1) << "/" << pictures.size() << "] " << entry.fileName
-                      << std::flush;
-            const auto picture = entry.paint (fonts);
-            const auto file = folder.getChildFile (entry.fileName);
-            if (! artwork::writePicture (picture, file))
-                return fail ("\ncannot write " + file.getFullPathName());
-            std::cout << "  " << picture.width << " x " << picture.height << ", " << file.getSize()
-                      << " bytes\n";
+            const artwork::ScopedDensity drawnAt (density);
+            for (const auto& entry : pictures)
+            {
+                const auto name = fileNameAt (entry.fileName, density);
+                std::cout << "[" << ++written << "/" << densities.size() * pictures.size() << "] "
+                          << name << std::flush;
+                const auto picture = entry.paint (fonts);
+                if (picture.density != density)
+                    return fail ("\n" + name + " was drawn at " + juce::String (picture.density)
+                                 + "x");
+                const auto file = folder.getChildFile (name);
+                if (! artwork::writePicture (picture, file))
+                    return fail ("\ncannot write " + file.getFullPathName());
+                std::cout << "  " << picture.storedWidth() << " x " << picture.storedHeight()
+                          << ", " << file.getSize() << " bytes\n";
+            }
         }
         return 0;
     }

@@ -5,6 +5,11 @@
 // The two knob film strips: 127 frames of 70 x 70 stacked top to bottom, the sweep running about
 // 270 degrees clockwise from the lower left (frame 0) to the lower right (frame 126). Lighting is
 // fixed from above; only the parts that turn with the knob move from frame to frame.
+//
+// The larger versions hold the same frames side by side, left to right: a PNG compresses each row
+// with what came shortly before it, so with the frames side by side the unchanging parts of a
+// frame's row follow the same row of the frame before, and the file is about a tenth of the size
+// of the frames stacked (at 1x a whole frame is short enough for that either way).
 namespace artwork
 {
 namespace
@@ -68,11 +73,20 @@ namespace
         g.strokePath (p, juce::PathStrokeType (width, juce::PathStrokeType::curved, caps));
     }
 
+    Picture emptyStrip()
+    {
+        return drawingDensity() == 1 ? Picture (knobFrameSize, knobFrameSize * numKnobFrames, true)
+                                     : Picture (knobFrameSize * numKnobFrames, knobFrameSize, true);
+    }
+
     void stackFrame (Picture& strip, const Picture& frame, int index)
     {
-        for (int y = 0; y < knobFrameSize; ++y)
-            for (int x = 0; x < knobFrameSize; ++x)
-                strip.setPixel (x, index * knobFrameSize + y, frame.getPixel (x, y));
+        const bool sideBySide = strip.width > strip.height;
+        const int left = sideBySide ? index * frame.storedWidth() : 0;
+        const int top = sideBySide ? 0 : index * frame.storedHeight();
+        for (int y = 0; y < frame.storedHeight(); ++y)
+            for (int x = 0; x < frame.storedWidth(); ++x)
+                strip.setStoredPixel (left + x, top + y, frame.getStoredPixel (x, y));
     }
 
     //==============================================================================
@@ -351,7 +365,7 @@ Picture paintAttackReleaseKnobStrip (const Fonts&)
     Canvas body (knobFrameSize, knobFrameSize);
     paintDarkKnobBody (body);
 
-    Picture strip (knobFrameSize, knobFrameSize * numKnobFrames, true);
+    auto strip = emptyStrip();
     for (int k = 0; k < numKnobFrames; ++k)
         stackFrame (strip, paintAttackFrame (k, body), k);
     return strip;
@@ -365,7 +379,7 @@ Picture paintGainKnobStrip (const Fonts&)
     Canvas face (knobFrameSize, knobFrameSize);
     paintSilverFace (face);
 
-    Picture strip (knobFrameSize, knobFrameSize * numKnobFrames, true);
+    auto strip = emptyStrip();
     for (int k = 0; k < numKnobFrames; ++k)
         stackFrame (strip, paintGainFrame (k, shadow, face), k);
     return strip;

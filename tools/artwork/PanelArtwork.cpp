@@ -1,5 +1,7 @@
 #include "Artwork.h"
 
+#include "editor/HoaMeterLayout.h"
+
 #include <cmath>
 
 // The window's background and the welcome card. Every coordinate here is a window (or card)
@@ -16,6 +18,7 @@ namespace
     constexpr int meterHeight = 162;
     constexpr int inputMeterX[] = { 50, 69, 89, 108 };
     constexpr int outputMeterX[] = { 218, 237, 257, 276 };
+    constexpr int meterWidth = 10;
     const juce::Rectangle<float> grColumn (155.0f, 30.0f, 27.0f, 250.0f);
     const juce::Rectangle<float> sidePanel (344.0f, 55.0f, 89.0f, 195.0f);
     constexpr float faderCentreX = 388.5f;
@@ -93,7 +96,10 @@ namespace
             });
     }
 
-    void paintTitleStrip (Canvas& c, const Fonts& fonts)
+    void paintTitleStrip (Canvas& c,
+                          const Fonts& fonts,
+                          const juce::String& productName,
+                          const juce::String& subtitleText)
     {
         auto& g = c.graphics();
         g.setGradientFill (juce::ColourGradient (juce::Colour (0xff151618),
@@ -128,29 +134,35 @@ namespace
         g.setColour (juce::Colour (0xff5d6066));
         g.fillRect (ruleX, 8.0f, 1.0f, 13.0f);
         const auto product =
-            placeText (textPath (fontWithCapHeight (fonts.light, 9.0f), "ORVALIS", 2.4f),
+            placeText (textPath (fontWithCapHeight (fonts.light, 9.0f), productName, 2.4f),
                        ruleX + 9.0f,
                        19.0f,
                        juce::Justification::left);
         fillText (g, product, juce::Colour (0xffb4b8be), 0.8f);
 
-        const auto subtitle = placeText (
-            textPath (fontWithCapHeight (fonts.medium, 5.5f), "AMBISONIC LOOK-AHEAD LIMITER", 1.3f),
-            395.0f,
-            17.0f,
-            juce::Justification::right);
+        const auto subtitle =
+            placeText (textPath (fontWithCapHeight (fonts.medium, 5.5f), subtitleText, 1.3f),
+                       395.0f,
+                       17.0f,
+                       juce::Justification::right);
         fillText (g, subtitle, juce::Colour (0xff80848a), 0.8f);
     }
 
+    /** A tray of meter tracks (trackWidth wide at xs) with its caption and scale; labels, when
+        given, are printed under the tracks one each, set as the window's channel captions but in
+        the scale's grey (the window draws a lit track's label over it in white). */
     void paintMeterGroup (Canvas& c,
                           const Fonts& fonts,
-                          const int (&xs)[4],
+                          const std::vector<int>& xs,
+                          int trackWidth,
                           const juce::String& caption,
-                          bool scaleOnLeft)
+                          bool scaleOnLeft,
+                          const juce::StringArray& labels = {})
     {
         auto& g = c.graphics();
-        const float left = static_cast<float> (xs[0]);
-        const float right = static_cast<float> (xs[3] + 10);
+        const float w = static_cast<float> (trackWidth);
+        const float left = static_cast<float> (xs.front());
+        const float right = static_cast<float> (xs.back() + trackWidth);
         const float centreX = 0.5f * (left + right);
 
         fillText (g,
@@ -195,7 +207,7 @@ namespace
         {
             const juce::Rectangle<float> track (static_cast<float> (x),
                                                 static_cast<float> (meterTop),
-                                                10.0f,
+                                                w,
                                                 static_cast<float> (meterHeight));
             g.setColour (juce::Colours::black.withAlpha (0.7f));
             g.fillRect (track.expanded (1.0f));
@@ -208,13 +220,25 @@ namespace
                                                      false));
             g.fillRect (track);
             g.setColour (juce::Colours::white.withAlpha (0.07f));
-            g.fillRect (track.getX() - 1.0f, track.getBottom() + 1.0f, 12.0f, 1.0f);
+            g.fillRect (track.getX() - 1.0f, track.getBottom() + 1.0f, w + 2.0f, 1.0f);
             for (int i = 1; i < 8; ++i)
             {
                 g.setColour (juce::Colours::white.withAlpha (i % 2 == 0 ? 0.05f : 0.025f));
-                g.fillRect (
-                    track.getX(), track.getY() + 20.0f * static_cast<float> (i), 10.0f, 1.0f);
+                g.fillRect (track.getX(), track.getY() + 20.0f * static_cast<float> (i), w, 1.0f);
             }
+        }
+
+        for (int i = 0; i < labels.size() && i < static_cast<int> (xs.size()); ++i)
+        {
+            const auto label =
+                hoaMeterLabel (fonts,
+                               labels[i],
+                               static_cast<float> (xs[static_cast<size_t> (i)]) + 0.5f * w,
+                               meterTop + meterHeight + 18.0f);
+            g.setColour (juce::Colours::black.withAlpha (0.55f));
+            g.fillPath (label, juce::AffineTransform::translation (0.0f, 1.0f));
+            g.setColour (scaleGrey);
+            g.fillPath (label);
         }
     }
 
@@ -522,11 +546,37 @@ namespace
 
 Picture paintBackground (const Fonts& fonts)
 {
+    const std::vector<int> inputs (std::begin (inputMeterX), std::end (inputMeterX));
+    const std::vector<int> outputs (std::begin (outputMeterX), std::end (outputMeterX));
     Canvas c (width, height, 3);
     paintBody (c);
-    paintTitleStrip (c, fonts);
-    paintMeterGroup (c, fonts, inputMeterX, "INPUT", true);
-    paintMeterGroup (c, fonts, outputMeterX, "OUTPUT", false);
+    paintTitleStrip (c, fonts, "ORVALIS", "AMBISONIC LOOK-AHEAD LIMITER");
+    paintMeterGroup (c, fonts, inputs, meterWidth, "INPUT", true);
+    paintMeterGroup (c, fonts, outputs, meterWidth, "OUTPUT", false);
+    paintGainReductionColumn (c, fonts);
+    paintSidePanel (c, fonts);
+    paintBottomStrip (c, fonts);
+    paintGoldDisc (c);
+    return c.reduce (false);
+}
+
+Picture paintHoaBackground (const Fonts& fonts)
+{
+    // Eight narrow tracks a side, one per ambisonic order 0 to 7, numbered under the tracks; the
+    // window lights as many as the signal has orders.
+    std::vector<int> inputs, outputs;
+    juce::StringArray orders;
+    for (int order = 0; order < hoaMeters::numTracks; ++order)
+    {
+        inputs.push_back (hoaMeters::inputX (order));
+        outputs.push_back (hoaMeters::outputX (order));
+        orders.add (juce::String (order));
+    }
+    Canvas c (width, height, 3);
+    paintBody (c);
+    paintTitleStrip (c, fonts, "ORVALIS HOA", "HIGHER-ORDER AMBISONIC LIMITER");
+    paintMeterGroup (c, fonts, inputs, hoaMeters::trackWidth, "INPUT", true, orders);
+    paintMeterGroup (c, fonts, outputs, hoaMeters::trackWidth, "OUTPUT", false, orders);
     paintGainReductionColumn (c, fonts);
     paintSidePanel (c, fonts);
     paintBottomStrip (c, fonts);

@@ -1,5 +1,7 @@
 #include "Artwork.h"
 
+#include "editor/HoaMeterLayout.h"
+
 #include <cmath>
 
 // The small pictures: the meters' lit pictures, the max-peak band and handle, the gear and the
@@ -63,45 +65,115 @@ Picture paintMaxPeakBand (const Fonts&)
     return p;
 }
 
+namespace
+{
+    Picture inputMeterOfWidth (int width)
+    {
+        Picture p (width, 143, false);
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x)
+            {
+                const bool edgeX = x == 0 || x == p.width - 1;
+                const bool edgeY = y == 0 || y == p.height - 1;
+                p.setPixel (x,
+                            y,
+                            edgeX && edgeY   ? juce::Colour (84, 194, 73)
+                            : edgeX || edgeY ? juce::Colour (70, 209, 55)
+                                             : juce::Colour (59, 240, 40));
+            }
+        return p;
+    }
+
+    Picture outputMeterOfWidth (int width)
+    {
+        const juce::Colour red (255, 1, 1), orange (253, 128, 50), yellow (252, 244, 95);
+        const juce::Colour yellowGreen (251, 255, 99), green (59, 240, 40);
+
+        Picture p (width, 163, false);
+        for (int y = 0; y < p.height; ++y)
+        {
+            juce::Colour c = green;
+            if (y <= 40)
+                c = red;
+            else if (y <= 42)
+                c = lerp (red, orange, static_cast<float> (y - 40) / 2.0f);
+            else if (y <= 50)
+                c = lerp (orange, yellow, static_cast<float> (y - 42) / 8.0f);
+            else if (y <= 125)
+                c = lerp (yellowGreen, green, static_cast<float> (y - 51) / 74.0f);
+
+            for (int x = 0; x < p.width; ++x)
+                p.setPixel (x, y, c);
+        }
+        return p;
+    }
+} // namespace
+
 Picture paintInputMeter (const Fonts&)
 {
-    Picture p (10, 143, false);
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-        {
-            const bool edgeX = x == 0 || x == p.width - 1;
-            const bool edgeY = y == 0 || y == p.height - 1;
-            p.setPixel (x,
-                        y,
-                        edgeX && edgeY   ? juce::Colour (84, 194, 73)
-                        : edgeX || edgeY ? juce::Colour (70, 209, 55)
-                                         : juce::Colour (59, 240, 40));
-        }
-    return p;
+    return inputMeterOfWidth (10);
 }
 
 Picture paintOutputMeter (const Fonts&)
 {
-    const juce::Colour red (255, 1, 1), orange (253, 128, 50), yellow (252, 244, 95);
-    const juce::Colour yellowGreen (251, 255, 99), green (59, 240, 40);
+    return outputMeterOfWidth (10);
+}
 
-    Picture p (10, 163, false);
-    for (int y = 0; y < p.height; ++y)
+Picture paintNarrowInputMeter (const Fonts&)
+{
+    return inputMeterOfWidth (hoaMeters::trackWidth);
+}
+
+Picture paintNarrowOutputMeter (const Fonts&)
+{
+    return outputMeterOfWidth (hoaMeters::trackWidth);
+}
+
+Picture paintOrderCaptions (const Fonts& fonts)
+{
+    // One row per order, 1 to 7: "3RD ORDER · 16 CH", set like TRUE PEAK, in the captions' grey.
+    constexpr int rows = hoaMeters::numTracks - 1;
+    Canvas c (hoaMeters::captionWidth, hoaMeters::captionHeight * rows);
+    auto& g = c.graphics();
+    const auto font = fontWithCapHeight (fonts.medium, 5.5f);
+    const char* suffixes[] = { "ST", "ND", "RD", "TH", "TH", "TH", "TH" };
+    for (int row = 0; row < rows; ++row)
     {
-        juce::Colour c = green;
-        if (y <= 40)
-            c = red;
-        else if (y <= 42)
-            c = lerp (red, orange, static_cast<float> (y - 40) / 2.0f);
-        else if (y <= 50)
-            c = lerp (orange, yellow, static_cast<float> (y - 42) / 8.0f);
-        else if (y <= 125)
-            c = lerp (yellowGreen, green, static_cast<float> (y - 51) / 74.0f);
-
-        for (int x = 0; x < p.width; ++x)
-            p.setPixel (x, y, c);
+        const int order = row + 1;
+        const juce::String text = juce::String (order) + suffixes[row] + " ORDER "
+                                  + juce::String (juce::CharPointer_UTF8 ("\xc2\xb7")) + " "
+                                  + juce::String ((order + 1) * (order + 1)) + " CH";
+        const auto line = placeText (textPath (font, text, 1.1f),
+                                     0.5f * static_cast<float> (hoaMeters::captionWidth),
+                                     static_cast<float> (hoaMeters::captionHeight * row + 7),
+                                     juce::Justification::horizontallyCentred);
+        g.setColour (juce::Colours::black.withAlpha (0.55f));
+        g.fillPath (line, juce::AffineTransform::translation (0.0f, 1.0f));
+        g.setColour (juce::Colour (0xffc6c9ce));
+        g.fillPath (line);
     }
-    return p;
+    return c.reduce();
+}
+
+Picture paintOrderDigits (const Fonts& fonts)
+{
+    // The order meters' numbers 0 to 7 in white, one per track pitch, each centred where its
+    // track's centre falls when the picture's left edge lies on the first track's.
+    Canvas c (hoaMeters::pitch * hoaMeters::numTracks, hoaMeters::captionHeight);
+    auto& g = c.graphics();
+    for (int order = 0; order < hoaMeters::numTracks; ++order)
+    {
+        const auto label = hoaMeterLabel (fonts,
+                                          juce::String (order),
+                                          static_cast<float> (hoaMeters::pitch * order)
+                                              + 0.5f * hoaMeters::trackWidth,
+                                          8.0f);
+        g.setColour (juce::Colours::black.withAlpha (0.55f));
+        g.fillPath (label, juce::AffineTransform::translation (0.0f, 1.0f));
+        g.setColour (juce::Colours::white);
+        g.fillPath (label);
+    }
+    return c.reduce();
 }
 
 Picture paintMaxPeakHandle (const Fonts&)

@@ -21,13 +21,16 @@ void setParameter (juce::AudioProcessor& p, int index, float value)
 }
 
 /**
-    Half a second of a four-channel scene whose omni channel peaks at -6 dBFS, so that 12 dB of
-    input gain and a -1 dB ceiling drive the limiter about 7 dB into reduction.
+    Half a second of a scene whose omni channel peaks at -6 dBFS, so that 12 dB of input gain and
+    a -1 dB ceiling drive the limiter about 7 dB into reduction. The first four channels are
+    Orvalis's four-channel scene; a higher-order signal has quieter tones in its other channels,
+    each order about 3 dB below the one before.
 */
 void playLoudScene (CorvaneAudioProcessor& p)
 {
     p.prepareToPlay (sampleRate, blockSize);
-    juce::AudioBuffer<float> buffer (4, blockSize);
+    const int channels = p.getTotalNumInputChannels();
+    juce::AudioBuffer<float> buffer (channels, blockSize);
     juce::MidiBuffer midi;
     juce::Random random (20240611);
     const double twoPi = juce::MathConstants<double>::twoPi;
@@ -37,17 +40,35 @@ void playLoudScene (CorvaneAudioProcessor& p)
     for (int block = 0; block < static_cast<int> (sampleRate / 2) / blockSize; ++block)
     {
         for (int i = 0; i < blockSize; ++i, ++n)
+        {
+            const double t = static_cast<double> (n) / sampleRate;
             for (int ch = 0; ch < 4; ++ch)
             {
-                const double t = static_cast<double> (n) / sampleRate;
                 const float value =
                     frequencies[ch] > 0.0
                         ? static_cast<float> (std::sin (twoPi * frequencies[ch] * t))
                         : random.nextFloat() * 2.0f - 1.0f;
                 buffer.setSample (ch, i, gains[ch] * value);
             }
+            for (int ch = 4; ch < channels; ++ch)
+            {
+                const int order = static_cast<int> (std::sqrt (static_cast<double> (ch)));
+                const double gain = 0.3 * std::pow (0.7, order - 1);
+                buffer.setSample (
+                    ch, i, static_cast<float> (gain * std::sin (twoPi * (110.0 * ch) * t)));
+            }
+        }
         p.processBlock (buffer, midi);
     }
+}
+
+void driveIntoLimiting (CorvaneAudioProcessor& p)
+{
+    setParameter (p, CorvaneAudioProcessor::paramInputGain, 0.2f);
+    setParameter (p, CorvaneAudioProcessor::paramMaxPeakLevel, 0.45f);
+    setParameter (p, CorvaneAudioProcessor::paramAttackTime, 0.125f);
+    setParameter (p, CorvaneAudioProcessor::paramReleaseTime, 0.15f);
+    playLoudScene (p);
 }
 
 juce::Button* buttonNamed (juce::Component& editor, const juce::String& name)
@@ -72,6 +93,7 @@ struct State
     const char* description;
     std::function<void (CorvaneAudioProcessor&)> beforeOpening;
     std::function<void (juce::AudioProcessorEditor&)> afterOpening;
+    int hoaOrder = 0; // Orvalis HOA at this order; 0 for Orvalis
 };
 
 bool writePng (const juce::Image& image, const juce::File& file)
@@ -88,14 +110,7 @@ int run (const juce::File& folder, float scale)
         { "window-default.png", "default settings, silence", [] (auto&) {}, [] (auto&) {} },
         { "window-limiting.png",
           "+12 dB input gain into a loud scene, ceiling -1 dB: meters lit, about 7 dB of reduction",
-          [] (CorvaneAudioProcessor& p)
-          {
-              setParameter (p, CorvaneAudioProcessor::paramInputGain, 0.2f);
-              setParameter (p, CorvaneAudioProcessor::paramMaxPeakLevel, 0.45f);
-              setParameter (p, CorvaneAudioProcessor::paramAttackTime, 0.125f);
-              setParameter (p, CorvaneAudioProcessor::paramReleaseTime, 0.15f);
-              playLoudScene (p);
-          },
+          driveIntoLimiting,
           [] (auto&) {} },
         { "window-options.png",
           "options panel shown (gear)",
@@ -119,13 +134,33 @@ int run (const juce::File& folder, float scale)
           [] (CorvaneAudioProcessor& p)
           {
               p.setTruePeakMode (true);
-              setParameter (p, CorvaneAudioProcessor::paramInputGain, 0.2f);
-              setParameter (p, CorvaneAudioProcessor::paramMaxPeakLevel, 0.45f);
-              setParameter (p, CorvaneAudioProcessor::paramAttackTime, 0.125f);
-              setParameter (p, CorvaneAudioProcessor::paramReleaseTime, 0.15f);
-              playLoudScene (p);
+              driveIntoLimiting (p);
           },
           [] (auto&) {} },
+        { "window-hoa-order1.png",
+          "Orvalis HOA at 1st order (4 channels), limiting as window-limiting.png",
+          driveIntoLimiting,
+          [] (auto&) {},
+          1 },
+        { "window-hoa-order3.png",
+          "Orvalis HOA at 3rd order (16 channels), limiting",
+          driveIntoLimiting,
+          [] (auto&) {},
+          3 },
+        { "window-hoa-order7.png",
+          "Orvalis HOA at 7th order (64 channels), limiting in true-peak mode",
+          [] (CorvaneAudioProcessor& p)
+          {
+              p.setTruePeakMode (true);
+              driveIntoLimiting (p);
+          },
+          [] (auto&) {},
+          7 },
+        { "window-hoa-welcome.png",
+          "Orvalis HOA's welcome panel",
+          [] (auto&) {},
+          [] (auto& e) { press (e, "new button"); },
+          3 },
     };
 
     if (! folder.createDirectory())
@@ -136,8 +171,16 @@ int run (const juce::File& folder, float scale)
 
     for (const auto& state : states)
     {
-        CorvaneAudioProcessor processor;
+        auto created = state.hoaOrder == 0 ? std::make_unique<CorvaneAudioProcessor>()
+                                           : std::make_unique<CorvaneAudioProcessor> (
+                                               product::orvalisHoa,
+                                               juce::AudioChannelSet::discreteChannels (
+                                                   product::channelsOfOrder (state.hoaOrder)));
+        auto& processor = *created;
+        // The scene plays as if the window were open already (Orvalis HOA meters only then).
+        processor.addMeterViewer();
         state.beforeOpening (processor);
+        processor.removeMeterViewer();
         std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditor());
         dynamic_cast<juce::Timer&> (*editor).timerCallback();
         state.afterOpening (*editor);
@@ -167,7 +210,8 @@ int main (int argc, char** argv)
             std::printf (
                 "usage: orvalis-screenshot [FOLDER] [--scale N]\n"
                 "Paints the plug-in window in its main states (default, limiting, options,\n"
-                "welcome, FuMa) into FOLDER/window-*.png (default folder: screenshots).\n"
+                "welcome, FuMa, Orvalis HOA at 1st, 3rd and 7th order) into\n"
+                "FOLDER/window-*.png (default folder: screenshots).\n"
                 "--scale N paints at N times the window's size (e.g. 2 for a HiDPI look).\n");
             return 0;
         }

@@ -1,5 +1,6 @@
 // Automation in Ardour 7 (Debian's), headless: ardour7-lua on the Dummy backend plays a 440 Hz
-// sine at +6 dBFS in all four channels through each built format of Orvalis, with lanes in Play
+// sine at +6 dBFS in every channel through each built format of Orvalis (four channels) and
+// Orvalis HOA (third order, 16 channels), with lanes in Play
 // state on its knobs, saves, loads the session again and exports it. The export must follow the
 // lanes as a user hears them: no sample above the ceiling in force, no click, the level at the
 // ceiling where the lanes hold still. A second run per format moves Attack Time, the look-ahead.
@@ -36,8 +37,7 @@ const double pi = std::acos (-1.0);
 const double omega = 2.0 * pi * sineHz / sampleRate;
 const double periodFrames = sampleRate / sineHz;
 
-// The plug-ins under test, format by format. Orvalis HOA joins this list when it is built (with
-// its identifiers in Rig::ardourId, and its channel count in place of the session's four).
+// The plug-ins under test, format by format.
 struct PluginUnderTest
 {
     std::string product, format;
@@ -46,9 +46,9 @@ void PrintTo (const PluginUnderTest& p, std::ostream* out)
 {
     *out << p.product << " " << p.format;
 }
-const PluginUnderTest pluginsUnderTest[] = { { "Orvalis", "VST3" },
-                                             { "Orvalis", "VST" },
-                                             { "Orvalis", "LV2" } };
+const PluginUnderTest pluginsUnderTest[] = { { "Orvalis", "VST3" },    { "Orvalis", "VST" },
+                                             { "Orvalis", "LV2" },     { "Orvalis HOA", "VST3" },
+                                             { "Orvalis HOA", "VST" }, { "Orvalis HOA", "LV2" } };
 
 /** An automation lane: the knob's name and range in its own unit, and points (seconds, value)
     joined by straight lines, as Ardour interpolates a plug-in parameter's lane. */
@@ -99,13 +99,13 @@ Lane ceilingLane (std::vector<std::pair<double, double>> points)
     return { "Max Peak Level", -10.0, 10.0, std::move (points) };
 }
 
-Signal makeSine()
+Signal makeSine (int numChannels)
 {
     const float amplitude = static_cast<float> (std::pow (10.0, sineDb / 20.0));
     std::vector<float> sine (sceneFrames);
     for (size_t i = 0; i < sceneFrames; ++i)
         sine[i] = amplitude * static_cast<float> (std::sin (omega * static_cast<double> (i)));
-    return Signal (4, sine);
+    return Signal ((size_t) numChannels, sine);
 }
 
 double db (double linear)
@@ -195,30 +195,38 @@ double delayError (double delay, double expected)
 class AutomationRig : public Rig
 {
 public:
-    AutomationRig() : Rig ("automation")
+    AutomationRig (const std::string& name, const Product& p) : Rig (name, p)
     {
         if (! setupFailed)
-            makeBaseSession (makeSine(), sampleRate);
+            makeBaseSession (makeSine (product.channels), sampleRate);
     }
     CrashCount runs;
 };
 
-AutomationRig& rig()
+AutomationRig& rigFor (const std::string& productName)
 {
-    static AutomationRig instance;
+    if (productName == orvalisHoa3().name)
+    {
+        static AutomationRig hoa ("automation-hoa", orvalisHoa3());
+        return hoa;
+    }
+    static AutomationRig instance ("automation", orvalis());
     return instance;
 }
 
 class ArdourAutomation : public ::testing::TestWithParam<PluginUnderTest>
 {
 protected:
+    AutomationRig& rig() { return rigFor (GetParam().product); }
+
     /** Inserts the plug-in, writes the lanes, saves, loads the session again and exports it.
         Returns the export and the length of Ardour's cycle in frames. */
     std::pair<FloatWav, int> exportWith (const std::string& name, const std::vector<Lane>& lanes)
     {
         auto& r = rig();
         const auto& p = GetParam();
-        const auto tag = p.product + "-" + p.format + "-" + name;
+        auto tag = p.product + "-" + p.format + "-" + name;
+        std::replace (tag.begin(), tag.end(), ' ', '-');
         const auto exportPath = r.root / "exports" / (tag + ".wav");
         std::vector<std::string> args {
             "automate", exportPath.string(), p.format, r.ardourId (p.format)
@@ -234,10 +242,12 @@ protected:
         EXPECT_GT (block, 0) << "Ardour's cycle length";
         auto exported = readFloatWav (exportPath.string());
         EXPECT_EQ (exported.sampleRate, sampleRate);
-        EXPECT_EQ (exported.channels.size(), 4u);
-        if (exported.channels.size() != 4 || exported.channels[0].size() != sceneFrames)
+        const auto channels = (size_t) r.product.channels;
+        EXPECT_EQ (exported.channels.size(), channels);
+        if (exported.channels.size() != channels || exported.channels[0].size() != sceneFrames)
         {
-            ADD_FAILURE() << "the export is not four channels of " << sceneFrames << " frames";
+            ADD_FAILURE() << "the export is not " << channels << " channels of " << sceneFrames
+                          << " frames";
             return {};
         }
         return { std::move (exported), block };
@@ -309,5 +319,9 @@ INSTANTIATE_TEST_SUITE_P (Formats,
                           ArdourAutomation,
                           ::testing::ValuesIn (pluginsUnderTest),
                           [] (const auto& info)
-                          { return info.param.product + "_" + info.param.format; });
+                          {
+                              auto name = info.param.product + "_" + info.param.format;
+                              name.erase (std::remove (name.begin(), name.end(), ' '), name.end());
+                              return name;
+                          });
 } // namespace

@@ -1,9 +1,10 @@
 // Ardour 7 (Debian's), headless: its Lua interpreter ardour7-lua on the Dummy backend loads each
-// built format of Orvalis into a session with a four-channel track and master, exports, and saves;
-// the test compares the exports with orvalis-render's output sample for sample.
+// built format of Orvalis into a session with a four-channel track and master, and of Orvalis HOA
+// into one with a 16-channel (third-order) track and master, exports, and saves; the test compares
+// the exports with orvalis-render's output sample for sample.
 //
 // Ardour 7.3 crashes now and then on its own, with or without any plug-in (heap corruption in its
-// export code). A step of the test is therefore run again when Ardour crashed, up to five times;
+// export code). A step of the test is therefore run again when Ardour crashed, up to eight times;
 // every crash is counted, the same steps run without the plug-in as a yardstick, and the last test
 // fails when the crash rate with the plug-in clearly exceeds Ardour's own.
 //
@@ -63,8 +64,10 @@ double fisherOneSided (const CrashCount& a, const CrashCount& b)
     frame `shift` on, bit for bit, for all of actual's frames. */
 std::string differences (const FloatWav& actual, const FloatWav& expected, size_t shift)
 {
-    if (actual.sampleRate != sampleRate || actual.channels.size() != 4)
-        return "the export is not a 4-channel 32-bit float WAV at 48 kHz";
+    const size_t numChannels = expected.channels.size();
+    if (actual.sampleRate != sampleRate || actual.channels.size() != numChannels)
+        return "the export is not a " + std::to_string (numChannels)
+               + "-channel 32-bit float WAV at 48 kHz";
     if (actual.channels[0].size() != sceneFrames)
         return "the export has " + std::to_string (actual.channels[0].size()) + " frames, not "
                + std::to_string (sceneFrames);
@@ -81,7 +84,7 @@ std::string differences (const FloatWav& actual, const FloatWav& expected, size_
         }
         return count;
     };
-    for (size_t ch = 0; ch < 4; ++ch)
+    for (size_t ch = 0; ch < numChannels; ++ch)
     {
         const auto i = sameFrom (ch, (long) shift, sceneFrames);
         if (i == sceneFrames)
@@ -121,16 +124,17 @@ std::string dbfs (float level)
     return text.str();
 }
 
-/** The scratch world every Ardour run of this program shares, set up on first use: the base
-    session holds the scene, and the renderer's output is at hand for the exports. */
+/** The scratch world every Ardour run of a product shares, set up on first use: the base
+    session holds the scene (as many channels as the product's session has), and the renderer's
+    output is at hand for the exports. */
 class HostRig : public Rig
 {
 public:
-    HostRig()
+    HostRig (const std::string& name, const Product& p) : Rig (name, p)
     {
         if (setupFailed)
             return;
-        scene = makeScene (sceneFrames, 11);
+        scene = makeScene (sceneFrames, 11, (size_t) product.channels);
         if (makeBaseSession (scene, sampleRate))
             render();
     }
@@ -171,7 +175,13 @@ private:
 
 HostRig& rig()
 {
-    static HostRig instance;
+    static HostRig instance ({}, orvalis());
+    return instance;
+}
+
+HostRig& hoaRig()
+{
+    static HostRig instance ("hoa", orvalisHoa3());
     return instance;
 }
 
@@ -206,9 +216,8 @@ std::string cycleTag (const std::string& name, int cycle)
 
 /** The three steps of one cycle for one format: insert and export at the defaults, set Input
     Gain and export, reload the saved session and export. */
-void checkFormat (const std::string& format, const std::string& tag)
+void checkFormat (HostRig& r, const std::string& format, const std::string& tag)
 {
-    auto& r = rig();
     ASSERT_FALSE (r.setupFailed) << "the test's setup failed";
     const bool drivesParameters = formatsWithParameters.count (format) != 0;
     const auto work = r.root / tag;
@@ -229,7 +238,7 @@ void checkFormat (const std::string& format, const std::string& tag)
         r.withPlugin);
     ASSERT_TRUE (inserted.ok);
     const auto listed = valuesOf (inserted.report, "parameter");
-    EXPECT_EQ (firstOf (inserted.report, "plugin"), "Orvalis");
+    EXPECT_EQ (firstOf (inserted.report, "plugin"), r.nameIn (format));
     EXPECT_EQ (firstOf (inserted.report, "latency"), std::to_string (expectedLatency));
     say (format + ": Ardour loads \"" + firstOf (inserted.report, "plugin") + "\", latency "
          + firstOf (inserted.report, "latency")
@@ -275,7 +284,7 @@ void checkFormat (const std::string& format, const std::string& tag)
                                        drivesParameters ? "Input Gain" : "none" },
                                      r.withPlugin);
     ASSERT_TRUE (reloaded.ok);
-    EXPECT_EQ (firstOf (reloaded.report, "plugin"), "Orvalis");
+    EXPECT_EQ (firstOf (reloaded.report, "plugin"), r.nameIn (format));
     EXPECT_EQ (firstOf (reloaded.report, "latency"), std::to_string (expectedLatency));
     std::string kept;
     if (drivesParameters)
@@ -292,38 +301,17 @@ void checkFormat (const std::string& format, const std::string& tag)
     checkExport (
         format + " export after reloading", exports / (tag + "-reload.wav"), *expected, expectedAs);
 }
-} // namespace
-
-TEST (ArdourHost, Vst3)
-{
-    for (int cycle = 0; cycle < cycles(); ++cycle)
-        checkFormat ("VST3", cycleTag ("VST3", cycle));
-}
-
-TEST (ArdourHost, Vst2)
-{
-    for (int cycle = 0; cycle < cycles(); ++cycle)
-        checkFormat ("VST", cycleTag ("VST", cycle));
-}
-
-TEST (ArdourHost, Lv2)
-{
-    for (int cycle = 0; cycle < cycles(); ++cycle)
-        checkFormat ("LV2", cycleTag ("LV2", cycle));
-}
-
 // The same steps in the same session, without any plug-in: Ardour's own crash rate, and proof that
-// the session hands the four channels to the export untouched.
-TEST (ArdourHost, WithoutPluginAndCrashRate)
+// the session hands the channels to the export untouched.
+void checkWithoutPlugin (HostRig& r, const std::string& prefix)
 {
-    auto& r = rig();
     ASSERT_FALSE (r.setupFailed) << "the test's setup failed";
     FloatWav scene { sampleRate, r.scene };
     // One cycle for every cycle with the plug-in, so that both crash counts rest on alike runs.
     for (int run = 0; run < 3 * cycles(); ++run)
     {
         const std::string format = std::vector<std::string> { "VST3", "VST", "LV2" }[run % 3];
-        const auto label = cycleTag ("none-" + format, run / 3);
+        const auto label = cycleTag (prefix + "none-" + format, run / 3);
         const auto work = r.root / label;
         const auto path = [&] (const char* step)
         { return (r.root / "exports" / (label + "-" + step + ".wav")).string(); };
@@ -354,15 +342,66 @@ TEST (ArdourHost, WithoutPluginAndCrashRate)
         ASSERT_TRUE (step.ok);
         EXPECT_EQ (differences (readFloatWav (path ("reload")), scene, 0), "");
     }
-    say ("without a plug-in Ardour exports the four channels of the scene bit for bit");
+    say ("without a plug-in Ardour exports the " + std::to_string (r.product.channels)
+         + " channels of the scene bit for bit");
 
     const double p = fisherOneSided (r.withPlugin, r.withoutPlugin);
     std::ostringstream text;
     text << "Ardour crashed in " << r.withPlugin.crashes << " of " << r.withPlugin.runs
-         << " runs with Orvalis and in " << r.withoutPlugin.crashes << " of "
-         << r.withoutPlugin.runs << " runs without any plug-in (and in " << r.making.crashes
-         << " of " << r.making.runs << " while making the session); chance of that many with "
-         << "Orvalis at Ardour's own rate: " << p;
+         << " runs with " << r.product.name << " and in " << r.withoutPlugin.crashes << " of "
+         << r.withoutPlugin.runs << " runs without any plug-in, " << r.product.channels
+         << " channels (and in " << r.making.crashes << " of " << r.making.runs
+         << " while making the session); chance of that many with " << r.product.name
+         << " at Ardour's own rate: " << p;
     say (text.str());
-    EXPECT_GE (p, 0.01) << "Ardour crashes clearly more often with Orvalis than without it";
+    EXPECT_GE (p, 0.01) << "Ardour crashes clearly more often with " << r.product.name
+                        << " than without it";
+}
+} // namespace
+
+TEST (ArdourHost, Vst3)
+{
+    for (int cycle = 0; cycle < cycles(); ++cycle)
+        checkFormat (rig(), "VST3", cycleTag ("VST3", cycle));
+}
+
+TEST (ArdourHost, Vst2)
+{
+    for (int cycle = 0; cycle < cycles(); ++cycle)
+        checkFormat (rig(), "VST", cycleTag ("VST", cycle));
+}
+
+TEST (ArdourHost, Lv2)
+{
+    for (int cycle = 0; cycle < cycles(); ++cycle)
+        checkFormat (rig(), "LV2", cycleTag ("LV2", cycle));
+}
+
+// Orvalis HOA at third order: a 16-channel track and master, the scene's loudest channel in every
+// other burst the last one.
+TEST (ArdourHostHoa, Vst3)
+{
+    checkFormat (hoaRig(), "VST3", "hoa-VST3");
+}
+
+TEST (ArdourHostHoa, Vst2)
+{
+    checkFormat (hoaRig(), "VST", "hoa-VST");
+}
+
+TEST (ArdourHostHoa, Lv2)
+{
+    checkFormat (hoaRig(), "LV2", "hoa-LV2");
+}
+
+TEST (ArdourHost, WithoutPluginAndCrashRate)
+{
+    checkWithoutPlugin (rig(), "");
+}
+
+// Ardour crashes far more often by itself in a 16-channel session than in a four-channel one: the
+// rate with Orvalis HOA is measured against Ardour's own at 16 channels.
+TEST (ArdourHostHoa, WithoutPluginAndCrashRate)
+{
+    checkWithoutPlugin (hoaRig(), "hoa-");
 }

@@ -16,9 +16,6 @@ namespace ardour
 {
 namespace
 {
-    // JUCE's VST3 class ID for manufacturer code Tarn and plug-in code TkOr, and the VST 2.4 ID TkOr.
-    const std::string vst3ClassId = "ABCDEF019182FAEB5461726E546B4F72";
-    const std::string vst2UniqueId = "1416318834";
     const std::string exportPresetId = "4b1c6a52-0d6e-4f1a-9a43-6f7e1c2d9b10";
 
     void writePreset (const fs::path& path)
@@ -35,6 +32,38 @@ namespace
                              << "</ExportPreset>\n";
     }
 } // namespace
+
+const Product& orvalis()
+{
+    // JUCE's VST3 class ID for manufacturer code Tarn and plug-in code TkOr, and the VST 2.4 ID TkOr.
+    static const Product product { "Orvalis",
+                                   "Orvalis",
+                                   4,
+                                   ORVALIS_VST2_MODULE,
+                                   fs::path (ORVALIS_VST3_BINARY_DIR).parent_path().parent_path(),
+                                   ORVALIS_LV2_BUNDLE,
+                                   "ABCDEF019182FAEB5461726E546B4F72",
+                                   "1416318834",
+                                   ORVALIS_LV2_URI };
+    return product;
+}
+
+const Product& orvalisHoa3()
+{
+    // Plug-in code TkOh; the LV2 bundle holds one plug-in per order.
+    static const Product product {
+        "Orvalis HOA",
+        "Orvalis HOA 3rd order",
+        16,
+        ORVALIS_HOA_VST2_MODULE,
+        fs::path (ORVALIS_HOA_VST3_BINARY_DIR).parent_path().parent_path(),
+        ORVALIS_HOA_LV2_BUNDLE,
+        "ABCDEF019182FAEB5461726E546B4F68",
+        "1416318824",
+        ORVALIS_HOA_LV2_URI "/order-3"
+    };
+    return product;
+}
 
 void say (const std::string& line)
 {
@@ -114,7 +143,7 @@ std::string crashDescription (const RunResult& result)
     return text;
 }
 
-Rig::Rig (const std::string& name)
+Rig::Rig (const std::string& name, const Product& p) : product (p)
 {
     const char* chosen = std::getenv ("ORVALIS_ARDOUR_WORK");
     keep = chosen != nullptr;
@@ -132,22 +161,26 @@ Rig::Rig (const std::string& name)
         fs::create_directories (dir);
     writePreset (home / ".config/ardour7/export/orvalis-test.preset");
 
-    const auto vst3Bundle = fs::path (ORVALIS_VST3_BINARY_DIR).parent_path().parent_path();
     env = { { "HOME", home.string() },
             { "XDG_CONFIG_HOME", (home / ".config").string() },
             { "XDG_CACHE_HOME", (home / ".cache").string() },
             { "XDG_DATA_HOME", (home / ".local").string() },
-            { "LXVST_PATH", fs::path (ORVALIS_VST2_MODULE).parent_path().string() },
+            { "LXVST_PATH", product.vst2Module.parent_path().string() },
             { "VST_PATH", "" },
-            { "VST3_PATH", vst3Bundle.parent_path().string() },
-            { "LV2_PATH", fs::path (ORVALIS_LV2_BUNDLE).parent_path().string() },
+            { "VST3_PATH", product.vst3Bundle.parent_path().string() },
+            { "LV2_PATH", product.lv2Bundle.parent_path().string() },
             { "ORVALIS_EXPORT_PRESET", exportPresetId },
+            { "ORVALIS_ARDOUR_CHANNELS", std::to_string (product.channels) },
             { "DISPLAY", "" } };
     if (const char* preload = std::getenv ("ORVALIS_ARDOUR_PRELOAD"))
         env["LD_PRELOAD"] = preload;
 
-    scan (ORVALIS_ARDOUR_VST3_SCANNER, vst3Bundle.string(), "uid=\"" + vst3ClassId + "\"");
-    scan (ORVALIS_ARDOUR_VST_SCANNER, ORVALIS_VST2_MODULE, "id=\"" + vst2UniqueId + "\"");
+    scan (ORVALIS_ARDOUR_VST3_SCANNER,
+          product.vst3Bundle.string(),
+          "uid=\"" + product.vst3ClassId + "\"");
+    scan (ORVALIS_ARDOUR_VST_SCANNER,
+          product.vst2Module.string(),
+          "id=\"" + product.vst2UniqueId + "\"");
 }
 
 Rig::~Rig()
@@ -173,7 +206,7 @@ Rig::Step Rig::runStep (const std::string& label,
         {
             const auto made = run ({ ORVALIS_ARDOUR_NEW_SESSION,
                                      "-m",
-                                     "4",
+                                     std::to_string (product.channels),
                                      "-s",
                                      "48000",
                                      session.string(),
@@ -240,10 +273,10 @@ bool Rig::makeBaseSession (const Signal& signal, int sampleRate)
 std::string Rig::ardourId (const std::string& format) const
 {
     if (format == "VST3")
-        return vst3ClassId;
+        return product.vst3ClassId;
     if (format == "VST")
-        return vst2UniqueId;
-    return ORVALIS_LV2_URI;
+        return product.vst2UniqueId;
+    return product.lv2Uri;
 }
 
 Rig::Step Rig::failed (const std::string& label, const std::string& what, const std::string& output)

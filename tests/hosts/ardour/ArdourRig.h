@@ -17,7 +17,8 @@ namespace ardour
 {
 namespace fs = std::filesystem;
 
-constexpr int maxAttempts = 5;
+// Ardour crashes by itself in about a third of its exports of a 16-channel session.
+constexpr int maxAttempts = 8;
 constexpr int ardourTimeoutSeconds = 180;
 
 void say (const std::string& line);
@@ -48,13 +49,28 @@ struct CrashCount
     int crashes = 0;
 };
 
-/** The scratch world: made, and the plug-ins indexed, on construction; removed on destruction
-    when every test passed. ORVALIS_ARDOUR_WORK=DIR puts it in DIR (with "-" and the name given
-    appended, when one is) and keeps it. */
+/** A plug-in product as Ardour sees it: its built formats, the identifiers Ardour loads them by,
+    the name it lists and the channels of the session's track and master. */
+struct Product
+{
+    std::string name; // as VST3 and VST 2.4 report it
+    std::string lv2Name;
+    int channels;
+    fs::path vst2Module, vst3Bundle, lv2Bundle;
+    std::string vst3ClassId, vst2UniqueId, lv2Uri;
+};
+
+/** Orvalis (four channels) and Orvalis HOA at third order (its 16-channel LV2 plug-in). */
+const Product& orvalis();
+const Product& orvalisHoa3();
+
+/** The scratch world for one product: made, and the product's plug-ins indexed, on
+    construction; removed on destruction when every test passed. ORVALIS_ARDOUR_WORK=DIR puts it
+    in DIR (with "-" and the name given appended, when one is) and keeps it. */
 class Rig
 {
 public:
-    explicit Rig (const std::string& name = {});
+    explicit Rig (const std::string& name = {}, const Product& product = orvalis());
     virtual ~Rig();
 
     struct Step
@@ -71,12 +87,18 @@ public:
                   std::vector<std::string> args,
                   CrashCount& count);
 
-    /** Makes the base session, a track whose region plays `signal` (four channels). */
+    /** Makes the base session, a track whose region plays `signal` (the product's channels). */
     bool makeBaseSession (const Signal& signal, int sampleRate);
 
     /** The identifier ARDOUR.LuaAPI.new_plugin takes for "VST3", "VST" or "LV2". */
     std::string ardourId (const std::string& format) const;
+    /** The name Ardour lists the format's plug-in by. */
+    std::string nameIn (const std::string& format) const
+    {
+        return format == "LV2" ? product.lv2Name : product.name;
+    }
 
+    const Product& product;
     fs::path root;
     fs::path baseSession;
     size_t sessionFrames = 0;

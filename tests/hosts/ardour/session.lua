@@ -5,10 +5,10 @@
 --   session.lua gain   DIR NAME FRAMES EXPORT PARAMETER NORMALISED
 --   session.lua reload DIR NAME FRAMES EXPORT PARAMETER|none
 --   session.lua automate DIR NAME FRAMES EXPORT FORMAT ID LANE...
--- "make" builds the test session: a 4-in/4-out track "Scene" holding one 4-channel region of
--- FRAMES frames (its four sources are overwritten with the test signal afterwards), no fades, and
--- the track's and master's panners bypassed, so that the master carries the four channels as they
--- are. "insert" puts the plug-in (FORMAT LV2, VST3 or VST, or none) at the top of the track;
+-- "make" builds the test session: a track "Scene" with as many inputs and outputs as the master
+-- has channels (ORVALIS_ARDOUR_CHANNELS, 4 unless set) holding one region of FRAMES frames of as
+-- many channels (its sources are overwritten with the test signal afterwards), no fades, and the
+-- track's and master's panners bypassed, so that the master carries the channels as they are. "insert" puts the plug-in (FORMAT LV2, VST3 or VST, or none) at the top of the track;
 -- "gain" sets one of its parameters; these two save and close the session, then load it once
 -- more. "reload" reads the parameter back. "automate" inserts the plug-in as "insert" does, gives
 -- it automation lanes in Play state and, like those two, saves, closes and loads the session. Each
@@ -99,7 +99,8 @@ end
 local steps = {}
 
 function steps.make ()
-	local tracks = Session:new_audio_track (4, 4, nil, 1, "Scene",
+	local channels = tonumber (os.getenv ("ORVALIS_ARDOUR_CHANNELS") or "4")
+	local tracks = Session:new_audio_track (channels, channels, nil, 1, "Scene",
 		ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, false, false)
 	local track = tracks:front ()
 	track:input ():disconnect_all (nil)

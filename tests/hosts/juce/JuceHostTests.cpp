@@ -334,6 +334,157 @@ TEST (JuceHostAudio, AllFormatsAndTheRendererAgreeBitForBit)
     EXPECT_TRUE (bitIdentical (outputs["VST"], rendered.channels));
 }
 
+/** The channels a VST3 host's arrangement of its first `count` speaker positions (the lowest bits
+    of the speaker mask) stands for in JUCE: what a host offering that many discrete speakers asks
+    for. JUCE's own discreteChannels (n) would send a mask that JUCE's plug-in side reports back
+    differently (its first channel as the centre speaker), which JUCE's host then refuses. */
+juce::AudioChannelSet firstVst3Speakers (int count)
+{
+    using C = juce::AudioChannelSet;
+    std::vector<C::ChannelType> bits { C::left,
+                                       C::right,
+                                       C::centre,
+                                       C::LFE,
+                                       C::leftSurround,
+                                       C::rightSurround,
+                                       C::leftCentre,
+                                       C::rightCentre,
+                                       C::centreSurround,
+                                       C::leftSurroundSide,
+                                       C::rightSurroundSide,
+                                       C::topMiddle,
+                                       C::topFrontLeft,
+                                       C::topFrontCentre,
+                                       C::topFrontRight,
+                                       C::topRearLeft,
+                                       C::topRearCentre,
+                                       C::topRearRight,
+                                       C::LFE2,
+                                       C::discreteChannel0, // the mono speaker beside a centre one
+                                       C::ambisonicACN0,
+                                       C::ambisonicACN1,
+                                       C::ambisonicACN2,
+                                       C::ambisonicACN3,
+                                       C::topSideLeft,
+                                       C::topSideRight,
+                                       C::leftSurroundRear,
+                                       C::rightSurroundRear,
+                                       C::bottomFrontLeft,
+                                       C::bottomFrontCentre,
+                                       C::bottomFrontRight,
+                                       C::proximityLeft,
+                                       C::proximityRight,
+                                       C::bottomSideLeft,
+                                       C::bottomSideRight,
+                                       C::bottomRearLeft,
+                                       C::bottomRearCentre,
+                                       C::bottomRearRight };
+    for (int acn = 4; acn <= 15; ++acn)
+        bits.push_back ((C::ChannelType) (C::ambisonicACN4 + acn - 4));
+    for (int bit = 50; bit < 64; ++bit) // positions without a speaker name
+        bits.push_back ((C::ChannelType) (C::discreteChannel0 + 6 + bit - 33));
+    C set;
+    for (int i = 0; i < count; ++i)
+        set.addChannel (bits[(size_t) i]);
+    return set;
+}
+
+// Orvalis HOA's VST3 build: it starts at third order (the ambisonic arrangement JUCE maps for 16
+// channels) and takes any full order a host's arrangement carries, orders 1 to 3 as VST3's
+// ambisonic arrangements and beyond as discrete speakers, as many in as out.
+TEST (JuceHostHoa, Vst3StartsAtThirdOrderAndTakesTheFullOrdersAHostOffers)
+{
+    juce::VST3PluginFormat vst3;
+    juce::OwnedArray<juce::PluginDescription> found;
+    vst3.findAllTypesForFile (found,
+                              juce::File (ORVALIS_HOA_VST3_BINARY_DIR)
+                                  .getParentDirectory()
+                                  .getParentDirectory()
+                                  .getFullPathName());
+    ASSERT_EQ (found.size(), 1);
+    EXPECT_EQ (found[0]->name, "Orvalis HOA");
+    EXPECT_NE (found[0]->uniqueId, describe ("VST3")->uniqueId);
+    juce::String error;
+    auto plugin = formats().createPluginInstance (*found[0], 48000.0, 512, error);
+    ASSERT_NE (plugin, nullptr) << error;
+    EXPECT_EQ (plugin->getBusesLayout().getMainInputChannelSet(),
+               juce::AudioChannelSet::ambisonic (3));
+    EXPECT_EQ (plugin->getTotalNumOutputChannels(), 16);
+
+    const auto layout = [] (const juce::AudioChannelSet& in, const juce::AudioChannelSet& out)
+    {
+        juce::AudioProcessor::BusesLayout l;
+        l.inputBuses.add (in);
+        l.outputBuses.add (out);
+        return l;
+    };
+    using Set = juce::AudioChannelSet;
+    for (const auto& set : { Set::ambisonic (1),
+                             Set::ambisonic (2),
+                             firstVst3Speakers (25),
+                             firstVst3Speakers (36),
+                             firstVst3Speakers (49),
+                             firstVst3Speakers (64),
+                             Set::ambisonic (3) })
+    {
+        EXPECT_TRUE (plugin->setBusesLayout (layout (set, set))) << set.size();
+        EXPECT_EQ (plugin->getTotalNumInputChannels(), set.size());
+    }
+    for (const auto& [in, out] : { std::pair { Set::stereo(), Set::stereo() },
+                                   std::pair { Set::create5point1(), Set::create5point1() },
+                                   std::pair { Set::ambisonic (3), Set::ambisonic (2) },
+                                   std::pair { firstVst3Speakers (10), firstVst3Speakers (10) },
+                                   std::pair { firstVst3Speakers (36), firstVst3Speakers (25) } })
+    {
+        EXPECT_FALSE (plugin->setBusesLayout (layout (in, out))) << in.size() << "/" << out.size();
+        EXPECT_EQ (plugin->getTotalNumInputChannels(), 16);
+        EXPECT_EQ (plugin->getTotalNumOutputChannels(), 16);
+    }
+
+    // At fifth order (36 discrete channels) every channel is limited with one gain.
+    ASSERT_TRUE (plugin->setBusesLayout (layout (firstVst3Speakers (36), firstVst3Speakers (36))));
+    plugin->prepareToPlay (48000.0, 512);
+    const auto scene = makeScene (24000, 8, 36);
+    juce::AudioBuffer<float> buffer (36, 512);
+    juce::MidiBuffer midi;
+    float peak = 0.0f, spread = 0.0f;
+    Signal out (36, std::vector<float> (scene[0].size()));
+    for (size_t start = 0; start + 512 <= scene[0].size(); start += 512)
+    {
+        for (int ch = 0; ch < 36; ++ch)
+            buffer.copyFrom (ch, 0, scene[(size_t) ch].data() + start, 512);
+        plugin->processBlock (buffer, midi);
+        for (int ch = 0; ch < 36; ++ch)
+            std::copy_n (buffer.getReadPointer (ch), 512, out[(size_t) ch].data() + start);
+    }
+    for (size_t i = 48; i + 512 < scene[0].size(); ++i)
+    {
+        for (const auto& channel : out)
+            peak = std::max (peak, std::abs (channel[i]));
+        const float loud = scene[35][i - 48], first = scene[0][i - 48];
+        if (std::abs (loud) > 1.0f && std::abs (first) > 0.01f)
+            spread = std::max (spread, std::abs (out[0][i] / first - out[35][i] / loud));
+    }
+    plugin->releaseResources();
+    EXPECT_LE (peak, 1.0f);
+    EXPECT_LT (spread, 1e-4f);
+}
+
+// A host's display scale reaches the window through VST3's content scale; the host's window takes
+// the size the plug-in then reports.
+TEST (JuceHostWindow, Vst3WindowFollowsTheContentScale)
+{
+    auto plugin = load ("VST3", 48000.0, 512);
+    ASSERT_NE (plugin, nullptr);
+    std::unique_ptr<juce::AudioProcessorEditor> window (plugin->createEditor());
+    ASSERT_NE (window, nullptr);
+    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (0, 0, 435, 373));
+    window->setScaleFactor (2.0f);
+    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (0, 0, 870, 746));
+    window->setScaleFactor (1.25f);
+    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (0, 0, 544, 467));
+}
+
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);

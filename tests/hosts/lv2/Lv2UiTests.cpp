@@ -7,8 +7,11 @@
 #include "tests/hosts/RunProgram.h"
 
 #include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
 #include <lv2/instance-access/instance-access.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
 
 #include <gtest/gtest.h>
 
@@ -67,7 +70,8 @@ Host& host()
 class HostedWindow
 {
 public:
-    explicit HostedWindow (bool offerInstanceAccess = true)
+    // scale > 0 offers it as ui:scaleFactor.
+    explicit HostedWindow (bool offerInstanceAccess = true, float scale = 0.0f)
     {
         auto& h = host();
         const LV2_Feature* none[] = { nullptr };
@@ -127,7 +131,23 @@ public:
         featureList = { { LV2_UI__parent, reinterpret_cast<void*> (parent) },
                         { LV2_INSTANCE_ACCESS_URI, lilv_instance_get_handle (instance) },
                         { LV2_UI__touch, &touchFeature },
-                        { LV2_UI__resize, &resizeFeature } };
+                        { LV2_UI__resize, &resizeFeature },
+                        { LV2_URID__map, &mapFeature } };
+        uris = { LV2_UI__scaleFactor, LV2_ATOM__Float };
+        mapFeature = { this,
+                       [] (LV2_URID_Map_Handle self, const char* uri) -> LV2_URID
+                       {
+                           auto& known = static_cast<HostedWindow*> (self)->uris;
+                           for (size_t i = 0; i < known.size(); ++i)
+                               if (known[i] == uri)
+                                   return static_cast<LV2_URID> (i + 1);
+                           known.push_back (uri);
+                           return static_cast<LV2_URID> (known.size());
+                       } };
+        hostScale = scale;
+        options[0] = scaleOption (hostScale);
+        if (scale > 0.0f)
+            featureList.push_back ({ LV2_OPTIONS__options, options });
         std::vector<const LV2_Feature*> features;
         for (auto& f : featureList)
             if (offerInstanceAccess || std::strcmp (f.URI, LV2_INSTANCE_ACCESS_URI) != 0)
@@ -251,7 +271,28 @@ public:
     std::vector<std::pair<uint32_t, bool>> touches;
     std::pair<int, int> requestedSize { 0, 0 };
 
+    // The host's display scale changed: told through the options interface.
+    void changeScale (float scale)
+    {
+        hostScale = scale;
+        const LV2_Options_Option changed[] = { scaleOption (hostScale), {} };
+        const auto* interface = static_cast<const LV2_Options_Interface*> (
+            descriptor->extension_data (LV2_OPTIONS__interface));
+        ASSERT_NE (interface, nullptr);
+        EXPECT_EQ (interface->set (handle, changed), (uint32_t) LV2_OPTIONS_SUCCESS);
+    }
+
 private:
+    LV2_Options_Option scaleOption (const float& scale)
+    {
+        return { LV2_OPTIONS_INSTANCE, 0, 1, sizeof scale, 2, &scale };
+    }
+
+    std::vector<std::string> uris;
+    LV2_URID_Map mapFeature {};
+    float hostScale = 0.0f;
+    LV2_Options_Option options[2] {};
+
     std::vector<std::vector<float>> audio { 8, std::vector<float> (480) };
     LV2UI_Touch touchFeature {};
     LV2UI_Resize resizeFeature {};
@@ -303,6 +344,29 @@ TEST_F (Lv2Ui, WindowOpensInTheHostWindowAndClosesAgain)
             std::printf ("screenshot: %s\n", shot.c_str());
         }
     }
+}
+
+TEST_F (Lv2Ui, WindowFollowsTheHostsScaleFactorAndTellsTheHostItsSize)
+{
+    HostedWindow window (true, 2.0f);
+    ASSERT_NE (window.handle, nullptr);
+    window.runFor (500, false);
+    unsigned width = 0, height = 0;
+    EXPECT_TRUE (window.embeddedSize (width, height));
+    EXPECT_EQ (std::make_pair (width, height), std::make_pair (870u, 746u));
+    EXPECT_EQ (window.requestedSize, std::make_pair (870, 746));
+
+    window.changeScale (1.5f);
+    window.runFor (300, false);
+    EXPECT_EQ (window.requestedSize, std::make_pair (653, 560));
+    EXPECT_TRUE (window.embeddedSize (width, height));
+    EXPECT_EQ (std::make_pair (width, height), std::make_pair (653u, 560u));
+    // Drawn, not left empty, out to the far corner.
+    const auto corner = window.pixels (400, 300, 250, 250);
+    size_t distinct = 0;
+    for (size_t i = 1; i < corner.size(); ++i)
+        distinct += corner[i] != corner[i - 1];
+    EXPECT_GT (distinct, 1000u);
 }
 
 TEST_F (Lv2Ui, MetersShowTheInstanceAndHostPortChangesMoveTheKnobs)

@@ -351,3 +351,39 @@ TEST_F (RawVst2Host, SoftBypassKeepsTheReportedDelay)
     EXPECT_LE (peak, 1.0f);
     EXPECT_GT (peak, 0.5f);
 }
+
+// A Windows host's scale call ('PreS' 'AeCs', the scale in opt), before the window is made and
+// while it is there: the window's size grows with it, and a saved Size multiplies it.
+TEST_F (RawVst2Host, WindowSizeFollowsTheHostsScaleCallAndTheSavedSize)
+{
+    const auto windowSize = [] (Plugin& plugin)
+    {
+        ERect* rect = nullptr;
+        plugin.dispatch (effEditGetRect, 0, 0, &rect);
+        return rect == nullptr
+                   ? std::make_pair (0, 0)
+                   : std::make_pair (rect->right - rect->left, rect->bottom - rect->top);
+    };
+    const auto scale = [] (Plugin& plugin, float factor)
+    {
+        return plugin.dispatch (
+            effVendorSpecific, fourCharCode ("PreS"), fourCharCode ("AeCs"), nullptr, factor);
+    };
+
+    Plugin plugin;
+    ASSERT_NE (plugin.effect, nullptr);
+    EXPECT_EQ (scale (plugin, 2.0f), 1);
+    EXPECT_EQ (windowSize (plugin), std::make_pair (870, 746));
+    EXPECT_EQ (scale (plugin, 1.5f), 1);
+    EXPECT_EQ (windowSize (plugin), std::make_pair (653, 560));
+
+    const std::string document = "<Root><Size>200</Size></Root>";
+    std::vector<uint8_t> chunk { 0x56, 0x43, 0x32, 0x21, (uint8_t) document.size(), 0, 0, 0 };
+    chunk.insert (chunk.end(), document.begin(), document.end());
+    chunk.push_back (0);
+    Plugin sized;
+    ASSERT_NE (sized.effect, nullptr);
+    sized.setChunk (chunk);
+    EXPECT_EQ (scale (sized, 1.5f), 1);
+    EXPECT_EQ (windowSize (sized), std::make_pair (1305, 1119));
+}

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdio>
 
 namespace orvalis::vst2
@@ -105,20 +106,28 @@ VstIntPtr Instance::setChunk (std::vector<uint8_t> bytes, bool programOnly)
 std::vector<std::vector<float>> Instance::process (const std::vector<std::vector<float>>& input,
                                                    int blockSize)
 {
+    const auto numChannels = input.size();
     const auto numFrames = (int) input[0].size();
-    std::vector<std::vector<float>> output (4, std::vector<float> ((size_t) numFrames));
+    std::vector<std::vector<float>> output (numChannels, std::vector<float> ((size_t) numFrames));
+    const auto numIns = std::max (numChannels, (size_t) std::max (0, effect->numInputs));
+    const auto numOuts = std::max (numChannels, (size_t) std::max (0, effect->numOutputs));
+    std::vector<std::vector<float>> inCopy (numIns, std::vector<float> ((size_t) blockSize));
+    std::vector<std::vector<float>> spareOut (numOuts, std::vector<float> ((size_t) blockSize));
+    std::vector<float*> in (numIns), out (numOuts);
 
     for (int start = 0; start < numFrames; start += blockSize)
     {
         const int n = std::min (blockSize, numFrames - start);
-        std::array<float*, 4> in {}, out {};
-        std::vector<std::vector<float>> inCopy (4);
-        for (size_t ch = 0; ch < 4; ++ch)
+        for (size_t ch = 0; ch < numIns; ++ch)
         {
-            inCopy[ch].assign (input[ch].begin() + start, input[ch].begin() + start + n);
+            if (ch < numChannels)
+                std::copy_n (input[ch].begin() + start, n, inCopy[ch].begin());
+            else
+                std::fill_n (inCopy[ch].begin(), n, 0.0f);
             in[ch] = inCopy[ch].data();
-            out[ch] = output[ch].data() + start;
         }
+        for (size_t ch = 0; ch < numOuts; ++ch)
+            out[ch] = ch < numChannels ? output[ch].data() + start : spareOut[ch].data();
         effect->processReplacing (effect, in.data(), out.data(), n);
     }
     return output;
@@ -132,5 +141,15 @@ SpeakerArrangement makeArrangement (int type, std::vector<int> speakerTypes)
     for (size_t i = 0; i < speakerTypes.size(); ++i)
         arrangement.speakers[i].type = speakerTypes[i];
     return arrangement;
+}
+
+WideArrangement::WideArrangement (int numChannels)
+{
+    const size_t bytes = offsetof (SpeakerArrangement, speakers)
+                         + (size_t) std::max (numChannels, 8) * sizeof (VstSpeakerProperties);
+    storage.assign ((bytes + sizeof (uint64_t) - 1) / sizeof (uint64_t), 0);
+    auto* header = reinterpret_cast<SpeakerArrangement*> (storage.data());
+    header->type = speakerArrUserDefined;
+    header->numChannels = numChannels;
 }
 } // namespace orvalis::vst2

@@ -63,7 +63,8 @@ public:
 
     uint32_t flags() const { return (uint32_t) effect->flags; }
 
-    /** The four channels through processReplacing in blocks, with separate output buffers. */
+    /** The input's channels through processReplacing in blocks, with separate output buffers;
+        the effect's other inputs, if it has more, get silence and its other outputs are dropped. */
     std::vector<std::vector<float>> process (const std::vector<std::vector<float>>& input,
                                              int blockSize);
 
@@ -79,4 +80,17 @@ struct SpeakerArrangement
 };
 
 SpeakerArrangement makeArrangement (int type, std::vector<int> speakerTypes);
+
+/** A user-defined arrangement of numChannels speakers of undefined type, laid out as the SDK's
+    with a speaker array as long as the channel count (a host's request for more than eight). */
+class WideArrangement
+{
+public:
+    explicit WideArrangement (int numChannels);
+    VstIntPtr value() { return (VstIntPtr) storage.data(); }
+    void* pointer() { return storage.data(); }
+
+private:
+    std::vector<uint64_t> storage;
+};
 } // namespace orvalis::vst2
