@@ -1,10 +1,12 @@
 #include "limiter/ChannelPasses.h"
 
 #include "limiter/Lanes.h"
+#include "limiter/TruePeakTaps.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <type_traits>
 #include <utility>

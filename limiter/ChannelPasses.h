@@ -42,6 +42,12 @@ struct FrameSums
 
 using DelayRunFunction = void (*) (const DelayRun&) noexcept;
 
+/** The true-peak interpolator's state of one channel (see TruePeakInterpolator): the last
+    interpolatorHistory inputs, room for a chunk, and the later stages' values carried from one
+    call to the next. All zeros is the state after silence. */
+constexpr int interpolatorHistory = 88;
+constexpr int interpolatorStateSize = interpolatorHistory + chunkLength + 8 + 16;
+
 struct Passes
 {
     /** The sample-peak detector values of count frames from start, non-finite samples made 0 in
@@ -61,6 +67,12 @@ struct Passes
                                 float limit,
                                 float headroom,
                                 float* framePeaks) noexcept;
+    /** Pushes numFrames (at most chunkLength) samples of one channel through the true-peak
+        interpolator whose state is given and writes each frame's peak; when every input
+        magnitude the frames' peaks take is at most skipUpTo, the peaks are the centre samples'
+        magnitudes instead (see TruePeakInterpolator). */
+    void (*interpolate) (
+        const float* samples, int numFrames, float* state, float skipUpTo, float* peaks) noexcept;
     /** delayRun[interpolated * 8 + readFirst * 4 + olderIsWritten * 2 + truePeak] */
     DelayRunFunction delayRun[16];
     /** Adds count frames from start to the frames' sums (see outputsSumToZero), in order. */

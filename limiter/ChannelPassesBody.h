@@ -290,12 +290,176 @@ void addFrameSums (
     s = { total, absoluteSum, largestPartial };
 }
 
+// The true-peak interpolator's half-way point H[a] between samples p[0] and p[1] (p at sample a),
+// from the first stage's pairs, in four partial sums so that consecutive additions do not wait
+// for each other.
+inline Wide halfWayAt (const float* p) noexcept
+{
+    using truePeakTaps::firstStage;
+    constexpr int length = static_cast<int> (std::size (firstStage));
+    static_assert (length % 4 == 0);
+    Wide sum[4];
+    for (int k = 0; k < 4; ++k)
+        sum[k] = splatWide (firstStage[k]) * (loadWide (p - k) + loadWide (p + k + 1));
+    for (int j = 4; j < length; j += 4)
+        for (int k = 0; k < 4; ++k)
+            sum[k] =
+                sum[k]
+                + splatWide (firstStage[j + k]) * (loadWide (p - j - k) + loadWide (p + j + k + 1));
+    return (sum[0] + sum[1]) + (sum[2] + sum[3]);
+}
+
+// The largest magnitude of the 4x meter's three points between sample c (at pc) and c + 1 (see
+// truePeakTaps::meterQuarter): with the sums s_k and differences d_k of the mirrored samples
+// x[c - 5 + k] and x[c + 6 - k], the half-way point is the sum of meterHalf[k] s_k, and the
+// quarter points are A + B and A - B (A and B the sums of the quarter taps' mirrored halves times
+// s_k and d_k), the larger of whose magnitudes is |A| + |B|.
+inline Wide meterPointsAt (const float* pc) noexcept
+{
+    using namespace truePeakTaps;
+    Wide half = splatWide (0.0f), a = splatWide (0.0f), b = splatWide (0.0f);
+    for (int k = 0; k < 6; ++k)
+    {
+        const Wide early = loadWide (pc - 5 + k), late = loadWide (pc + 6 - k);
+        const Wide s = early + late, d = early + (late * splatWide (-1.0f));
+        half = half + splatWide (meterHalf[k]) * s;
+        a = a + splatWide (0.5f * (meterQuarter[k] + meterQuarter[11 - k])) * s;
+        b = b + splatWide (0.5f * (meterQuarter[k] - meterQuarter[11 - k])) * d;
+    }
+    return larger (magnitude (half), magnitude (a) + magnitude (b));
+}
+
+// Frame i pushes sample n (the newest). With a = n - M (M the first stage's half length), the
+// first stage adds the 2x stream's point H[a] half-way after sample a; the second, with the 2x
+// stream complete up to sample a + 1, the 4x points Q1[b] and Q3[b] a quarter after sample b and
+// a quarter before b + 1, b = a - 2; the third the 8x points E1, E3, E5, E7 at c + 1/8 ... c + 7/8,
+// c = b - 1. Their magnitudes with those of Q1[c], H[c] and Q3[c] are the interval (c, c + 1)'s
+// peak, and the frame's result is the larger of the intervals on either side of sample c and
+// that sample's magnitude: the delay is M + 3 samples. Every step is taken for all frames of the
+// call at once (frames rounded up to whole vectors, the extra lanes reading zeros and never
+// kept); after a call that was skipped, eight frames before the call are taken again first, which
+// rebuilds the values carried over (H of four frames back, Q1 of one, Q3 of two, one interval).
+void interpolate (
+    const float* samples, int numFrames, float* state, float skipUpTo, float* peaks) noexcept
+{
+    using namespace truePeakTaps;
+    constexpr int m = static_cast<int> (std::size (firstStage));
+    constexpr int history = interpolatorHistory;
+    constexpr int warmUp = 8;
+    static_assert (history >= 2 * m + warmUp);
+    float* const x = state;
+    float* const carried = state + history + chunkLength + 8;
+    const int padded = (numFrames + kWidth - 1) / kWidth * kWidth;
+    const float* const xa = x + history - m; // xa[i] is sample a of frame i
+
+    for (int i = 0; i < numFrames; ++i)
+        x[history + i] = std::abs (samples[i]) >= 1.0e-20f ? samples[i] : 0.0f;
+    std::fill (x + history + numFrames, x + history + padded, 0.0f);
+
+    // Every input these frames' peaks take is in x[1] ... x[history + numFrames - 1].
+    Wide largestInput = splatWide (0.0f);
+    const int inputs = history + numFrames - 1;
+    int k = 0;
+    for (; k + kWidth <= inputs; k += kWidth)
+        largestInput = larger (largestInput, magnitude (loadWide (x + 1 + k)));
+    float largest[kWidth];
+    storeWide (largest, largestInput);
+    float largestMagnitude = *std::max_element (largest, largest + kWidth);
+    for (; k < inputs; ++k)
+        largestMagnitude = std::max (largestMagnitude, std::abs (x[1 + k]));
+
+    if (largestMagnitude <= skipUpTo)
+    {
+        for (int i = 0; i < numFrames; ++i)
+            peaks[i] = std::abs (xa[i - 3]);
+        carried[8] = 1.0f; // what is carried is now out of date
+    }
+    else
+    {
+        const bool rebuild = carried[8] != 0.0f;
+        carried[8] = 0.0f;
+        const int first = rebuild ? -warmUp : 0;
+        constexpr int o = warmUp;
+        // h[4 + o + i] is H[a] of frame i, q1[1 + o + i] Q1[b], q3[2 + o + i] Q3[b], intervals[1 +
+        // o + i] the interval (c, c + 1)'s peak.
+        alignas (32) float h[4 + o + chunkLength + 8] {}, q1[1 + o + chunkLength + 8] {},
+            q3[2 + o + chunkLength + 8] {}, intervals[1 + o + chunkLength + 8] {};
+        if (! rebuild)
+        {
+            std::copy_n (carried, 4, h + o);
+            q1[o] = carried[4];
+            q3[o] = carried[5];
+            q3[o + 1] = carried[6];
+            intervals[o] = carried[7];
+        }
+
+        for (int i = first; i < padded; i += kWidth)
+            storeWide (h + 4 + o + i, halfWayAt (xa + i));
+
+        const Wide s0 = splatWide (secondStage[0]), s1 = splatWide (secondStage[1]),
+                   s2 = splatWide (secondStage[2]), s3 = splatWide (secondStage[3]);
+        for (int i = first; i < padded; i += kWidth)
+        {
+            const float* const xb = xa + i - 2; // sample b
+            const Wide xm1 = loadWide (xb - 1), x0 = loadWide (xb), xp1 = loadWide (xb + 1),
+                       xp2 = loadWide (xb + 2);
+            const Wide hm2 = loadWide (h + o + i), hm1 = loadWide (h + o + i + 1),
+                       h0 = loadWide (h + o + i + 2), hp1 = loadWide (h + o + i + 3),
+                       hp2 = loadWide (h + o + i + 4);
+            storeWide (q1 + 1 + o + i,
+                       s0 * (x0 + h0) + s1 * (hm1 + xp1) + s2 * (xm1 + hp1) + s3 * (hm2 + xp2));
+            storeWide (q3 + 2 + o + i,
+                       s0 * (h0 + xp1) + s1 * (x0 + hp1) + s2 * (hm1 + xp2) + s3 * (xm1 + hp2));
+        }
+
+        const Wide t0 = splatWide (thirdStage[0]), t1 = splatWide (thirdStage[1]);
+        for (int i = first; i < padded; i += kWidth)
+        {
+            const Wide xc = loadWide (xa + i - 3), xc1 = loadWide (xa + i - 2);
+            const Wide hc = loadWide (h + o + i + 1);
+            const Wide q1c = loadWide (q1 + o + i), q1c1 = loadWide (q1 + o + i + 1);
+            const Wide q3before = loadWide (q3 + o + i), q3c = loadWide (q3 + o + i + 1);
+            const Wide e1 = t0 * (xc + q1c) + t1 * (q3before + hc);
+            const Wide e3 = t0 * (q1c + hc) + t1 * (xc + q3c);
+            const Wide e5 = t0 * (hc + q3c) + t1 * (q1c + xc1);
+            const Wide e7 = t0 * (q3c + xc1) + t1 * (hc + q1c1);
+            storeWide (intervals + 1 + o + i,
+                       larger (larger (larger (magnitude (e1), magnitude (q1c)),
+                                       larger (magnitude (e3), magnitude (hc))),
+                               larger (larger (magnitude (e5), magnitude (q3c)),
+                                       larger (magnitude (e7), meterPointsAt (xa + i - 3)))));
+        }
+
+        int i = 0;
+        for (; i + kWidth <= numFrames; i += kWidth)
+            storeWide (
+                peaks + i,
+                larger (larger (loadWide (intervals + o + i), magnitude (loadWide (xa + i - 3))),
+                        loadWide (intervals + 1 + o + i)));
+        for (; i < numFrames; ++i)
+        {
+            const float before = intervals[o + i], sample = std::abs (xa[i - 3]),
+                        after = intervals[1 + o + i];
+            const float v = before > sample ? before : sample;
+            peaks[i] = v > after ? v : after;
+        }
+
+        std::copy_n (h + o + numFrames, 4, carried);
+        carried[4] = q1[o + numFrames];
+        carried[5] = q3[o + numFrames];
+        carried[6] = q3[o + numFrames + 1];
+        carried[7] = intervals[o + numFrames];
+    }
+    std::copy_n (x + numFrames, history, x);
+}
+
 template <int... options>
 constexpr Passes passesFor (std::integer_sequence<int, options...>) noexcept
 {
     return { &samplePeaks,
              &finiteOnlyPass,
              &truePeakFramePeaks,
+             &interpolate,
              { &delayRun<(options & 8) != 0,
                          (options & 4) != 0,
                          (options & 2) != 0,

@@ -1,6 +1,7 @@
 #include "limiter/LookaheadLimiter.h"
 
 #include "limiter/ChannelPasses.h"
+#include "limiter/TruePeakTaps.h"
 
 #include <algorithm>
 #include <cassert>
@@ -114,15 +115,14 @@ bool outputsSumToZero (const channelPasses::FrameSums& sums,
 LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
                                     float ceilingToUse,
                                     int maxChannelsToUse) :
-    peakWindow (capacityFor (maxLookaheadMsToUse)),
+    peakWindow (capacityFor (maxLookaheadMsToUse) + 2 * truePeakHoldSamples),
     interpolator (maxChannelsToUse)
 {
     const int largestN = largestLookahead (maxLookaheadMsToUse);
     delayCapacity = capacityFor (maxLookaheadMsToUse);
-    ringFrames =
-        delayCapacity <= std::numeric_limits<int>::max() - TruePeakInterpolator::delaySamples
-            ? delayCapacity + TruePeakInterpolator::delaySamples
-            : delayCapacity;
+    ringFrames = delayCapacity <= std::numeric_limits<int>::max() - truePeakDelaySamples
+                     ? delayCapacity + truePeakDelaySamples
+                     : delayCapacity;
     // Every channel's delay ring, then every channel's true-peak ring, then the interpolator's
     // output for one chunk, in one block. (As several blocks, an owner that creates and deletes
     // limiters one after another made the C library return the memory to the system and fault it
@@ -164,11 +164,17 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
 
 LookaheadLimiter::~LookaheadLimiter() = default;
 
-// The window of N + 1 frames, cleared, and the attack that takes N + 1 steps.
+// The window of N + 1 frames, cleared, and the attack that takes N + 1 steps. In true-peak mode the
+// window is longer by 2 H frames (see truePeakHoldSamples) and the delay by H, and the attack takes
+// N + 1 + 3 H / 4 steps: a peak's gain is reached H / 4 samples before the peak leaves the delay
+// and held until H samples after it, and even without a look-ahead the gain falls over 3 H / 4 + 1
+// samples, not in one step (a fast fall of the gain on a loud high-frequency signal puts peaks
+// between the samples of its own).
 void LookaheadLimiter::resizeWindow() noexcept
 {
-    peakWindow.setSize (lookaheadSamples + 1);
-    attackCoeff = tenthAfter (static_cast<double> (lookaheadSamples + 1));
+    peakWindow.setSize (lookaheadSamples + 1 + (truePeak ? 2 * truePeakHoldSamples : 0));
+    attackCoeff = tenthAfter (
+        static_cast<double> (lookaheadSamples + 1 + (truePeak ? truePeakHoldSamples * 3 / 4 : 0)));
 }
 
 void LookaheadLimiter::startSettle() noexcept
@@ -190,7 +196,10 @@ int LookaheadLimiter::setSampleRate (int rate)
     lookaheadSamples = std::min (std::max (n, 0), delayCapacity - 1);
     smoothedDelay = static_cast<float> (lookaheadSamples);
 
-    if (n < 1)
+    // Without a look-ahead, sample-peak mode has no delay and keeps the previous rate's settings;
+    // true-peak mode still delays by the detector, so it takes the rate (the result stays the
+    // refusal: the look-ahead is still under one sample).
+    if (n < 1 && ! truePeak)
         return kRefused;
 
     resizeWindow();
@@ -198,7 +207,7 @@ int LookaheadLimiter::setSampleRate (int rate)
     sampleRate = rate;
     smoothedDelay = static_cast<float> (delayTarget());
     reset();
-    return kOk;
+    return n < 1 ? kRefused : kOk;
 }
 
 int LookaheadLimiter::setLookaheadMs (float ms)
@@ -247,7 +256,7 @@ int LookaheadLimiter::setTruePeak (bool on)
     truePeak = on;
     // Like a look-ahead change: the detector starts afresh, the delay glides to its new length.
     startSettle();
-    peakWindow.clear();
+    resizeWindow();
     interpolator.reset();
     std::fill_n (truePeakRing, ringEntries(), 0.0f);
     std::fill_n (outputTruePeaks, largestChannelCount, 0.0f);
@@ -256,8 +265,7 @@ int LookaheadLimiter::setTruePeak (bool on)
 
 int LookaheadLimiter::delayTarget() const noexcept
 {
-    return truePeak && lookaheadSamples >= 1 ? lookaheadSamples + truePeakDelaySamples
-                                             : lookaheadSamples;
+    return truePeak ? lookaheadSamples + truePeakDelaySamples : lookaheadSamples;
 }
 
 int LookaheadLimiter::getLatencySamples() const noexcept
@@ -331,6 +339,17 @@ int LookaheadLimiter::reset() noexcept
     }
 }
 
+// True-peak mode's gain law: the same, with the gain's rise from one sample to the next bounded
+// (truePeakRiseLimit), for a faster rise puts peaks between the samples of its own.
+[[gnu::always_inline]] inline void
+LookaheadLimiter::stepTruePeakGain (GainState& s, float windowPeak) const noexcept
+{
+    const float highest = s.gain * truePeakRiseLimit;
+    stepGain (s, windowPeak);
+    if (s.gain > highest)
+        s.gain = highest;
+}
+
 // The entry before r, on the ring of delayCapacity frames that sample-peak mode has always read,
 // also now that the ring is longer for true-peak mode: at the largest look-ahead that ring held
 // exactly N + 1 frames, so the entry before the oldest was the frame just written. (It is weighted
@@ -363,7 +382,7 @@ int LookaheadLimiter::process (float* const* channels, int numSamples) noexcept
         return kOk;
     }
 
-    if (lookaheadSamples < 1)
+    if (lookaheadSamples < 1 && ! truePeak)
         processEachChannel (channels, numSamples);
     else
         processChannels (channels, numSamples);
@@ -438,7 +457,7 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
 // time, several frames at once (ChannelPasses).
 void LookaheadLimiter::processChannels (float* const* channels, int numSamples) noexcept
 {
-    assert (numChannels >= 1 && lookaheadSamples >= 1);
+    assert (numChannels >= 1 && (lookaheadSamples >= 1 || truePeak));
     const int numCh = numChannels;
     const int n = lookaheadSamples;
     const int target = delayTarget();
@@ -450,6 +469,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
     float* const chunkPeaks = channelPeaks;
     const float limit = ceiling;
     const bool measureTruePeaks = truePeak;
+    const int leavingDelay = n + truePeakHoldSamples; // true-peak mode: the frame leaving now
     int writePos = delayWritePos;
     float delay = smoothedDelay;
     const channelPasses::Passes& passes = *lanePasses;
@@ -459,6 +479,15 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         std::fill_n (outputTruePeaks, numCh, 0.0f);
     channelPasses::FrameSums sums;
     int summedFrames = 0;
+    // A channel whose peaks can reach neither the ceiling with the headroom nor the output true
+    // peaks' floor (outputTruePeakFloor) is not interpolated: every frame's value is the ceiling,
+    // as its interpolated peaks would make it, and the readout under the floor reads the samples
+    // (the bound is rounded down by far more than the interpolator's own rounding).
+    const double largestGain = static_cast<double> (truePeakTaps::largestPointGain);
+    const float skipUpTo = static_cast<float> (
+        std::min (static_cast<double> (limit) / static_cast<double> (truePeakHeadroom),
+                  static_cast<double> (outputTruePeakFloor))
+        / largestGain * (1.0 - 1.0e-4));
 
     alignas (16) float framePeaks[kChunkLength];
     alignas (16) float frameGains[kChunkLength];
@@ -480,7 +509,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
             const float* from[largestChannelCount];
             for (int ch = 0; ch < numCh; ++ch)
                 from[ch] = channels[ch] + start;
-            interpolator.process (from, numCh, count, chunkPeaks);
+            interpolator.process (from, numCh, count, chunkPeaks, skipUpTo, passes);
             passes.truePeakFramePeaks (
                 chunkPeaks, numCh, count, limit, truePeakHeadroom, framePeaks);
         }
@@ -518,7 +547,10 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         bool glided = false;
         for (; i < count; ++i)
         {
-            stepGain (state, peakWindow.push (window, framePeaks[i]));
+            if (measureTruePeaks)
+                stepTruePeakGain (state, peakWindow.push (window, framePeaks[i]));
+            else
+                stepGain (state, peakWindow.push (window, framePeaks[i]));
             frameGains[i] = state.gain;
 
             // For a target of at least 1, |delay - target| > 1e-9 exactly when the floats differ.
@@ -559,7 +591,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
             const bool olderIsWritten =
                 d + 1 == capacity || (! measureTruePeaks && d + 1 == delayCapacity);
             const int older = r == 0 ? capacity - 1 : r - 1;
-            int leaving = w - n;
+            int leaving = w - leavingDelay;
             if (leaving < 0)
                 leaving += capacity;
             int run = std::min ({ count - k, capacity - w, capacity - r });

@@ -24,11 +24,15 @@
     the count. The per-channel readouts (getOutputTruePeak) are indexed 0 to getNumChannels() - 1.
 
     In true-peak mode (off unless setTruePeak switches it on) the detector value of a frame is the
-    largest magnitude over all channels of the signal oversampled eight times around one
-    sample (TruePeakInterpolator), times truePeakHeadroom, and the delay is longer by the
-    interpolator's delay, so that the gain reaches the value found for a sample when that sample
-    leaves the delay. The same window peak and gain law then keep the output's true peak at the
-    ceiling less the headroom. With the mode off, everything is exactly as without it.
+    largest magnitude over all channels of the signal around one sample, oversampled eight times
+    up to the Nyquist frequency and with the points of orvalis-render's 4x meter besides
+    (TruePeakInterpolator), times truePeakHeadroom. The delay is longer by truePeakDelaySamples
+    (the interpolator's delay and a hold, also without a look-ahead), the window is longer by the
+    hold on either side of the frame, the attack is longer and the gain's rise is bounded
+    (truePeakRiseLimit), so that the gain changes gently and is at the value found for a sample
+    on either side of it when that sample leaves the delay. The same window peak and gain law
+    then keep the output's true peak at the ceiling less the headroom. With the mode off,
+    everything is exactly as without it.
 
     Every buffer is allocated in the constructor for 192 kHz at the largest look-ahead; no other
     method allocates. Setters refuse an argument by returning kRefused and then change nothing
@@ -44,11 +48,23 @@ public:
     static constexpr int largestChannelCount = TruePeakInterpolator::largestChannelCount;
 
     /** What true-peak mode multiplies the detector values by (0.2 dB): the output's true peak
-        stays this far under the ceiling, which covers the interpolator's errors and the up to
-        0.12 dB by which 4x meters of the ITU-R BS.1770 kind read tones above their true peak. */
+        stays this far under the ceiling, which covers the interpolator's errors against a
+        band-limited reconstruction and what the gain's own changes add between the samples. */
     static constexpr float truePeakHeadroom = 1.02329299f;
+    /** In true-peak mode the gain rises by at most this factor from one sample to the next
+        (0.1 dB: with a release of 0, 20 dB take 200 samples), which holds at any release. */
+    static constexpr float truePeakRiseLimit = 1.0116f;
+    /** In true-peak mode each frame holds the gain H samples before and after it (the window is
+        longer by 2 H frames and the delay by H), and the attack is longer by 3 H / 4 samples, so
+        that the gain falls gently (over at least 73 samples, also without a look-ahead) and is
+        still on either side of a peak as far as the samples that make up its inter-sample value. */
+    static constexpr int truePeakHoldSamples = 96;
+    /** The output true peaks (getOutputTruePeak) are exact from this level up (-80 dBFS, where
+        level meters show nothing); under it they may read the largest sample instead. */
+    static constexpr float outputTruePeakFloor = 1.0e-4f;
     /** How much longer the delay is in true-peak mode, in samples at any rate. */
-    static constexpr int truePeakDelaySamples = TruePeakInterpolator::delaySamples;
+    static constexpr int truePeakDelaySamples =
+        TruePeakInterpolator::delaySamples + truePeakHoldSamples;
     /** A look-ahead change or a peak-mode switch starts a settle phase, whose releases take this
         long (ms), only while the release time is shorter than this. */
     static constexpr float settleReleaseLimitMs = 75.0f;
@@ -78,8 +94,8 @@ public:
 
     /** The look-ahead in samples: the delay of the output and the latency to report. */
     int getLookaheadSamples() const noexcept { return lookaheadSamples; }
-    /** The delay of the output in samples: the look-ahead, plus the interpolator's delay in
-        true-peak mode; 0 when the look-ahead is 0. */
+    /** The delay of the output in samples: the look-ahead, plus truePeakDelaySamples in
+        true-peak mode (also with a look-ahead of 0). */
     int getLatencySamples() const noexcept;
     /** The gain reduction after the last block in dB, 0 when there was none. */
     float getGainReductionDb() const noexcept;
@@ -106,9 +122,9 @@ public:
     float getSmoothedDelay() const noexcept { return smoothedDelay; }
     bool isAllocated() const noexcept { return delayLines != nullptr; }
     bool isTruePeak() const noexcept { return truePeak; }
-    /** True when process measures true peaks: true-peak mode with a look-ahead of at least one
-        sample (without one there is no delay line, and sample peaks are limited). */
-    bool measuresTruePeaks() const noexcept { return truePeak && lookaheadSamples >= 1; }
+    /** True when process measures true peaks: in true-peak mode, with any look-ahead (also none:
+        the detector's delay remains). */
+    bool measuresTruePeaks() const noexcept { return truePeak; }
     /** In true-peak mode, a channel's true peak over the last block's output as the detector
         measured it (its value around each output sample times that sample's gain); 0 otherwise,
         and for a channel outside 0 to getNumChannels() - 1. */
@@ -137,6 +153,7 @@ private:
     int olderEntry (int writePos, int r, int d) const noexcept;
     float detectorValue (const float* const* channels, int i) const noexcept;
     void stepGain (GainState&, float windowPeak) const noexcept;
+    void stepTruePeakGain (GainState&, float windowPeak) const noexcept;
     void processEachChannel (float* const* channels, int numSamples) noexcept;
     void processChannels (float* const* channels, int numSamples) noexcept;
 

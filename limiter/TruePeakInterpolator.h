@@ -1,35 +1,46 @@
 #pragma once
 
+#include "limiter/ChannelPasses.h"
+
 #include <memory>
 
 /**
     The true-peak detector's interpolator: up to 64 channels oversampled eight times, and for
     every input frame the largest magnitude per channel around one sample, the sample itself
-    included.
+    included; it sees the whole band up to the Nyquist frequency as the 32x reference the engine's
+    tests measure with does.
 
     Three stages each double the rate by computing the points half-way between neighbours with a
-    symmetric minimax filter (tools/interpolator designs them): the first, sharp one (36 taps)
-    passes 0.907 of the Nyquist frequency, which is 20 kHz at 44.1 kHz; the second and third (6
-    and 4 taps) need only pass what the first let through. Over that passband each stage's
-    half-way points are within 0.0168, 0.0145 and 0.0068 dB of the band-limited signal; above it
-    the first stage falls off (to -0.4 dB at 0.92, -1.9 dB at 0.95 of the Nyquist frequency), so
-    content there is under-read. The peak of a tone between two points of the 8x grid is at most
-    1/cos(pi f / 8 fs) higher than the larger of them: 0.14 dB at 0.907 of the Nyquist frequency,
-    0.03 dB at 0.45.
+    symmetric filter (tools/interpolator designs them, limiter/TruePeakTaps.h holds them). The
+    first (80 taps) follows the half-way response of that reference (a Kaiser-windowed sinc,
+    beta 10, 128 taps) over the whole band: within 0.03 dB of it below 0.93 of the Nyquist
+    frequency, and above it, where the reference falls to 0 at the Nyquist frequency as every
+    half-way interpolator must, short of it by at most 0.012 of full scale. The second and third
+    (8 and 4 taps) pass the whole input band within 0.004 and 0.01 dB. So noise, clipped and
+    square waves, fs/2 patterns and tones up to the Nyquist frequency are read as the reference
+    reads them; what the 8x grid can miss between its points is at most 1/cos(pi f / 8 fs): 0.17 dB
+    at the Nyquist frequency, 0.04 dB at half of it. Each interval between two samples also
+    takes the three points orvalis-render's 4x meter computes there (TruePeakTaps' meterQuarter
+    and meterHalf), which read some signals (full-band noise, tones around 0.7 of the Nyquist
+    frequency) up to 0.12 dB higher than a band-limited reconstruction: so the limited output is
+    never above the ceiling by that meter either.
 
     For the frame pushed as number n, the result is the largest magnitude of each channel over the
     open interval from sample n - delaySamples - 1 to sample n - delaySamples + 1 (the sample
-    itself and the seven grid points on either side of it). Each channel is computed on its own,
-    several frames at once, so the cost grows with the channel count and nothing else. Every
-    buffer is allocated in the constructor; process() neither allocates nor locks. Input samples
-    must be finite; magnitudes below 1e-20 are taken as 0, so that the filters never meet
-    subnormal numbers.
+    itself and the seven grid points on either side of it). A call whose frames' peaks cannot
+    exceed skipUpTo on a channel (every input magnitude they take, times the largest gain of any
+    grid point, TruePeakTaps' largestPointGain, is at most it) interpolates nothing there and gives
+    the centre samples' magnitudes. Each channel is computed on its own, several frames at once
+    (ChannelPasses), so the cost grows with the channel count and nothing else. Every buffer is
+    allocated in the constructor; process() neither allocates nor locks. Input samples must be
+    finite; magnitudes below 1e-20 are taken as 0, so that the filters never meet subnormal
+    numbers.
 */
 class TruePeakInterpolator
 {
 public:
-    static constexpr int maxFramesPerCall = 64;
-    static constexpr int delaySamples = 20;
+    static constexpr int maxFramesPerCall = channelPasses::chunkLength;
+    static constexpr int delaySamples = 43;
     static constexpr int largestChannelCount = 64;
 
     /** Allocates for up to maxChannels channels (1 to largestChannelCount; outside that range
@@ -50,20 +61,17 @@ public:
 
     /** Pushes numFrames frames (at most maxFramesPerCall) of numChannels channels (at most the
         allocated ones), channel ch's samples at channels[ch][0 .. numFrames - 1], and writes the
-        peak of channel ch for frame i to peaks[ch * maxFramesPerCall + i]. */
-    void
-    process (const float* const* channels, int numChannels, int numFrames, float* peaks) noexcept;
+        peak of channel ch for frame i to peaks[ch * maxFramesPerCall + i]; a channel whose peaks
+        cannot exceed skipUpTo gives its centre samples' magnitudes instead (a negative skipUpTo
+        interpolates everything). */
+    void process (const float* const* channels,
+                  int numChannels,
+                  int numFrames,
+                  float* peaks,
+                  float skipUpTo = -1.0f,
+                  const channelPasses::Passes& passes = channelPasses::best()) noexcept;
 
 private:
-    void
-    processChannel (const float* samples, int numFrames, float* history, float* peaks) noexcept;
-
-    // Per channel, channelStride floats: the last inputHistory inputs and room for a call's
-    // frames (rounded up to whole vectors), then the carried values of the later stages (see
-    // processChannel).
-    static constexpr int inputHistory = 35;
-    static constexpr int carried = 5;
-    static constexpr int channelStride = inputHistory + maxFramesPerCall + 8 + carried + 4;
     int maxChannels = 0;
-    std::unique_ptr<float[]> history;
+    std::unique_ptr<float[]> history; // channel ch's state at ch * interpolatorStateSize
 };

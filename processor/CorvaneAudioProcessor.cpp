@@ -204,8 +204,8 @@ void CorvaneAudioProcessor::reportLatency()
         const int lookahead = preparedLookaheadSamples.load (std::memory_order_relaxed);
         if (lookahead >= 0) // before the first prepareToPlay there is nothing to report
         {
-            // Without a look-ahead the limiter has no delay line and limits sample peaks.
-            const int latency = handover.isTruePeakRequested() && lookahead >= 1
+            // True-peak mode delays by the detector also without a look-ahead.
+            const int latency = handover.isTruePeakRequested()
                                     ? lookahead + LookaheadLimiter::truePeakDelaySamples
                                     : lookahead;
             latencyInForce.store (latency, std::memory_order_relaxed);
@@ -249,6 +249,8 @@ void CorvaneAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     const int latency = latencyInForce.load (std::memory_order_relaxed);
     // Enough input is kept for the latency the other peak mode would report, should it change.
     const int recorded = latency + LookaheadLimiter::truePeakDelaySamples;
+    static_assert (7680 + 2 * LookaheadLimiter::truePeakDelaySamples <= InputHistory::capacity,
+                   "the bypass's history holds the longest latency with the other mode's");
     const auto limit = [this] (float* const* piece, int n, bool meter)
     { processPiece (piece, n, meter); };
 

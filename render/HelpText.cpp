@@ -99,7 +99,7 @@ Limiter settings (the plug-in's four knobs, in their units):
   --ceiling DB     max peak level, {ceiling}; dBTP with --true-peak
   --true-peak      limit true peaks, as the plug-in's "Peak: True peak" choice: the
                    detector looks between the samples (8x oversampled), so the output's
-                   true peak stays at the ceiling; the latency grows by 20 samples
+                   true peak stays at the ceiling; the latency grows by 139 samples
   --sample-peak    limit sample peaks (the default), also when the settings document
                    chooses true peaks
   --settings FILE  a settings document as the plug-in saves it, for example
@@ -122,7 +122,7 @@ Processing:
                    of gliding up from 0 dB, and the release at its setting instead of the
                    slower settling release that follows a change of look-ahead
   --raw            write the output as the processor produces it: delayed by the
-                   latency (the look-ahead; 20 samples more with --true-peak), so the
+                   latency (the look-ahead; 139 samples more with --true-peak), so the
                    input's last latency frames are not heard. By default the output
                    is aligned: the input is followed by latency frames of silence and
                    the first latency frames of output are dropped, so output frame n

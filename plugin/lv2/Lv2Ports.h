@@ -68,5 +68,5 @@ inline float toNormalised (const Knob& knob, float portValue) noexcept
 constexpr double maxGainReductionDb = 70.0;
 /** The largest latency in samples: 40 ms of look-ahead at 192 kHz, plus the true-peak
     detector's delay (LookaheadLimiter::truePeakDelaySamples; the module checks the two agree). */
-constexpr int maxLatencySamples = 7680 + 20;
+constexpr int maxLatencySamples = 7680 + 139;
 } // namespace lv2Ports

@@ -31,7 +31,9 @@ makeTruePeakLimiter (int rate, float lookaheadMs, float releaseMs, float ceiling
     limiter->setReleaseMs (releaseMs);
     limiter->setCeiling (ceiling);
     EXPECT_EQ (limiter->setTruePeak (on), LookaheadLimiter::kOk);
-    EXPECT_EQ (limiter->setSampleRate (rate), LookaheadLimiter::kOk);
+    // Without a look-ahead the rate is taken, and the result says the look-ahead is none.
+    EXPECT_EQ (limiter->setSampleRate (rate),
+               lookaheadMs > 0.0f ? LookaheadLimiter::kOk : LookaheadLimiter::kRefused);
     return limiter;
 }
 
@@ -101,8 +103,9 @@ TEST (TruePeakInterpolator, ReadsTonesBetweenTheSamplesAndNeverBelowTheSample)
 {
     // Up to 20 kHz at 44.1 kHz (0.907 of the Nyquist frequency), at phases that put the peak
     // anywhere between two samples: the largest peak found over a sustained tone is within
-    // 0.16 dB under and 0.03 dB over its amplitude, and every frame's peak is at least the
-    // magnitude of the sample it is centred on (delaySamples earlier).
+    // 0.16 dB under its amplitude and over it by no more than the renderer's 4x meter reads
+    // (0.13 dB), and every frame's peak is at least the magnitude of the sample it is centred on
+    // (delaySamples earlier).
     for (const double hz : { 997.0, 11025.0, 15000.0, 19000.0, 20000.0 })
         for (const double phase : { 0.0, 0.3, 0.5, 0.77 })
         {
@@ -143,20 +146,21 @@ TEST (TruePeakInterpolator, ReadsTonesBetweenTheSamplesAndNeverBelowTheSample)
                 }
                 const double errorDb = 20.0 * std::log10 (largest / (0.25 + 0.25 * ch));
                 EXPECT_GT (errorDb, -0.16) << hz << " Hz, phase " << phase;
-                EXPECT_LT (errorDb, 0.03) << hz << " Hz, phase " << phase;
+                EXPECT_LT (errorDb, 0.13) << hz << " Hz, phase " << phase;
             }
         }
 }
 
 TEST (TruePeakMode, QuietAudioPassesDelayedByTheLookaheadPlusTheDetectorBitForBit)
 {
-    for (const auto& [rate, ms, expected] : { std::make_tuple (48000, 1.0f, 68),
-                                              std::make_tuple (192000, 40.0f, 7700),
-                                              std::make_tuple (44100, 0.5f, 42) })
+    for (const auto& [rate, ms, expected] : { std::make_tuple (48000, 1.0f, 187),
+                                              std::make_tuple (192000, 40.0f, 7819),
+                                              std::make_tuple (44100, 0.5f, 161),
+                                              std::make_tuple (96000, 0.0f, 139) })
     {
         auto limiter = makeTruePeakLimiter (rate, ms, 20.0f, 1.0f);
         ASSERT_EQ (limiter->getLatencySamples(), expected);
-        ASSERT_EQ (limiter->getLookaheadSamples(), expected - 20);
+        ASSERT_EQ (limiter->getLookaheadSamples(), expected - 139);
 
         Channels input;
         std::mt19937 rng (3u);
@@ -253,7 +257,7 @@ TEST (TruePeakMode, OutputTruePeakReadoutFollowsTheOutput)
 
 TEST (TruePeakMode, SwitchingGlidesTheDelayAndOffAgainIsSamplePeakModeBitForBit)
 {
-    // Switched on at 192 kHz and 40 ms, the delay glides from 7680 to 7700 samples through
+    // Switched on at 192 kHz and 40 ms, the delay glides from 7680 to 7819 samples through
     // fractions: nothing of a DC step may come out before its time (the interpolation reads
     // the frame before the delayed one, never the newest frame).
     // (A release of 75 ms or more: no settle phase, which a switch starts like a look-ahead change.)

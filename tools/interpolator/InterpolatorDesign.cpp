@@ -1,20 +1,30 @@
 // orvalis-interpolator-design: designs the half-sample interpolators of the limiter's true-peak
-// detector and prints them as the C++ tables of limiter/TruePeakInterpolator.cpp.
+// detector and prints them as the C++ tables of limiter/TruePeakTaps.h.
 //
 // Each stage doubles the rate by computing the sample half-way between every two samples with a
 // symmetric filter of an even number of taps (the samples themselves pass unchanged). For a
 // sinusoid of frequency w (radians per input sample) the half-way sample comes out scaled by
 // H(w) = 2 * sum_j c_j cos (w (j + 1/2)); the doubled signal then holds the sinusoid with
-// amplitude (1 + H) / 2 and its image with (1 - H) / 2. So the only design goal is H = 1 over the
-// passband, and each filter is the minimax solution of that (Lawson's iteratively reweighted
-// least squares on a dense grid), in double precision.
+// amplitude (1 + H) / 2 and its image with (1 - H) / 2. Each filter is the weighted minimax
+// solution (Lawson's iteratively reweighted least squares on a dense grid, in double precision) of
+// a target response: for the second and third stages H = 1 up to the input's Nyquist frequency;
+// for the first, which alone sees the whole band, the half-way response of the 32x reference the
+// engine's tests measure with (tests/common/ReferenceTruePeak: a Kaiser-windowed sinc, beta 10,
+// 128 taps per phase), over the whole band up to the Nyquist frequency, weighted 1 below 0.93 of
+// it and 0.3 above. That reference is flat to 0.95 of the Nyquist frequency and falls to 0 at it,
+// as every half-way interpolator must; following it there is what lets the detector see what the
+// reference sees of noise, clipped and square waves and fs/2 patterns, whose inter-sample peaks
+// come from that band.
 //
 //   orvalis-interpolator-design           the tables
-//   orvalis-interpolator-design --report  each stage's largest |1 - H| over its passband
+//   orvalis-interpolator-design --report  each stage's largest error against its target
+#include "render/BesselI0.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace
@@ -60,14 +70,42 @@ double response (const Vector& halfTaps, double w)
     return h;
 }
 
-/** The taps c_0 (nearest the half-way point) .. c_{M-1} of a 2M-tap interpolator. */
-Vector design (int halfLength, double passbandEdge)
+// The reference's half-way response: its phase 16 of 32, sinc (d) times a Kaiser window (beta 10)
+// over 128 taps, d the distance from the half-way point.
+double referenceHalfWay (double w)
 {
-    constexpr int gridSize = 2000;
-    const auto m = static_cast<size_t> (halfLength);
-    Vector w (gridSize), weight (gridSize, 1.0), taps;
-    for (int g = 0; g < gridSize; ++g)
-        w[static_cast<size_t> (g)] = passbandEdge * g / (gridSize - 1);
+    double h = 0.0;
+    for (int j = 0; j < 64; ++j)
+    {
+        const double d = j + 0.5, r = d / 64.5;
+        const double window = besselI0 (10.0 * std::sqrt (1.0 - r * r)) / besselI0 (10.0);
+        h += 2.0 * std::sin (pi * d) / (pi * d) * window * std::cos (w * d);
+    }
+    return h;
+}
+
+struct Stage
+{
+    const char* name;
+    int numTaps;
+    double bandEdge;     // radians per sample at the stage's input rate: the target's extent
+    double weightedEdge; // the target's weight is 1 below this, topWeight above
+    double topWeight;
+    std::function<double (double)> target;
+};
+
+/** The taps c_0 (nearest the half-way point) .. c_{M-1} of a 2M-tap interpolator. */
+Vector design (const Stage& stage)
+{
+    constexpr int gridSize = 2500;
+    const auto m = static_cast<size_t> (stage.numTaps / 2);
+    Vector w (gridSize), target (gridSize), base (gridSize), weight (gridSize), taps;
+    for (size_t g = 0; g < gridSize; ++g)
+    {
+        w[g] = stage.bandEdge * static_cast<double> (g) / (gridSize - 1);
+        target[g] = stage.target (w[g]);
+        base[g] = weight[g] = w[g] < stage.weightedEdge ? 1.0 : stage.topWeight;
+    }
 
     for (int iteration = 0; iteration < 300; ++iteration)
     {
@@ -77,7 +115,7 @@ Vector design (int halfLength, double passbandEdge)
             for (size_t i = 0; i < m; ++i)
             {
                 const double ai = 2.0 * std::cos (w[g] * (static_cast<double> (i) + 0.5));
-                b[i] += weight[g] * ai;
+                b[i] += weight[g] * ai * target[g];
                 for (size_t j = 0; j < m; ++j)
                     a[i][j] +=
                         weight[g] * ai * 2.0 * std::cos (w[g] * (static_cast<double> (j) + 0.5));
@@ -87,7 +125,7 @@ Vector design (int halfLength, double passbandEdge)
         double sum = 0.0;
         for (size_t g = 0; g < gridSize; ++g)
         {
-            weight[g] *= std::abs (1.0 - response (taps, w[g])) + 1e-300;
+            weight[g] *= base[g] * std::abs (target[g] - response (taps, w[g])) + 1e-300;
             sum += weight[g];
         }
         for (auto& x : weight)
@@ -96,47 +134,99 @@ Vector design (int halfLength, double passbandEdge)
     return taps;
 }
 
-double largestError (const Vector& taps, double passbandEdge)
+// The largest error against the target below the weighted edge, and the largest shortfall
+// (target above the response) above it.
+void errors (const Stage& stage, const Vector& taps, double& passband, double& shortfall)
 {
-    double e = 0.0;
+    passband = shortfall = 0.0;
     for (int g = 0; g <= 20000; ++g)
-        e = std::max (e, std::abs (1.0 - response (taps, passbandEdge * g / 20000.0)));
-    return e;
+    {
+        const double w = stage.bandEdge * g / 20000.0;
+        const double e = stage.target (w) - response (taps, w);
+        if (w < stage.weightedEdge)
+            passband = std::max (passband, std::abs (e));
+        else
+            shortfall = std::max (shortfall, e);
+    }
 }
 
-struct Stage
-{
-    const char* name;
-    int numTaps;
-    double passbandEdge; // radians per sample at the stage's input rate
-};
-
-// The passband is 0.907 of the Nyquist frequency at every rate (20 kHz at 44.1 kHz): the first
-// stage's at the input rate, the later stages' the same band at twice and four times the rate.
-const double edge = 2.0 * pi * 20000.0 / 44100.0;
+const auto flat = [] (double) { return 1.0; };
 const Stage stages[] = {
-    { "firstStage", 36, edge },
-    { "secondStage", 6, edge / 2.0 },
-    { "thirdStage", 4, edge / 4.0 },
+    { "firstStage", 80, pi, 0.93 * pi, 0.3, referenceHalfWay },
+    { "secondStage", 8, pi / 2.0, pi / 2.0, 1.0, flat },
+    { "thirdStage", 4, pi / 4.0, pi / 4.0, 1.0, flat },
 };
 } // namespace
+
+// The largest sum of the absolute weights with which the cascade's points (the 8x grid between two
+// samples) take the input samples, found by running the cascade, with the taps as the engine
+// stores them, on a unit impulse: no point exceeds it times the largest input magnitude nearby.
+double largestPointGain (const std::vector<Vector>& allTaps)
+{
+    constexpr int length = 512, at = 256;
+    Vector stream (length, 0.0);
+    std::vector<Vector> weights; // per 8x point of one interval, per impulse position
+    for (int k = 0; k < length; ++k)
+    {
+        Vector x (length, 0.0);
+        x[static_cast<size_t> (k)] = 1.0;
+        for (const auto& taps : allTaps)
+        {
+            Vector doubled (2 * x.size(), 0.0);
+            for (size_t i = 0; i < x.size(); ++i)
+            {
+                double h = 0.0;
+                for (size_t j = 0; j < taps.size(); ++j)
+                {
+                    const auto low = static_cast<long> (i) - static_cast<long> (j);
+                    const size_t high = i + 1 + j;
+                    h += static_cast<double> (static_cast<float> (taps[j]))
+                         * ((low >= 0 ? x[static_cast<size_t> (low)] : 0.0)
+                            + (high < x.size() ? x[high] : 0.0));
+                }
+                doubled[2 * i] = x[i];
+                doubled[2 * i + 1] = h;
+            }
+            x = doubled;
+        }
+        weights.push_back (x);
+    }
+    double largest = 1.0;
+    for (int p = 1; p < 8; ++p)
+    {
+        double sum = 0.0;
+        for (const auto& w : weights)
+            sum += std::abs (w[static_cast<size_t> (8 * at + p)]);
+        largest = std::max (largest, sum);
+    }
+    return largest;
+}
 
 int main (int argc, char** argv)
 {
     const bool report = argc > 1 && std::strcmp (argv[1], "--report") == 0;
+    std::vector<Vector> allTaps;
     for (const auto& stage : stages)
     {
-        const auto taps = design (stage.numTaps / 2, stage.passbandEdge);
+        const auto taps = design (stage);
+        allTaps.push_back (taps);
         if (report)
         {
-            const double e = largestError (taps, stage.passbandEdge);
+            double passband, shortfall;
+            errors (stage, taps, passband, shortfall);
+            double l1 = 0.0;
+            for (double c : taps)
+                l1 += 2.0 * std::abs (c);
             std::printf (
-                "%-20s %2d taps, passband to %.4f of Nyquist: largest |1 - H| %.2e (%.4f dB)\n",
+                "%-12s %2d taps: below %.3f of its own Nyquist frequency within %.2e of its "
+                "target (%.4f dB); above, short of it by at most %.4f; sum of |taps| %.3f\n",
                 stage.name,
                 stage.numTaps,
-                stage.passbandEdge / pi,
-                e,
-                20.0 * std::log10 (1.0 + e));
+                stage.weightedEdge / pi,
+                passband,
+                20.0 * std::log10 (1.0 + passband),
+                shortfall,
+                l1);
             continue;
         }
         std::printf ("constexpr float %s[] = {", stage.name);
@@ -145,5 +235,13 @@ int main (int argc, char** argv)
                 "%s%.9gf", j == 0 ? " " : ", ", static_cast<double> (static_cast<float> (taps[j])));
         std::printf (" };\n");
     }
+    const double gain = largestPointGain (allTaps);
+    if (report)
+        std::printf ("no point of the 8x grid exceeds %.4f times the largest input magnitude it "
+                     "takes\n",
+                     gain);
+    else
+        std::printf ("constexpr float largestPointGain = %.4ff;\n",
+                     std::ceil (gain * 1.0e4) / 1.0e4);
     return 0;
 }
