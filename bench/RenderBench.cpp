@@ -9,7 +9,7 @@
 // 1 noise bursts alternating between 0..+12 dBFS and -40..-10 dBFS (dense: the worst case for
 // the true-peak meters, which skip stretches that cannot raise a peak). BM_ProcessorAlone's
 // argument 1 is the peak mode: 0 sample peak, 1 true peak. BM_WholeJobChannels renders 10 s of
-// the bursts at 4, 16 and 64 channels.
+// the bursts at 4, 16 and 64 channels, BM_ProcessorChannels Orvalis HOA's processor alone on them.
 #include "BenchSignal.h"
 #include "processor/CorvaneAudioProcessor.h"
 #include "render/DemoSceneReader.h"
@@ -219,6 +219,45 @@ void BM_ProcessorAlone (benchmark::State& state)
     setAudioRate (state);
 }
 
+/** Orvalis HOA's processor alone, as a host drives it without a window, at 4, 16 and 64 channels
+    (orders 1, 3 and 7) on 10 s of noise bursts, every channel its own; argument 1 the peak mode. */
+void BM_ProcessorChannels (benchmark::State& state)
+{
+    const int numChannels = static_cast<int> (state.range (0));
+    constexpr int wideFrames = 10 * 48000;
+    static std::map<int, benchSignal::Signal> signals;
+    auto& signal = signals[numChannels];
+    if (signal.empty())
+        signal = benchSignal::makeSignal (wideFrames, false, numChannels);
+    auto work = signal;
+    std::vector<float*> pointers (static_cast<size_t> (numChannels));
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        CorvaneAudioProcessor processor (product::orvalisHoa,
+                                         juce::AudioChannelSet::discreteChannels (numChannels));
+        processor.setTruePeakMode (state.range (1) != 0);
+        processor.setRateAndBufferSizeDetails (rate, blockSize);
+        processor.prepareToPlay (rate, blockSize);
+        work = signal;
+        juce::MidiBuffer midi;
+        state.ResumeTiming();
+        for (int i = 0; i < wideFrames; i += blockSize)
+        {
+            for (size_t ch = 0; ch < pointers.size(); ++ch)
+                pointers[ch] = work[ch].data() + i;
+            juce::AudioBuffer<float> buffer (
+                pointers.data(), numChannels, std::min (blockSize, wideFrames - i));
+            processor.processBlock (buffer, midi);
+        }
+        benchmark::DoNotOptimize (work[0].data());
+    }
+    state.SetLabel (std::to_string (numChannels) + " ch"
+                    + (state.range (1) != 0 ? ", true peak" : ", sample peak"));
+    state.counters["x_real_time"] =
+        benchmark::Counter (10.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 void BM_ReadInput (benchmark::State& state)
 {
     std::array<std::vector<float>, 4> block;
@@ -303,6 +342,9 @@ BENCHMARK (BM_WholeJobChannels)
     ->Args ({ 64, 1 })
     ->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_ProcessorAlone)->ArgsProduct ({ { 0, 1 }, { 0, 1 } })->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_ProcessorChannels)
+    ->ArgsProduct ({ { 4, 16, 64 }, { 0, 1 } })
+    ->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_ReadInput)->Arg (0)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_WriteOutput)->Arg (0)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_TruePeakMeter)->Arg (0)->Arg (1)->Unit (benchmark::kMillisecond);
