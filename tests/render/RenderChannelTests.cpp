@@ -148,6 +148,7 @@ TEST_F (RenderChannels, GivesThePluginProcessorsBits)
 {
     // The renderer's output held to the plug-ins' processors as a host drives them (Orvalis at four
     // channels, Orvalis HOA at sixteen), through the input gain's glide, in both peak modes.
+    const juce::ScopedJuceInitialiser_GUI juce; // the processors share the window's look-and-feel
     const std::vector<std::pair<parameters::Index, float>> settings {
         { parameters::inputGain, 12.0f },
         { parameters::attackTime, 3.0f },
