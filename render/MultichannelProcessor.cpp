@@ -36,6 +36,7 @@ MultichannelProcessor::MultichannelProcessor (int channels) :
 {
     limiter = std::make_unique<LookaheadLimiter> (parameters::maxLookaheadMs, 0.0f, channels);
     limiter->setNumChannels (channels);
+    limiter->setOutputTruePeaksMeasured (false); // nothing here reads them
     handover.startFrom (*limiter);
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
     for (const auto index : parameters::stateOrder)
