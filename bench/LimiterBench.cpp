@@ -4,7 +4,8 @@
 //   build/bench/orvalis_bench_limiter --benchmark_counters_tabular=true
 //
 // Arguments: rate, look-ahead in ms, signal (0 = bursts up to +12 dBFS, 1 = never above -1 dBFS),
-// for BM_LimiterProcess also the mode (0 = sample peak, 1 = true peak). BM_LimiterChannels runs
+// for BM_LimiterProcess also the mode (0 = sample peak, 1 = true peak, 2 = true peak with the
+// output true peaks not measured, as while no window shows the meters). BM_LimiterChannels runs
 // the engine at 1, 4, 16 and 64 channels (48 kHz, 1 ms, 0.5 s of the same bursts for every count,
 // which at 64 channels is 6 MB) in either mode; its ns_per_frame is per frame of all channels,
 // ns_per_sample per channel.
@@ -28,17 +29,21 @@ void BM_LimiterProcess (benchmark::State& state)
     const int rate = static_cast<int> (state.range (0));
     const float lookaheadMs = static_cast<float> (state.range (1));
     const bool quiet = state.range (2) != 0;
+    // 0 sample peak, 1 true peak, 2 true peak without the output true peaks measured
     const bool truePeak = state.range (3) != 0;
+    const bool readouts = state.range (3) != 2;
 
     LookaheadLimiter limiter (40.0f, 1.0f);
     limiter.setNumChannels();
     limiter.setTruePeak (truePeak);
+    limiter.setOutputTruePeaksMeasured (readouts);
     limiter.setLookaheadMs (lookaheadMs);
     limiter.setReleaseMs (20.0f);
     limiter.setCeiling (1.0f);
     limiter.setSampleRate (rate);
     state.SetLabel ("N=" + std::to_string (limiter.getLookaheadSamples())
-                    + (quiet ? " quiet" : " bursts") + (truePeak ? " true peak" : " sample peak"));
+                    + (quiet ? " quiet" : " bursts") + (truePeak ? " true peak" : " sample peak")
+                    + (truePeak && ! readouts ? " unmetered" : ""));
 
     runOverSignal (
         state, quiet, [&] (float* const* channels, int n) { limiter.process (channels, n); });
@@ -117,8 +122,8 @@ void BM_FloorDelay (benchmark::State& state)
 } // namespace
 
 BENCHMARK (BM_LimiterProcess)
-    ->ArgsProduct ({ { 48000 }, { 1, 40 }, { 0, 1 }, { 0, 1 } })
-    ->ArgsProduct ({ { 192000 }, { 40 }, { 0, 1 }, { 0, 1 } })
+    ->ArgsProduct ({ { 48000 }, { 1, 40 }, { 0, 1 }, { 0, 1, 2 } })
+    ->ArgsProduct ({ { 192000 }, { 40 }, { 0, 1 }, { 0, 1, 2 } })
     ->Unit (benchmark::kMillisecond);
 
 BENCHMARK (BM_LimiterChannels)

@@ -356,17 +356,23 @@ void interpolate (
         x[history + i] = std::abs (samples[i]) >= 1.0e-20f ? samples[i] : 0.0f;
     std::fill (x + history + numFrames, x + history + padded, 0.0f);
 
-    // Every input these frames' peaks take is in x[1] ... x[history + numFrames - 1].
-    Wide largestInput = splatWide (0.0f);
+    // Every input these frames' peaks take is in x[1] ... x[history + numFrames - 1] (at least
+    // history of them); their largest magnitude is taken two vectors at a time, the last vector
+    // ending with the last input (the order does not matter to a maximum of finite magnitudes).
+    static_assert (history >= 2 * kWidth);
     const int inputs = history + numFrames - 1;
+    Wide largestInput[2] = { splatWide (0.0f), splatWide (0.0f) };
     int k = 0;
-    for (; k + kWidth <= inputs; k += kWidth)
-        largestInput = larger (largestInput, magnitude (loadWide (x + 1 + k)));
+    for (; k + 2 * kWidth <= inputs; k += 2 * kWidth)
+        for (int v = 0; v < 2; ++v)
+            largestInput[v] =
+                larger (largestInput[v], magnitude (loadWide (x + 1 + k + v * kWidth)));
+    if (k + kWidth <= inputs)
+        largestInput[0] = larger (largestInput[0], magnitude (loadWide (x + 1 + k)));
+    largestInput[1] = larger (largestInput[1], magnitude (loadWide (x + inputs + 1 - kWidth)));
     float largest[kWidth];
-    storeWide (largest, largestInput);
-    float largestMagnitude = *std::max_element (largest, largest + kWidth);
-    for (; k < inputs; ++k)
-        largestMagnitude = std::max (largestMagnitude, std::abs (x[1 + k]));
+    storeWide (largest, larger (largestInput[0], largestInput[1]));
+    const float largestMagnitude = *std::max_element (largest, largest + kWidth);
 
     if (largestMagnitude <= skipUpTo)
     {
@@ -382,8 +388,14 @@ void interpolate (
         constexpr int o = warmUp;
         // h[4 + o + i] is H[a] of frame i, q1[1 + o + i] Q1[b], q3[2 + o + i] Q3[b], intervals[1 +
         // o + i] the interval (c, c + 1)'s peak.
-        alignas (32) float h[4 + o + chunkLength + 8] {}, q1[1 + o + chunkLength + 8] {},
-            q3[2 + o + chunkLength + 8] {}, intervals[1 + o + chunkLength + 8] {};
+        // Every entry is written before it is read but the first few, which are zeros or what
+        // was carried.
+        alignas (32) float h[4 + o + chunkLength + 8], q1[1 + o + chunkLength + 8],
+            q3[2 + o + chunkLength + 8], intervals[1 + o + chunkLength + 8];
+        std::fill_n (h, 4 + o, 0.0f);
+        std::fill_n (q1, 1 + o, 0.0f);
+        std::fill_n (q3, 2 + o, 0.0f);
+        std::fill_n (intervals, 1 + o, 0.0f);
         if (! rebuild)
         {
             std::copy_n (carried, 4, h + o);

@@ -479,14 +479,26 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         std::fill_n (outputTruePeaks, numCh, 0.0f);
     channelPasses::FrameSums sums;
     int summedFrames = 0;
-    // A channel whose peaks can reach neither the ceiling with the headroom nor the output true
-    // peaks' floor (outputTruePeakFloor) is not interpolated: every frame's value is the ceiling,
-    // as its interpolated peaks would make it, and the readout under the floor reads the samples
-    // (the bound is rounded down by far more than the interpolator's own rounding).
+    // A channel whose peaks cannot reach the ceiling with the headroom (nor, while the output
+    // true peaks are measured, their floor outputTruePeakFloor) is not interpolated in a chunk,
+    // and the output is the same bit for bit: with every input magnitude the chunk's peaks take
+    // at most skipUpTo, each interpolated point is at most largestPointGain * skipUpTo (every
+    // point is a sum of taps times inputs, and largestPointGain bounds the sum of the taps'
+    // magnitudes), which is under ceiling / headroom by the factor 1 - 1e-4, far more than the
+    // rounding of the interpolator's sums and of the product with the headroom. So each of the
+    // chunk's frame values, the larger of the ceiling and the largest peak times the headroom, is
+    // the ceiling with the interpolated peaks, and also with the centre samples' magnitudes
+    // (at most skipUpTo) the interpolator gives instead: the window peaks, and so the gains and
+    // every output sample, do not change. Only what the readouts read from the skipped peaks
+    // does: under the floor, or anywhere while they are not measured.
     const double largestGain = static_cast<double> (truePeakTaps::largestPointGain);
+    // (A huge ceiling is taken as 1e30, so that no sum of skipped inputs could overflow.)
+    const double ceilingBound =
+        std::min (static_cast<double> (limit), 1.0e30) / static_cast<double> (truePeakHeadroom);
     const float skipUpTo = static_cast<float> (
-        std::min (static_cast<double> (limit) / static_cast<double> (truePeakHeadroom),
-                  static_cast<double> (outputTruePeakFloor))
+        (outputTruePeaksMeasured
+             ? std::min (ceilingBound, static_cast<double> (outputTruePeakFloor))
+             : ceilingBound)
         / largestGain * (1.0 - 1.0e-4));
 
     alignas (16) float framePeaks[kChunkLength];
@@ -512,6 +524,13 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
             interpolator.process (from, numCh, count, chunkPeaks, skipUpTo, passes);
             passes.truePeakFramePeaks (
                 chunkPeaks, numCh, count, limit, truePeakHeadroom, framePeaks);
+            firstAbove = count;
+            for (int i = 0; i < count; ++i)
+                if (framePeaks[i] > limit)
+                {
+                    firstAbove = i;
+                    break;
+                }
         }
         else
         {
@@ -527,11 +546,11 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
                      at += 16)
                     __builtin_prefetch (channels[ch] + at);
 
-        // 2. The window peak, the gain law and the delay glide, frame by frame. In sample-peak
-        // mode, while the gain rests at exactly 1 with nothing to attack, release or settle, the
-        // delay does not glide and the window holds nothing above the ceiling, every frame at the
-        // ceiling leaves all of that as it is: the gain law returns 1 and only the window takes
-        // the frames in.
+        // 2. The window peak, the gain law and the delay glide, frame by frame. While the gain
+        // rests at exactly 1 with nothing to attack, release or settle, the delay does not glide
+        // and the window holds nothing above the ceiling, every frame at the ceiling leaves all of
+        // that as it is: the gain law returns 1 (in true-peak mode too, whose rise limit is then
+        // above 1) and only the window takes the frames in.
         int i = 0;
         if (firstAbove > 0 && state.gain == 1.0f && state.attackTarget == 1.0f
             && ! (static_cast<double> (state.settleWeight) > 0.0001) && delay == targetAsFloat
@@ -564,9 +583,9 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
             frameDelays[i] = d;
             frameFracs[i] = frac;
         }
-        // In true-peak mode the delayed frame is always interpolated (as in a glide): 0 * older
-        // + 1 * current, whose zero takes older's sign as the steady formula below does.
-        const bool interpolate = glided || measureTruePeaks;
+        // Without a glide the delayed frame is taken as it is, the zero added taking older's sign
+        // as 0 * older + 1 * current would (older and current are finite).
+        const bool interpolate = glided;
         if (interpolate)
             for (int k = 0; k < count; ++k)
                 frameRests[k] = 1.0f - frameFracs[k];

@@ -59,8 +59,9 @@ public:
         that the gain falls gently (over at least 73 samples, also without a look-ahead) and is
         still on either side of a peak as far as the samples that make up its inter-sample value. */
     static constexpr int truePeakHoldSamples = 96;
-    /** The output true peaks (getOutputTruePeak) are exact from this level up (-80 dBFS, where
-        level meters show nothing); under it they may read the largest sample instead. */
+    /** While the output true peaks are measured (setOutputTruePeaksMeasured), they are exact from
+        this level up (-80 dBFS, where level meters show nothing); under it they may read the
+        largest sample instead. */
     static constexpr float outputTruePeakFloor = 1.0e-4f;
     /** How much longer the delay is in true-peak mode, in samples at any rate. */
     static constexpr int truePeakDelaySamples =
@@ -91,6 +92,13 @@ public:
     int setNumChannels (int numChannels = 4);
     /** Switches true-peak detection on or off; clears the peak detector, the delay glides. */
     int setTruePeak (bool on);
+    /** Whether the next process() calls measure the output true peaks (getOutputTruePeak) exactly
+        (on unless switched off); the output is the same either way, and off costs less where the
+        signal is quiet. Off, a readout is at least the largest output sample and at most the
+        exact value; it is exact again for the frames that enter the delay after it is switched on
+        (the readouts of the frames still in the delay then may read their samples). May be called
+        between process() calls on the audio thread. */
+    void setOutputTruePeaksMeasured (bool on) noexcept { outputTruePeaksMeasured = on; }
 
     /** The look-ahead in samples: the delay of the output and the latency to report. */
     int getLookaheadSamples() const noexcept { return lookaheadSamples; }
@@ -126,8 +134,9 @@ public:
         the detector's delay remains). */
     bool measuresTruePeaks() const noexcept { return truePeak; }
     /** In true-peak mode, a channel's true peak over the last block's output as the detector
-        measured it (its value around each output sample times that sample's gain); 0 otherwise,
-        and for a channel outside 0 to getNumChannels() - 1. */
+        measured it (its value around each output sample times that sample's gain; see
+        setOutputTruePeaksMeasured); 0 otherwise, and for a channel outside 0 to
+        getNumChannels() - 1. */
     float getOutputTruePeak (int channel) const noexcept
     {
         return channel >= 0 && channel < numChannels
@@ -206,6 +215,7 @@ private:
     float* channelPeaks = nullptr; // inside the delayLines allocation
     int ringFrames = 0;
     float outputTruePeaks[largestChannelCount] {};
+    bool outputTruePeaksMeasured = true;
     // The per-channel passes in use: the widest the processor runs (tests may choose others).
     const channelPasses::Passes* lanePasses = &channelPasses::best();
 };

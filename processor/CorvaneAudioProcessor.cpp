@@ -304,10 +304,13 @@ void CorvaneAudioProcessor::processPiece (float* const* channels,
     applyRequestedSettings();
     // Orvalis HOA and the multichannel product measure their meters only while a window shows
     // them: at 64 channels the two passes over the block they take cost as much as a quarter of
-    // the limiter's work.
+    // the limiter's work. So does Orvalis in true-peak mode, whose output meters need the limiter
+    // to measure true peaks exactly, which takes much longer than limiting where the signal is
+    // quiet.
     const bool metering = updateMeters
-                          && (! productInfo.metersOnlyWhenViewed
+                          && ((! productInfo.metersOnlyWhenViewed && ! limiter->isTruePeak())
                               || meterViewers.load (std::memory_order_relaxed) > 0);
+    limiter->setOutputTruePeaksMeasured (metering);
     float peaks[product::maxChannels] = {};
     applyInputGain (channels, numSamples, metering ? peaks : nullptr);
 

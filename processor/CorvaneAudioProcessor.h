@@ -159,9 +159,9 @@ public:
     {
         return productInfo.meterGroups (getNumLayoutChannels());
     }
-    /** A window showing the meters opens (add) or closes (remove); message thread. Orvalis HOA
-        and the multichannel product measure their meters only while one is open (their levels
-        rest meanwhile); Orvalis always. */
+    /** A window showing the meters opens (add) or closes (remove); message thread. Orvalis HOA,
+        the multichannel product and Orvalis in true-peak mode measure their meters only while one
+        is open (their levels rest meanwhile); Orvalis in sample-peak mode always. */
     void addMeterViewer() noexcept { meterViewers.fetch_add (1, std::memory_order_relaxed); }
     void removeMeterViewer() noexcept { meterViewers.fetch_sub (1, std::memory_order_relaxed); }
 

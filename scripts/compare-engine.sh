@@ -24,16 +24,29 @@ if [ -n "$other" ]; then
     git -C "$here" archive "$other" limiter | tar -x -C "$work/this-tree"
     this_root=$work/this-tree
 fi
+# True-peak mode also compares the output true-peak readouts where both have them, and this
+# tree's output with the readouts not measured (where it can be told so) with the other's.
+both() { grep -q "$1" "$work/other-tree/limiter/LookaheadLimiter.h" && grep -q "$1" "$this_root/limiter/LookaheadLimiter.h"; }
 modes="sample-peak"
-grep -q setTruePeak "$work/other-tree/limiter/LookaheadLimiter.h" \
-    && grep -q setTruePeak "$this_root/limiter/LookaheadLimiter.h" && modes="$modes true-peak"
+if both setTruePeak; then
+    modes="$modes true-peak"
+    grep -q setOutputTruePeaksMeasured "$this_root/limiter/LookaheadLimiter.h" \
+        && modes="$modes true-peak-unmeasured-readouts"
+fi
 status=0
 for mode in $modes; do
-    define=
-    [ "$mode" = true-peak ] && define=-DORVALIS_COMPARE_TRUE_PEAK
     for side in other this; do
         root=$work/other-tree
         [ "$side" = this ] && root=$this_root
+        define=
+        case $mode in
+            true-peak)
+                define=-DORVALIS_COMPARE_TRUE_PEAK
+                both getOutputTruePeak && define="$define -DORVALIS_COMPARE_READOUTS" ;;
+            true-peak-unmeasured-readouts)
+                define=-DORVALIS_COMPARE_TRUE_PEAK
+                [ "$side" = this ] && define="$define -DORVALIS_COMPARE_UNMEASURED_READOUTS" ;;
+        esac
         # shellcheck disable=SC2086
         c++ $flags $define -I"$root" "$here/tools/enginecompare/EngineCompare.cpp" "$root"/limiter/*.cpp \
             -o "$work/$side" || exit 2

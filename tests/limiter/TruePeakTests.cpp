@@ -255,6 +255,52 @@ TEST (TruePeakMode, OutputTruePeakReadoutFollowsTheOutput)
         EXPECT_NEAR (20.0 * std::log10 (largestReadout[ch] / reference[ch]), 0.0, 0.25) << ch;
 }
 
+TEST (TruePeakMode, UnmeasuredReadoutsLeaveTheOutputAsItIs)
+{
+    // Noise passages far above the ceiling and far under it: with the readouts not measured the
+    // output is the same bit for bit and each readout lies between the block's sample peak and
+    // the measured one; measured again, they are the same once the delay has passed.
+    auto measured = makeTruePeakLimiter (48000, 1.0f, 20.0f, 0.8f);
+    auto unmeasured = makeTruePeakLimiter (48000, 1.0f, 20.0f, 0.8f);
+    unmeasured->setOutputTruePeaksMeasured (false);
+    std::mt19937 rng (7u);
+    std::uniform_real_distribution<float> unit (-1.0f, 1.0f);
+    std::vector<float> a (kChannels * 512), b (a.size());
+    for (int block = 0; block < 80; ++block)
+    {
+        if (block == 60)
+            unmeasured->setOutputTruePeaksMeasured (true);
+        const float level = block % 8 < 4 ? 2.0f : 0.05f;
+        for (float& x : a)
+            x = level * unit (rng);
+        std::copy (a.begin(), a.end(), b.begin());
+        float* pa[kChannels];
+        float* pb[kChannels];
+        for (int ch = 0; ch < kChannels; ++ch)
+        {
+            pa[ch] = a.data() + ch * 512;
+            pb[ch] = b.data() + ch * 512;
+        }
+        measured->process (pa, 512);
+        unmeasured->process (pb, 512);
+        ASSERT_EQ (a, b) << block;
+        for (int ch = 0; ch < kChannels; ++ch)
+        {
+            const float exact = measured->getOutputTruePeak (ch),
+                        readout = unmeasured->getOutputTruePeak (ch);
+            if (block >= 61)
+                ASSERT_EQ (readout, exact) << block;
+            ASSERT_LE (readout, exact) << block;
+            ASSERT_GE (readout,
+                       std::abs (*std::max_element (pb[ch],
+                                                    pb[ch] + 512,
+                                                    [] (float x, float y)
+                                                    { return std::abs (x) < std::abs (y); })))
+                << block;
+        }
+    }
+}
+
 TEST (TruePeakMode, SwitchingGlidesTheDelayAndOffAgainIsSamplePeakModeBitForBit)
 {
     // Switched on at 192 kHz and 40 ms, the delay glides from 7680 to 7819 samples through

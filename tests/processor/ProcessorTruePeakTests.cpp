@@ -155,7 +155,8 @@ TEST (ProcessorTruePeak, BypassDelaysByTheReportedLatencyInEitherMode)
 TEST (ProcessorTruePeak, OutputMetersShowTruePeaks)
 {
     // A pattern whose samples lie 3 dB under its true peak, below the ceiling: the output
-    // meters read the true peak in true-peak mode and the samples in sample-peak mode.
+    // meters read the true peak in true-peak mode and the samples in sample-peak mode. In
+    // true-peak mode they rest until a window shows them.
     for (const bool truePeak : { false, true })
     {
         auto p = createProcessor();
@@ -163,12 +164,23 @@ TEST (ProcessorTruePeak, OutputMetersShowTruePeaks)
         p->setTruePeakMode (truePeak);
         p->prepareToPlay (48000.0, 512);
         juce::AudioBuffer<float> buffer (4, 512);
-        // (Long enough for the meters to fall back from the onset, which does overshoot.)
-        for (int block = 0; block < 60; ++block)
+        const auto play = [&] (int blocks)
         {
-            fillQuarterRate (buffer, 0.5f); // true peak -6.02 dBTP, samples -9.03 dBFS
-            process (*p, buffer);
+            for (int block = 0; block < blocks; ++block)
+            {
+                fillQuarterRate (buffer, 0.5f); // true peak -6.02 dBTP, samples -9.03 dBFS
+                process (*p, buffer);
+            }
+        };
+        if (truePeak)
+        {
+            play (10);
+            for (const auto& level : p->meterLevels)
+                EXPECT_EQ (level.load(), 0.0f);
+            p->addMeterViewer();
         }
+        // (Long enough for the meters to fall back from the onset, which does overshoot.)
+        play (60);
         // (In true-peak mode the detector takes the renderer's 4x meter's points too, which
         // read this pattern 0.07 dB high.)
         const float expectedDb = truePeak ? -5.95f : -9.03f;
@@ -177,6 +189,8 @@ TEST (ProcessorTruePeak, OutputMetersShowTruePeaks)
                 meterDb (p->meterLevels[static_cast<size_t> (slot)].load()), expectedDb, 0.05f)
                 << slot << (truePeak ? " true peak" : " sample peak");
         EXPECT_NEAR (meterDb (p->meterLevels[0].load()), -9.03f, 0.05f); // inputs: samples
+        if (truePeak)
+            p->removeMeterViewer();
     }
 }
 

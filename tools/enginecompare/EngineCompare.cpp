@@ -9,7 +9,10 @@
 // audio below the ceiling), bursts far above it, a tone near the Nyquist frequency, non-finite
 // samples; blocks of 1 to 8192 frames; look-ahead changes that make the delay glide, release and
 // ceiling changes between blocks; both the vectorised and the plain per-channel loop. Built with
-// ORVALIS_COMPARE_TRUE_PEAK, the same scenarios run in true-peak mode (its own loop only).
+// ORVALIS_COMPARE_TRUE_PEAK, the same scenarios run in true-peak mode (its own loop only); with
+// ORVALIS_COMPARE_READOUTS as well, the output true-peak readouts after each block are in the
+// checksum too; with ORVALIS_COMPARE_UNMEASURED_READOUTS instead, the limiter is told not to
+// measure them (the output must not change).
 #include "limiter/LookaheadLimiter.h"
 
 #include <cmath>
@@ -115,6 +118,9 @@ std::uint64_t run (int rate,
 #ifdef ORVALIS_COMPARE_TRUE_PEAK
     limiter.setTruePeak (true);
 #endif
+#ifdef ORVALIS_COMPARE_UNMEASURED_READOUTS
+    limiter.setOutputTruePeaksMeasured (false);
+#endif
 
     const long total = rate * 6 / 5; // 1.2 s
     const int blockSizes[] = { 512, 1, 17, 8192, 64, 4095 };
@@ -152,6 +158,10 @@ std::uint64_t run (int rate,
             hash.add (channels[ch], static_cast<size_t> (n) * sizeof (float));
         hash.add (limiter.getGainReadout());
         hash.add (limiter.getSmoothedDelay());
+#ifdef ORVALIS_COMPARE_READOUTS
+        for (int ch = 0; ch < kChannels; ++ch)
+            hash.add (limiter.getOutputTruePeak (ch));
+#endif
         done += n;
     }
     return hash.value;
