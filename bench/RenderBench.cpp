@@ -106,11 +106,11 @@ void setAudioRate (benchmark::State& state)
         benchmark::Counter (seconds, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_WholeJob (benchmark::State& state)
+/** Renders input to a new output file once per iteration, as a batch does for each file. */
+void renderEachIteration (benchmark::State& state,
+                          const RenderContext& context,
+                          const juce::File& input)
 {
-    const auto kind = static_cast<size_t> (state.range (0));
-    RenderContext context;
-    context.options.blockSize = blockSize;
     const auto output = files().folder.getChildFile ("out.wav");
     for (auto _ : state)
     {
@@ -118,7 +118,7 @@ void BM_WholeJob (benchmark::State& state)
         result.inputName = "in.wav";
         result.outputName = "out.wav";
         RenderJob job (context, result, [] (const juce::String&) {});
-        job.openInput (files().inputs[kind]);
+        job.openInput (input);
         job.render (
             output,
             RenderOptions::Format::wav32,
@@ -131,6 +131,14 @@ void BM_WholeJob (benchmark::State& state)
         output.deleteFile(); // as in a batch: every output is a new file
         state.ResumeTiming();
     }
+}
+
+void BM_WholeJob (benchmark::State& state)
+{
+    const auto kind = static_cast<size_t> (state.range (0));
+    RenderContext context;
+    context.options.blockSize = blockSize;
+    renderEachIteration (state, context, files().inputs[kind]);
     setAudioRate (state);
 }
 
@@ -166,24 +174,7 @@ void BM_WholeJobChannels (benchmark::State& state)
     RenderContext context;
     context.options.blockSize = blockSize;
     context.options.truePeak = state.range (1) != 0;
-    const auto output = files().folder.getChildFile ("out.wav");
-    for (auto _ : state)
-    {
-        FileResult result;
-        RenderJob job (context, result, [] (const juce::String&) {});
-        job.openInput (input);
-        job.render (
-            output,
-            RenderOptions::Format::wav32,
-            {},
-            [] { return false; },
-            [] (juce::int64, juce::int64) {});
-        if (result.status != FileStatus::done)
-            state.SkipWithError ("the render failed");
-        state.PauseTiming();
-        output.deleteFile();
-        state.ResumeTiming();
-    }
+    renderEachIteration (state, context, input);
     state.SetLabel (std::to_string (state.range (0)) + " ch"
                     + (state.range (1) != 0 ? ", true peak" : ", sample peak"));
     state.counters["x_real_time"] =
