@@ -105,23 +105,10 @@ std::string textOf (const juce::var& value)
     return value.toString().toStdString();
 }
 
-class RenderBatch : public ::testing::Test
+class RenderBatch : public ScratchFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                     .getChildFile ("orvalis-render-batch-" + juce::Uuid().toDashedString());
-        ASSERT_TRUE (folder.createDirectory());
-    }
-
-    void TearDown() override { folder.deleteRecursively(); }
-
-    juce::File file (const std::string& name) const { return folder.getChildFile (name); }
-    std::string path (const std::string& name) const
-    {
-        return file (name).getFullPathName().toStdString();
-    }
+    RenderBatch() : ScratchFolderTest ("orvalis-render-batch-") {}
 
     /** The single-file form's output for an input, as the reference for the batch. */
     Audio renderedAlone (const juce::File& input, const std::vector<std::string>& options = {})
@@ -136,8 +123,6 @@ protected:
         output.deleteFile();
         return audio;
     }
-
-    juce::File folder;
 };
 } // namespace
 

@@ -68,24 +68,10 @@ juce::var parse (const juce::File& file)
     return parsed;
 }
 
-class RenderChannels : public ::testing::Test
+class RenderChannels : public ScratchFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                     .getChildFile ("orvalis-render-channels-" + juce::Uuid().toDashedString());
-        ASSERT_TRUE (folder.createDirectory());
-    }
-    void TearDown() override { folder.deleteRecursively(); }
-
-    juce::File file (const std::string& name) const { return folder.getChildFile (name); }
-    std::string path (const std::string& name) const
-    {
-        return file (name).getFullPathName().toStdString();
-    }
-
-    juce::File folder;
+    RenderChannels() : ScratchFolderTest ("orvalis-render-channels-") {}
 };
 } // namespace
 

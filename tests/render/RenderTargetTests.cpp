@@ -57,24 +57,10 @@ std::string filesWithoutTimes (const juce::var& report)
     return text.toStdString();
 }
 
-class RenderTarget : public ::testing::Test
+class RenderTarget : public ScratchFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                     .getChildFile ("orvalis-render-target-" + juce::Uuid().toDashedString());
-        ASSERT_TRUE (folder.createDirectory());
-    }
-    void TearDown() override { folder.deleteRecursively(); }
-
-    juce::File file (const std::string& name) const { return folder.getChildFile (name); }
-    std::string path (const std::string& name) const
-    {
-        return file (name).getFullPathName().toStdString();
-    }
-
-    juce::File folder;
+    RenderTarget() : ScratchFolderTest ("orvalis-render-target-") {}
 };
 } // namespace
 

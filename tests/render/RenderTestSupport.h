@@ -2,6 +2,8 @@
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -63,3 +65,30 @@ double summaryNumber (const std::string& summary, const std::string& label);
 
 /** Names of the files in a folder, hidden ones included. */
 std::vector<std::string> filesIn (const juce::File& folder);
+
+/** A test with a fresh scratch folder of its own (removed after the test), and the names of files
+    in it. */
+class ScratchFolderTest : public ::testing::Test
+{
+protected:
+    explicit ScratchFolderTest (const char* namePrefix) : prefix (namePrefix) {}
+
+    void SetUp() override
+    {
+        folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                     .getChildFile (juce::String (prefix) + juce::Uuid().toDashedString());
+        ASSERT_TRUE (folder.createDirectory());
+    }
+    void TearDown() override { folder.deleteRecursively(); }
+
+    juce::File file (const std::string& name) const { return folder.getChildFile (name); }
+    std::string path (const std::string& name) const
+    {
+        return file (name).getFullPathName().toStdString();
+    }
+
+    juce::File folder;
+
+private:
+    const char* prefix;
+};

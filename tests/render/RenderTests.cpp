@@ -36,23 +36,10 @@ Audio silence (double rate, size_t frames)
     return audio;
 }
 
-class RenderTest : public ::testing::Test
+class RenderTest : public ScratchFolderTest
 {
 protected:
-    void SetUp() override
-    {
-        folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                     .getChildFile ("orvalis-render-test-" + juce::Uuid().toDashedString());
-        ASSERT_TRUE (folder.createDirectory());
-    }
-
-    void TearDown() override { folder.deleteRecursively(); }
-
-    juce::File file (const std::string& name) const { return folder.getChildFile (name); }
-    std::string path (const std::string& name) const
-    {
-        return file (name).getFullPathName().toStdString();
-    }
+    RenderTest() : ScratchFolderTest ("orvalis-render-test-") {}
 
     RunResult render (const std::vector<std::string>& arguments)
     {
@@ -60,8 +47,6 @@ protected:
         EXPECT_EQ (result.exitCode, 0) << result.errors;
         return result;
     }
-
-    juce::File folder;
 };
 
 //==============================================================================
