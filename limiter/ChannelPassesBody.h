@@ -252,27 +252,47 @@ void addFrameSums (
 {
     double total = s.total, absoluteSum = s.absolute, largestPartial = s.largestPartial;
     const int vectorEnd = count - count % kWidth;
-    for (int i = 0; i < vectorEnd; i += kWidth)
+    for (int i = 0; i < vectorEnd;)
     {
-        Wide sum = splatWide (0.0f), absolute = splatWide (0.0f);
-        for (int ch = 0; ch < numChannels; ++ch)
+        // Up to four groups at once, each with its own sums: with one, every addition would wait
+        // for the one before.
+        constexpr int most = 4;
+        const int groups = std::min (most, (vectorEnd - i) / kWidth);
+        Wide sum[most], absolute[most];
+        for (int g = 0; g < most; ++g)
+            sum[g] = absolute[g] = splatWide (0.0f);
+        if (groups == most)
+            for (int ch = 0; ch < numChannels; ++ch)
+                for (int g = 0; g < most; ++g)
+                {
+                    const Wide y = loadWide (channels[ch] + start + i + g * kWidth);
+                    sum[g] = sum[g] + y;
+                    absolute[g] = absolute[g] + magnitude (y);
+                }
+        else
+            for (int ch = 0; ch < numChannels; ++ch)
+                for (int g = 0; g < groups; ++g)
+                {
+                    const Wide y = loadWide (channels[ch] + start + i + g * kWidth);
+                    sum[g] = sum[g] + y;
+                    absolute[g] = absolute[g] + magnitude (y);
+                }
+        for (int g = 0; g < groups; ++g)
         {
-            const Wide y = loadWide (channels[ch] + start + i);
-            sum = sum + y;
-            absolute = absolute + magnitude (y);
+            float t[kWidth], m[kWidth];
+            storeWide (t, sum[g]);
+            storeWide (m, absolute[g]);
+            double groupSum = 0.0, groupAbsolute = 0.0;
+            for (int l = 0; l < kWidth; ++l)
+            {
+                groupSum += static_cast<double> (t[l]);
+                groupAbsolute += static_cast<double> (m[l]);
+            }
+            largestPartial = std::max (largestPartial, std::abs (total) + groupAbsolute);
+            total += groupSum;
+            absoluteSum += groupAbsolute;
         }
-        float t[kWidth], m[kWidth];
-        storeWide (t, sum);
-        storeWide (m, absolute);
-        double groupSum = 0.0, groupAbsolute = 0.0;
-        for (int l = 0; l < kWidth; ++l)
-        {
-            groupSum += static_cast<double> (t[l]);
-            groupAbsolute += static_cast<double> (m[l]);
-        }
-        largestPartial = std::max (largestPartial, std::abs (total) + groupAbsolute);
-        total += groupSum;
-        absoluteSum += groupAbsolute;
+        i += groups * kWidth;
     }
     for (int i = vectorEnd; i < count; ++i)
     {
