@@ -168,8 +168,13 @@ struct RunValues
 // the run reads first, after), then interpolated, gained and clamped. Returns the frame's output
 // true peak in true-peak mode.
 template <typename V, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
-inline V delayStep (
-    RunValues v, float* io, float* line, float* peakLine, const float* framePeakOf, int j) noexcept
+inline V delayStep (RunValues v,
+                    float* io,
+                    float* line,
+                    float* peakLine,
+                    const float* framePeakOf,
+                    int j,
+                    V& output) noexcept
 {
     const V frame = loadAs<V> (io + j);
     if constexpr (! readFirst)
@@ -189,7 +194,8 @@ inline V delayStep (
         y = signedZero (olderValue) + current;
     const V g = loadAs<V> (v.gains + j);
     // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
-    storeAs (io + j, larger (splatAs<V> (-v.limit), smaller (splatAs<V> (v.limit), y * g)));
+    output = larger (splatAs<V> (-v.limit), smaller (splatAs<V> (v.limit), y * g));
+    storeAs (io + j, output);
     if constexpr (truePeak)
     {
         storeAs (peakLine + v.w + j, loadAs<V> (framePeakOf + j));
@@ -199,13 +205,22 @@ inline V delayStep (
         return splatAs<V> (0.0f);
 }
 
-template <bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
+template <typename V>
+inline void addToFrame (float* sums, float* magnitudes, int j, V output) noexcept
+{
+    storeAs (sums + j, loadAs<V> (sums + j) + output);
+    storeAs (magnitudes + j, loadAs<V> (magnitudes + j) + magnitude (output));
+}
+
+template <bool summed, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
 void delayRun (const DelayRun& run) noexcept
 {
     const RunValues v { run.gains + run.k, run.fracs + run.k, run.rests + run.k, run.w, run.r,
                         run.older,         run.leaving,       run.limit };
     const int count = run.count, numChannels = run.numChannels, k = run.k;
     const std::size_t ringFrames = run.ringFrames;
+    float* const sums = run.frameSums + k;
+    float* const magnitudes = run.frameMagnitudes + k;
     for (int ch = 0; ch < numChannels; ++ch)
     {
         float* const io = run.io[ch] + k;
@@ -217,18 +232,24 @@ void delayRun (const DelayRun& run) noexcept
         int j = 0;
         for (; j + kWidth <= count; j += kWidth)
         {
+            Wide output;
             const Wide out = delayStep<Wide, interpolated, readFirst, olderIsWritten, truePeak> (
-                v, io, line, peakLine, framePeakOf, j);
+                v, io, line, peakLine, framePeakOf, j, output);
             if constexpr (truePeak)
                 largest = larger (largest, out);
+            if constexpr (summed)
+                addToFrame (sums, magnitudes, j, output);
         }
         for (; j < count; ++j)
         {
+            lanes::Single output;
             const lanes::Single out =
                 delayStep<lanes::Single, interpolated, readFirst, olderIsWritten, truePeak> (
-                    v, io, line, peakLine, framePeakOf, j);
+                    v, io, line, peakLine, framePeakOf, j, output);
             if constexpr (truePeak)
                 largestTail = larger (largestTail, out);
+            if constexpr (summed)
+                addToFrame (sums, magnitudes, j, output);
         }
         if constexpr (truePeak)
         {
@@ -485,6 +506,37 @@ void interpolate (
     std::copy_n (x + numFrames, history, x);
 }
 
+// The double-precision part of addFrameSums on frame sums formed elsewhere: the same groups of
+// kWidth frames from the first, and the frames after the last whole group one by one.
+void addChunkSums (FrameSums& s,
+                   const float* frameSums,
+                   const float* frameMagnitudes,
+                   int count) noexcept
+{
+    double total = s.total, absoluteSum = s.absolute, largestPartial = s.largestPartial;
+    const int vectorEnd = count - count % kWidth;
+    for (int i = 0; i < vectorEnd; i += kWidth)
+    {
+        double groupSum = 0.0, groupAbsolute = 0.0;
+        for (int l = 0; l < kWidth; ++l)
+        {
+            groupSum += static_cast<double> (frameSums[i + l]);
+            groupAbsolute += static_cast<double> (frameMagnitudes[i + l]);
+        }
+        largestPartial = std::max (largestPartial, std::abs (total) + groupAbsolute);
+        total += groupSum;
+        absoluteSum += groupAbsolute;
+    }
+    for (int i = vectorEnd; i < count; ++i)
+    {
+        const double absolute = static_cast<double> (frameMagnitudes[i]);
+        largestPartial = std::max (largestPartial, std::abs (total) + absolute);
+        total += static_cast<double> (frameSums[i]);
+        absoluteSum += absolute;
+    }
+    s = { total, absoluteSum, largestPartial };
+}
+
 template <int... options>
 constexpr Passes passesFor (std::integer_sequence<int, options...>) noexcept
 {
@@ -492,10 +544,12 @@ constexpr Passes passesFor (std::integer_sequence<int, options...>) noexcept
              &finiteOnlyPass,
              &truePeakFramePeaks,
              &interpolate,
-             { &delayRun<(options & 8) != 0,
+             { &delayRun<(options & 16) != 0,
+                         (options & 8) != 0,
                          (options & 4) != 0,
                          (options & 2) != 0,
                          (options & 1) != 0>... },
              &addFrameSums,
+             &addChunkSums,
              kWidth };
 }
