@@ -205,62 +205,100 @@ inline V delayStep (RunValues v,
         return splatAs<V> (0.0f);
 }
 
-template <typename V>
-inline void addToFrame (float* sums, float* magnitudes, int j, V output) noexcept
+// Channels first to first + group - 1 of a run, side by side, frame by frame; a summed run adds
+// their outputs to each frame's sums in channel order.
+template <std::size_t group,
+          bool summed,
+          bool interpolated,
+          bool readFirst,
+          bool olderIsWritten,
+          bool truePeak>
+inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
 {
-    storeAs (sums + j, loadAs<V> (sums + j) + output);
-    storeAs (magnitudes + j, loadAs<V> (magnitudes + j) + magnitude (output));
+    const int count = run.count, k = run.k;
+    const std::size_t ringFrames = run.ringFrames;
+    float* const sums = run.frameSums + k;
+    float* const magnitudes = run.frameMagnitudes + k;
+    float* io[group];
+    float* line[group];
+    float* peakLine[group];
+    const float* framePeakOf[group];
+    Wide largest[group];
+    lanes::Single largestTail[group];
+    for (std::size_t c = 0; c < group; ++c)
+    {
+        const int ch = first + static_cast<int> (c);
+        io[c] = run.io[ch] + k;
+        line[c] = run.lines + static_cast<std::size_t> (ch) * ringFrames;
+        peakLine[c] = run.peakLines + static_cast<std::size_t> (ch) * ringFrames;
+        framePeakOf[c] = run.channelPeaks + ch * chunkLength + k;
+        largest[c] = splatWide (0.0f);
+        largestTail[c] = { 0.0f };
+    }
+    int j = 0;
+    for (; j + kWidth <= count; j += kWidth)
+    {
+        Wide output[group];
+        for (std::size_t c = 0; c < group; ++c)
+        {
+            const Wide out = delayStep<Wide, interpolated, readFirst, olderIsWritten, truePeak> (
+                v, io[c], line[c], peakLine[c], framePeakOf[c], j, output[c]);
+            if constexpr (truePeak)
+                largest[c] = larger (largest[c], out);
+        }
+        if constexpr (summed)
+        {
+            Wide sum = loadWide (sums + j), magnitudeSum = loadWide (magnitudes + j);
+            for (std::size_t c = 0; c < group; ++c)
+            {
+                sum = sum + output[c];
+                magnitudeSum = magnitudeSum + magnitude (output[c]);
+            }
+            storeWide (sums + j, sum);
+            storeWide (magnitudes + j, magnitudeSum);
+        }
+    }
+    for (; j < count; ++j)
+        for (std::size_t c = 0; c < group; ++c)
+        {
+            lanes::Single output;
+            const lanes::Single out =
+                delayStep<lanes::Single, interpolated, readFirst, olderIsWritten, truePeak> (
+                    v, io[c], line[c], peakLine[c], framePeakOf[c], j, output);
+            if constexpr (truePeak)
+                largestTail[c] = larger (largestTail[c], out);
+            if constexpr (summed)
+            {
+                sums[j] = sums[j] + output.v;
+                magnitudes[j] = magnitudes[j] + std::abs (output.v);
+            }
+        }
+    if constexpr (truePeak)
+        for (std::size_t c = 0; c < group; ++c)
+        {
+            float l[kWidth];
+            storeWide (l, largest[c]);
+            float& peak = run.outputTruePeaks[static_cast<std::size_t> (first) + c];
+            for (float x : l)
+                peak = peak > x ? peak : x;
+            peak = peak > largestTail[c].v ? peak : largestTail[c].v;
+        }
 }
 
+// A summed run takes its channels two at a time, so that each frame's sums are read and written
+// once per pair.
 template <bool summed, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
 void delayRun (const DelayRun& run) noexcept
 {
     const RunValues v { run.gains + run.k, run.fracs + run.k, run.rests + run.k, run.w, run.r,
                         run.older,         run.leaving,       run.limit };
-    const int count = run.count, numChannels = run.numChannels, k = run.k;
-    const std::size_t ringFrames = run.ringFrames;
-    float* const sums = run.frameSums + k;
-    float* const magnitudes = run.frameMagnitudes + k;
-    for (int ch = 0; ch < numChannels; ++ch)
-    {
-        float* const io = run.io[ch] + k;
-        float* const line = run.lines + static_cast<std::size_t> (ch) * ringFrames;
-        float* const peakLine = run.peakLines + static_cast<std::size_t> (ch) * ringFrames;
-        const float* const framePeakOf = run.channelPeaks + ch * chunkLength + k;
-        Wide largest = splatWide (0.0f);
-        lanes::Single largestTail { 0.0f };
-        int j = 0;
-        for (; j + kWidth <= count; j += kWidth)
-        {
-            Wide output;
-            const Wide out = delayStep<Wide, interpolated, readFirst, olderIsWritten, truePeak> (
-                v, io, line, peakLine, framePeakOf, j, output);
-            if constexpr (truePeak)
-                largest = larger (largest, out);
-            if constexpr (summed)
-                addToFrame (sums, magnitudes, j, output);
-        }
-        for (; j < count; ++j)
-        {
-            lanes::Single output;
-            const lanes::Single out =
-                delayStep<lanes::Single, interpolated, readFirst, olderIsWritten, truePeak> (
-                    v, io, line, peakLine, framePeakOf, j, output);
-            if constexpr (truePeak)
-                largestTail = larger (largestTail, out);
-            if constexpr (summed)
-                addToFrame (sums, magnitudes, j, output);
-        }
-        if constexpr (truePeak)
-        {
-            float l[kWidth];
-            storeWide (l, largest);
-            float& peak = run.outputTruePeaks[ch];
-            for (float x : l)
-                peak = peak > x ? peak : x;
-            peak = peak > largestTail.v ? peak : largestTail.v;
-        }
-    }
+    int ch = 0;
+    if constexpr (summed)
+        for (; ch + 2 <= run.numChannels; ch += 2)
+            delayChannels<2, summed, interpolated, readFirst, olderIsWritten, truePeak> (
+                run, v, ch);
+    for (; ch < run.numChannels; ++ch)
+        delayChannels<1, summed, interpolated, readFirst, olderIsWritten, truePeak> (run, v, ch);
 }
 
 // Each frame's sum and absolute sum over the channels (channel by channel, in single precision,
