@@ -285,18 +285,16 @@ inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
         }
 }
 
-// A summed run takes its channels two at a time, so that each frame's sums are read and written
-// once per pair.
+// Channels four at a time: a summed run then reads and writes each frame's sums once per four
+// channels, and the four channels' steps overlap.
 template <bool summed, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
 void delayRun (const DelayRun& run) noexcept
 {
     const RunValues v { run.gains + run.k, run.fracs + run.k, run.rests + run.k, run.w, run.r,
                         run.older,         run.leaving,       run.limit };
     int ch = 0;
-    if constexpr (summed)
-        for (; ch + 2 <= run.numChannels; ch += 2)
-            delayChannels<2, summed, interpolated, readFirst, olderIsWritten, truePeak> (
-                run, v, ch);
+    for (; ch + 4 <= run.numChannels; ch += 4)
+        delayChannels<4, summed, interpolated, readFirst, olderIsWritten, truePeak> (run, v, ch);
     for (; ch < run.numChannels; ++ch)
         delayChannels<1, summed, interpolated, readFirst, olderIsWritten, truePeak> (run, v, ch);
 }
