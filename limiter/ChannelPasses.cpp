@@ -129,9 +129,9 @@ ORVALIS_END_AVX2
 namespace
 {
     constexpr Passes baselinePasses =
-        baselinePath::passesFor (std::make_integer_sequence<int, 16> {});
+        baselinePath::passesFor (std::make_integer_sequence<int, 32> {});
 #if ORVALIS_AVX2_PATH
-    constexpr Passes avx2Passes = avx2Path::passesFor (std::make_integer_sequence<int, 16> {});
+    constexpr Passes avx2Passes = avx2Path::passesFor (std::make_integer_sequence<int, 32> {});
 
     bool avx2Wanted() noexcept
     {

@@ -27,6 +27,8 @@ struct DelayRun
     const float* fracs;        // per frame: the delay's fraction
     const float* rests;        // per frame: 1 - fraction
     float* outputTruePeaks;    // per channel, raised by the run's output true peaks
+    float* frameSums;          // per frame of the chunk: the outputs' sum over the channels so
+    float* frameMagnitudes;    // far, and their magnitudes' (summed runs only)
     std::size_t ringFrames;
     int numChannels, k, count;
     int w, r, older, leaving; // ring positions of frame k: written, read, the entry before, the
@@ -73,13 +75,21 @@ struct Passes
         magnitudes instead (see TruePeakInterpolator). */
     void (*interpolate) (
         const float* samples, int numFrames, float* state, float skipUpTo, float* peaks) noexcept;
-    /** delayRun[interpolated * 8 + readFirst * 4 + olderIsWritten * 2 + truePeak] */
-    DelayRunFunction delayRun[16];
+    /** delayRun[summed * 16 + interpolated * 8 + readFirst * 4 + olderIsWritten * 2 +
+        truePeak]; a summed run adds each output to its frame's frameSums and its magnitude to
+        frameMagnitudes, channel by channel. */
+    DelayRunFunction delayRun[32];
     /** Adds count frames from start to the frames' sums (see outputsSumToZero), in order. */
     void (*addFrameSums) (FrameSums& sums,
                           const float* const* channels,
                           int numChannels,
                           int start,
+                          int count) noexcept;
+    /** Adds count frames to the frames' sums as addFrameSums would, from each frame's sum over
+        the channels and its magnitudes' (as summed delay runs leave them). */
+    void (*addChunkSums) (FrameSums& sums,
+                          const float* frameSums,
+                          const float* frameMagnitudes,
                           int count) noexcept;
     /** How many frames a vector holds on this path. */
     int lanes;

@@ -168,8 +168,13 @@ struct RunValues
 // the run reads first, after), then interpolated, gained and clamped. Returns the frame's output
 // true peak in true-peak mode.
 template <typename V, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
-inline V delayStep (
-    RunValues v, float* io, float* line, float* peakLine, const float* framePeakOf, int j) noexcept
+inline V delayStep (RunValues v,
+                    float* io,
+                    float* line,
+                    float* peakLine,
+                    const float* framePeakOf,
+                    int j,
+                    V& output) noexcept
 {
     const V frame = loadAs<V> (io + j);
     if constexpr (! readFirst)
@@ -189,7 +194,8 @@ inline V delayStep (
         y = signedZero (olderValue) + current;
     const V g = loadAs<V> (v.gains + j);
     // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
-    storeAs (io + j, larger (splatAs<V> (-v.limit), smaller (splatAs<V> (v.limit), y * g)));
+    output = larger (splatAs<V> (-v.limit), smaller (splatAs<V> (v.limit), y * g));
+    storeAs (io + j, output);
     if constexpr (truePeak)
     {
         storeAs (peakLine + v.w + j, loadAs<V> (framePeakOf + j));
@@ -199,47 +205,98 @@ inline V delayStep (
         return splatAs<V> (0.0f);
 }
 
-template <bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
+// Channels first to first + group - 1 of a run, side by side, frame by frame; a summed run adds
+// their outputs to each frame's sums in channel order.
+template <std::size_t group,
+          bool summed,
+          bool interpolated,
+          bool readFirst,
+          bool olderIsWritten,
+          bool truePeak>
+inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
+{
+    const int count = run.count, k = run.k;
+    const std::size_t ringFrames = run.ringFrames;
+    float* const sums = run.frameSums + k;
+    float* const magnitudes = run.frameMagnitudes + k;
+    float* io[group];
+    float* line[group];
+    float* peakLine[group];
+    const float* framePeakOf[group];
+    Wide largest[group];
+    lanes::Single largestTail[group];
+    for (std::size_t c = 0; c < group; ++c)
+    {
+        const int ch = first + static_cast<int> (c);
+        io[c] = run.io[ch] + k;
+        line[c] = run.lines + static_cast<std::size_t> (ch) * ringFrames;
+        peakLine[c] = run.peakLines + static_cast<std::size_t> (ch) * ringFrames;
+        framePeakOf[c] = run.channelPeaks + ch * chunkLength + k;
+        largest[c] = splatWide (0.0f);
+        largestTail[c] = { 0.0f };
+    }
+    int j = 0;
+    for (; j + kWidth <= count; j += kWidth)
+    {
+        Wide output[group];
+        for (std::size_t c = 0; c < group; ++c)
+        {
+            const Wide out = delayStep<Wide, interpolated, readFirst, olderIsWritten, truePeak> (
+                v, io[c], line[c], peakLine[c], framePeakOf[c], j, output[c]);
+            if constexpr (truePeak)
+                largest[c] = larger (largest[c], out);
+        }
+        if constexpr (summed)
+        {
+            Wide sum = loadWide (sums + j), magnitudeSum = loadWide (magnitudes + j);
+            for (std::size_t c = 0; c < group; ++c)
+            {
+                sum = sum + output[c];
+                magnitudeSum = magnitudeSum + magnitude (output[c]);
+            }
+            storeWide (sums + j, sum);
+            storeWide (magnitudes + j, magnitudeSum);
+        }
+    }
+    for (; j < count; ++j)
+        for (std::size_t c = 0; c < group; ++c)
+        {
+            lanes::Single output;
+            const lanes::Single out =
+                delayStep<lanes::Single, interpolated, readFirst, olderIsWritten, truePeak> (
+                    v, io[c], line[c], peakLine[c], framePeakOf[c], j, output);
+            if constexpr (truePeak)
+                largestTail[c] = larger (largestTail[c], out);
+            if constexpr (summed)
+            {
+                sums[j] = sums[j] + output.v;
+                magnitudes[j] = magnitudes[j] + std::abs (output.v);
+            }
+        }
+    if constexpr (truePeak)
+        for (std::size_t c = 0; c < group; ++c)
+        {
+            float l[kWidth];
+            storeWide (l, largest[c]);
+            float& peak = run.outputTruePeaks[static_cast<std::size_t> (first) + c];
+            for (float x : l)
+                peak = peak > x ? peak : x;
+            peak = peak > largestTail[c].v ? peak : largestTail[c].v;
+        }
+}
+
+// Channels four at a time: a summed run then reads and writes each frame's sums once per four
+// channels, and the four channels' steps overlap.
+template <bool summed, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
 void delayRun (const DelayRun& run) noexcept
 {
     const RunValues v { run.gains + run.k, run.fracs + run.k, run.rests + run.k, run.w, run.r,
                         run.older,         run.leaving,       run.limit };
-    const int count = run.count, numChannels = run.numChannels, k = run.k;
-    const std::size_t ringFrames = run.ringFrames;
-    for (int ch = 0; ch < numChannels; ++ch)
-    {
-        float* const io = run.io[ch] + k;
-        float* const line = run.lines + static_cast<std::size_t> (ch) * ringFrames;
-        float* const peakLine = run.peakLines + static_cast<std::size_t> (ch) * ringFrames;
-        const float* const framePeakOf = run.channelPeaks + ch * chunkLength + k;
-        Wide largest = splatWide (0.0f);
-        lanes::Single largestTail { 0.0f };
-        int j = 0;
-        for (; j + kWidth <= count; j += kWidth)
-        {
-            const Wide out = delayStep<Wide, interpolated, readFirst, olderIsWritten, truePeak> (
-                v, io, line, peakLine, framePeakOf, j);
-            if constexpr (truePeak)
-                largest = larger (largest, out);
-        }
-        for (; j < count; ++j)
-        {
-            const lanes::Single out =
-                delayStep<lanes::Single, interpolated, readFirst, olderIsWritten, truePeak> (
-                    v, io, line, peakLine, framePeakOf, j);
-            if constexpr (truePeak)
-                largestTail = larger (largestTail, out);
-        }
-        if constexpr (truePeak)
-        {
-            float l[kWidth];
-            storeWide (l, largest);
-            float& peak = run.outputTruePeaks[ch];
-            for (float x : l)
-                peak = peak > x ? peak : x;
-            peak = peak > largestTail.v ? peak : largestTail.v;
-        }
-    }
+    int ch = 0;
+    for (; ch + 4 <= run.numChannels; ch += 4)
+        delayChannels<4, summed, interpolated, readFirst, olderIsWritten, truePeak> (run, v, ch);
+    for (; ch < run.numChannels; ++ch)
+        delayChannels<1, summed, interpolated, readFirst, olderIsWritten, truePeak> (run, v, ch);
 }
 
 // Each frame's sum and absolute sum over the channels (channel by channel, in single precision,
@@ -252,27 +309,47 @@ void addFrameSums (
 {
     double total = s.total, absoluteSum = s.absolute, largestPartial = s.largestPartial;
     const int vectorEnd = count - count % kWidth;
-    for (int i = 0; i < vectorEnd; i += kWidth)
+    for (int i = 0; i < vectorEnd;)
     {
-        Wide sum = splatWide (0.0f), absolute = splatWide (0.0f);
-        for (int ch = 0; ch < numChannels; ++ch)
+        // Up to four groups at once, each with its own sums: with one, every addition would wait
+        // for the one before.
+        constexpr int most = 4;
+        const int groups = std::min (most, (vectorEnd - i) / kWidth);
+        Wide sum[most], absolute[most];
+        for (int g = 0; g < most; ++g)
+            sum[g] = absolute[g] = splatWide (0.0f);
+        if (groups == most)
+            for (int ch = 0; ch < numChannels; ++ch)
+                for (int g = 0; g < most; ++g)
+                {
+                    const Wide y = loadWide (channels[ch] + start + i + g * kWidth);
+                    sum[g] = sum[g] + y;
+                    absolute[g] = absolute[g] + magnitude (y);
+                }
+        else
+            for (int ch = 0; ch < numChannels; ++ch)
+                for (int g = 0; g < groups; ++g)
+                {
+                    const Wide y = loadWide (channels[ch] + start + i + g * kWidth);
+                    sum[g] = sum[g] + y;
+                    absolute[g] = absolute[g] + magnitude (y);
+                }
+        for (int g = 0; g < groups; ++g)
         {
-            const Wide y = loadWide (channels[ch] + start + i);
-            sum = sum + y;
-            absolute = absolute + magnitude (y);
+            float t[kWidth], m[kWidth];
+            storeWide (t, sum[g]);
+            storeWide (m, absolute[g]);
+            double groupSum = 0.0, groupAbsolute = 0.0;
+            for (int l = 0; l < kWidth; ++l)
+            {
+                groupSum += static_cast<double> (t[l]);
+                groupAbsolute += static_cast<double> (m[l]);
+            }
+            largestPartial = std::max (largestPartial, std::abs (total) + groupAbsolute);
+            total += groupSum;
+            absoluteSum += groupAbsolute;
         }
-        float t[kWidth], m[kWidth];
-        storeWide (t, sum);
-        storeWide (m, absolute);
-        double groupSum = 0.0, groupAbsolute = 0.0;
-        for (int l = 0; l < kWidth; ++l)
-        {
-            groupSum += static_cast<double> (t[l]);
-            groupAbsolute += static_cast<double> (m[l]);
-        }
-        largestPartial = std::max (largestPartial, std::abs (total) + groupAbsolute);
-        total += groupSum;
-        absoluteSum += groupAbsolute;
+        i += groups * kWidth;
     }
     for (int i = vectorEnd; i < count; ++i)
     {
@@ -465,6 +542,37 @@ void interpolate (
     std::copy_n (x + numFrames, history, x);
 }
 
+// The double-precision part of addFrameSums on frame sums formed elsewhere: the same groups of
+// kWidth frames from the first, and the frames after the last whole group one by one.
+void addChunkSums (FrameSums& s,
+                   const float* frameSums,
+                   const float* frameMagnitudes,
+                   int count) noexcept
+{
+    double total = s.total, absoluteSum = s.absolute, largestPartial = s.largestPartial;
+    const int vectorEnd = count - count % kWidth;
+    for (int i = 0; i < vectorEnd; i += kWidth)
+    {
+        double groupSum = 0.0, groupAbsolute = 0.0;
+        for (int l = 0; l < kWidth; ++l)
+        {
+            groupSum += static_cast<double> (frameSums[i + l]);
+            groupAbsolute += static_cast<double> (frameMagnitudes[i + l]);
+        }
+        largestPartial = std::max (largestPartial, std::abs (total) + groupAbsolute);
+        total += groupSum;
+        absoluteSum += groupAbsolute;
+    }
+    for (int i = vectorEnd; i < count; ++i)
+    {
+        const double absolute = static_cast<double> (frameMagnitudes[i]);
+        largestPartial = std::max (largestPartial, std::abs (total) + absolute);
+        total += static_cast<double> (frameSums[i]);
+        absoluteSum += absolute;
+    }
+    s = { total, absoluteSum, largestPartial };
+}
+
 template <int... options>
 constexpr Passes passesFor (std::integer_sequence<int, options...>) noexcept
 {
@@ -472,10 +580,12 @@ constexpr Passes passesFor (std::integer_sequence<int, options...>) noexcept
              &finiteOnlyPass,
              &truePeakFramePeaks,
              &interpolate,
-             { &delayRun<(options & 8) != 0,
+             { &delayRun<(options & 16) != 0,
+                         (options & 8) != 0,
                          (options & 4) != 0,
                          (options & 2) != 0,
                          (options & 1) != 0>... },
              &addFrameSums,
+             &addChunkSums,
              kWidth };
 }

@@ -506,6 +506,8 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
     alignas (16) float frameFracs[kChunkLength];
     alignas (16) float frameRests[kChunkLength]; // 1 - frac
     int frameDelays[kChunkLength];
+    alignas (16) float frameSums[kChunkLength];
+    alignas (16) float frameMagnitudes[kChunkLength];
 
     for (int start = 0; start < numSamples; start += kChunkLength)
     {
@@ -597,6 +599,17 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         // later frames (a delay of nearly the whole ring), never of earlier ones. The entry
         // older than the delayed one is the frame just written where the ring was that long
         // (see olderEntry; in true-peak mode the ring is ringFrames long).
+        // The readout needs the outputs' sums only when the block ends with the gain below 1,
+        // and so does every chunk that ends so: such a chunk's runs sum its frames as they give
+        // them out, after the frames of the chunks before it that were not summed.
+        const bool summed = state.gain != 1.0f;
+        if (summed)
+        {
+            if (summedFrames < start)
+                passes.addFrameSums (sums, channels, numCh, summedFrames, start - summedFrames);
+            std::fill_n (frameSums, count, 0.0f);
+            std::fill_n (frameMagnitudes, count, 0.0f);
+        }
         float* io[largestChannelCount];
         for (int ch = 0; ch < numCh; ++ch)
             io[ch] = channels[ch] + start;
@@ -626,7 +639,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
                 run = same;
             }
             const bool readFirst = d >= passes.lanes;
-            const int options = (interpolate ? 8 : 0) + (readFirst ? 4 : 0)
+            const int options = (summed ? 16 : 0) + (interpolate ? 8 : 0) + (readFirst ? 4 : 0)
                                 + (olderIsWritten ? 2 : 0) + (measureTruePeaks ? 1 : 0);
             passes.delayRun[options](channelPasses::DelayRun { io,
                                                                lines,
@@ -636,6 +649,8 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
                                                                frameFracs,
                                                                frameRests,
                                                                outputTruePeaks,
+                                                               frameSums,
+                                                               frameMagnitudes,
                                                                lineStride,
                                                                numCh,
                                                                k,
@@ -653,12 +668,9 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         }
         writePos = w == 0 ? capacity - 1 : w - 1;
 
-        // The readout needs the outputs' sums only when the block ends with the gain below 1,
-        // and so does every chunk that ends so; their frames are summed while in the cache,
-        // with those of the chunks before that were not.
-        if (state.gain != 1.0f)
+        if (summed)
         {
-            passes.addFrameSums (sums, channels, numCh, summedFrames, start + count - summedFrames);
+            passes.addChunkSums (sums, frameSums, frameMagnitudes, count);
             summedFrames = start + count;
         }
     }
