@@ -23,6 +23,7 @@
 #include <dlfcn.h>
 #endif
 
+#include "tests/hosts/HostMessages.h"
 #include "tests/windows/TestSignal.h"
 
 // This file defines the interface IDs the host uses.
@@ -99,20 +100,6 @@ std::string numberText (double value)
     char text[32];
     std::snprintf (text, sizeof (text), "%.9g", value);
     return text;
-}
-
-/** Delivers the window messages queued for this thread, as a Windows host's GUI thread does:
-    JUCE's asynchronous calls (telling the host that the latency changed) travel that way. */
-void dispatchHostMessages()
-{
-#ifdef _WIN32
-    MSG message;
-    while (PeekMessageW (&message, nullptr, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage (&message);
-        DispatchMessageW (&message);
-    }
-#endif
 }
 
 //==================================================================================================

@@ -35,18 +35,6 @@ PluginMain loadPluginMain (const char* path)
 #endif
 }
 
-void dispatchHostMessages()
-{
-#ifdef _WIN32
-    MSG message;
-    while (PeekMessageW (&message, nullptr, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage (&message);
-        DispatchMessageW (&message);
-    }
-#endif
-}
-
 Instance::Instance (PluginMain main, audioMasterCallback host)
 {
     if (main != nullptr)

@@ -4,6 +4,8 @@
 // and the Windows comparison host (tests/windows), as the static library orvalis_vst2_module.
 #pragma once
 
+#include "tests/hosts/HostMessages.h"
+
 #include <pluginterfaces/vst2.x/aeffectx.h>
 
 #include <cstdint>
@@ -32,11 +34,6 @@ using PluginMain = AEffect* (*) (audioMasterCallback);
 
 /** Loads the module and returns its VSTPluginMain, or nullptr; the module stays loaded. */
 PluginMain loadPluginMain (const char* path);
-
-/** Delivers the window messages queued for this thread, as a Windows host's GUI thread does;
-    JUCE's asynchronous updates (such as telling the host that the delay changed) travel that way.
-    Nothing to do elsewhere. */
-void dispatchHostMessages();
 
 /** One effect from the module's main, opened at once and suspended and closed when the object
     goes; effect is nullptr when main is nullptr or gave no effect. */
