@@ -115,6 +115,15 @@ namespace avx2Path
     {
         return _mm256_movemask_ps (a.v) != 0;
     }
+    inline Wide orBits (Wide a, Wide b) noexcept
+    {
+        return { _mm256_or_ps (a.v, b.v) };
+    }
+    inline bool anyBitSet (Wide a) noexcept
+    {
+        const __m256i bits = _mm256_castps_si256 (a.v);
+        return _mm256_testz_si256 (bits, bits) == 0;
+    }
     inline int firstAbove (Wide a, Wide b) noexcept
     {
         const int above = _mm256_movemask_ps (_mm256_cmp_ps (a.v, b.v, _CMP_GT_OQ));

@@ -20,6 +20,7 @@ constexpr int chunkLength = 64;
 struct DelayRun
 {
     float* const* io;          // the channels, at the chunk's start
+    const int* channels;       // the numChannels channels the run takes, in order
     float* lines;              // channel ch's delay ring at lines + ch * ringFrames
     float* peakLines;          // channel ch's true-peak ring likewise
     const float* channelPeaks; // channel ch's peaks for the chunk at ch * chunkLength
@@ -53,13 +54,15 @@ constexpr int interpolatorStateSize = interpolatorHistory + chunkLength + 8 + 16
 struct Passes
 {
     /** The sample-peak detector values of count frames from start, non-finite samples made 0 in
-        place; returns the first frame above limit, or count. */
+        place; returns the first frame above limit, or count. silent[ch] tells whether channel
+        ch's frames are all +0 then. */
     int (*samplePeaks) (float* const* x,
                         int numChannels,
                         int start,
                         int count,
                         float limit,
-                        float* framePeaks) noexcept;
+                        float* framePeaks,
+                        bool* silent) noexcept;
     /** Non-finite samples of count frames from start made 0 in place. */
     void (*finiteOnly) (float* const* x, int numChannels, int start, int count) noexcept;
     /** The true-peak detector values from the channels' peaks. */

@@ -42,8 +42,14 @@ inline void storeAs (float* p, lanes::Single a) noexcept
 // vector frame by frame, channel by channel. With every sample finite the maximum's order does not
 // matter, and a limit that is NaN or not positive compares alike on both. Non-finite samples are
 // looked for as the peaks are taken; only a chunk that has any is made finite and taken again.
-int samplePeaks (
-    float* const* x, int numChannels, int start, int count, float limit, float* framePeaks) noexcept
+// Whether each channel is silent (every sample +0) is found from the same loads.
+int samplePeaks (float* const* x,
+                 int numChannels,
+                 int start,
+                 int count,
+                 float limit,
+                 float* framePeaks,
+                 bool* silent) noexcept
 {
     const Wide upper = splatWide (limit);
     const int vectorEnd = count - count % kWidth;
@@ -54,17 +60,24 @@ int samplePeaks (
         {
             const int groupSize = std::min (4, numChannels - first);
             const bool isLastGroup = first + groupSize == numChannels;
+            Wide bits[4];
+            for (int c = 0; c < 4; ++c)
+                bits[c] = splatWide (0.0f);
             for (int i = 0; i < vectorEnd; i += kWidth)
             {
                 Wide largest = first == 0 ? splatWide (0.0f) : loadWide (framePeaks + i);
                 for (int c = 0; c < groupSize; ++c)
                 {
-                    const Wide v = magnitude (loadWide (x[first + c] + start + i));
+                    const Wide sample = loadWide (x[first + c] + start + i);
+                    bits[c] = orBits (bits[c], sample);
+                    const Wide v = magnitude (sample);
                     nonFinite = nonFinite | notFinite (v);
                     largest = larger (largest, v);
                 }
                 storeWide (framePeaks + i, isLastGroup ? larger (upper, largest) : largest);
             }
+            for (int c = 0; c < groupSize; ++c)
+                silent[first + c] = ! anyBitSet (bits[c]);
         }
         if (cleaned || ! any (nonFinite))
             break;
@@ -90,6 +103,8 @@ int samplePeaks (
         {
             const float sample = std::isfinite (x[ch][start + i]) ? x[ch][start + i] : 0.0f;
             x[ch][start + i] = sample;
+            if (! lanes::isPositiveZero (sample))
+                silent[ch] = false;
             v = v > std::abs (sample) ? v : std::abs (sample);
         }
         framePeaks[i] = v;
@@ -227,7 +242,7 @@ inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
     lanes::Single largestTail[group];
     for (std::size_t c = 0; c < group; ++c)
     {
-        const int ch = first + static_cast<int> (c);
+        const int ch = run.channels[first + static_cast<int> (c)];
         io[c] = run.io[ch] + k;
         line[c] = run.lines + static_cast<std::size_t> (ch) * ringFrames;
         peakLine[c] = run.peakLines + static_cast<std::size_t> (ch) * ringFrames;
@@ -278,7 +293,7 @@ inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
         {
             float l[kWidth];
             storeWide (l, largest[c]);
-            float& peak = run.outputTruePeaks[static_cast<std::size_t> (first) + c];
+            float& peak = run.outputTruePeaks[run.channels[first + static_cast<int> (c)]];
             for (float x : l)
                 peak = peak > x ? peak : x;
             peak = peak > largestTail[c].v ? peak : largestTail[c].v;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -19,6 +21,14 @@
 */
 namespace lanes
 {
+/** True for +0 alone (all bits clear). */
+inline bool isPositiveZero (float x) noexcept
+{
+    std::uint32_t bits;
+    std::memcpy (&bits, &x, sizeof bits);
+    return bits == 0;
+}
+
 #if ORVALIS_LANES_SSE
 struct Lanes
 {
@@ -93,6 +103,17 @@ inline Lanes operator| (Lanes a, Lanes b) noexcept
 inline bool any (Lanes a) noexcept
 {
     return _mm_movemask_epi8 (_mm_castps_si128 (a.v)) != 0;
+}
+/** The lanes' bits or'ed. */
+inline Lanes orBits (Lanes a, Lanes b) noexcept
+{
+    return { _mm_or_ps (a.v, b.v) };
+}
+/** True when some lane is not +0 (any of its bits set; -0 counts). */
+inline bool anyBitSet (Lanes a) noexcept
+{
+    return _mm_movemask_epi8 (_mm_cmpeq_epi32 (_mm_castps_si128 (a.v), _mm_setzero_si128()))
+           != 0xFFFF;
 }
 /** The first lane in which a > b, 4 when there is none. */
 inline int firstAbove (Lanes a, Lanes b) noexcept
@@ -177,6 +198,26 @@ inline Lanes operator| (Lanes a, Lanes b) noexcept
 inline bool any (Lanes a) noexcept
 {
     return a.v[0] != 0.0f || a.v[1] != 0.0f || a.v[2] != 0.0f || a.v[3] != 0.0f;
+}
+inline Lanes orBits (Lanes a, Lanes b) noexcept
+{
+    Lanes r;
+    for (int i = 0; i < 4; ++i)
+    {
+        std::uint32_t x, y;
+        std::memcpy (&x, &a.v[i], sizeof x);
+        std::memcpy (&y, &b.v[i], sizeof y);
+        x |= y;
+        std::memcpy (&r.v[i], &x, sizeof x);
+    }
+    return r;
+}
+inline bool anyBitSet (Lanes a) noexcept
+{
+    for (float x : a.v)
+        if (! isPositiveZero (x))
+            return true;
+    return false;
 }
 inline int firstAbove (Lanes a, Lanes b) noexcept
 {

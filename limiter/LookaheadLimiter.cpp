@@ -15,6 +15,17 @@ constexpr int kMaxRate = 192000;
 constexpr int kChunkLength = TruePeakInterpolator::maxFramesPerCall;
 static_assert (kChunkLength == channelPasses::chunkLength);
 
+struct ChannelOrder
+{
+    int channels[LookaheadLimiter::largestChannelCount];
+    constexpr ChannelOrder() : channels()
+    {
+        for (int ch = 0; ch < LookaheadLimiter::largestChannelCount; ++ch)
+            channels[ch] = ch;
+    }
+};
+constexpr ChannelOrder everyChannel;
+
 // Truncates toward zero like a plain cast, but maps NaN to 0 and saturates instead of overflowing.
 int truncateToInt (float value) noexcept
 {
@@ -143,6 +154,7 @@ LookaheadLimiter::LookaheadLimiter (float maxLookaheadMsToUse,
     }
     truePeakRing = delayLines.get() + rings;
     channelPeaks = truePeakRing + rings;
+    std::fill_n (silentFrames, largestChannelCount, ringFrames); // the rings start as +0
 
     lookaheadSamples = largestN;
     lookaheadMs = maxLookaheadMs = maxLookaheadMsToUse;
@@ -287,6 +299,7 @@ int LookaheadLimiter::reset() noexcept
     attackTarget = gain = 1.0f;
     peakWindow.clear();
     std::fill_n (delayLines.get(), ringEntries(), 0.0f);
+    std::fill_n (silentFrames, largestChannelCount, ringFrames);
     if (truePeak)
     {
         interpolator.reset();
@@ -399,6 +412,8 @@ void LookaheadLimiter::processEachChannel (float* const* channels, int numSample
     float sum = 0.0f;
     PeakWindow::Cursor window = peakWindow.begin();
     GainState state { gain, attackTarget, settleWeight };
+    if (n >= 1)
+        std::fill_n (silentFrames, numChannels, 0);
 
     for (int i = 0; i < numSamples; ++i)
     {
@@ -508,6 +523,22 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
     int frameDelays[kChunkLength];
     alignas (16) float frameSums[kChunkLength];
     alignas (16) float frameMagnitudes[kChunkLength];
+    // A channel whose delay ring holds nothing but +0 (its last ring's worth of frames were all
+    // +0) and whose chunk is all +0 again is left out of the delay runs, and the output is the
+    // same bit for bit: each of its outputs would be a sum of products of +0 with non-negative
+    // weights, +0, times a gain that is positive while the ceiling is (the window peak is then
+    // greater than the ceiling where the target is under 1), +0, clamped to the ceiling, +0:
+    // which is its input, already in place; its ring would be written with the +0 it holds. Its
+    // outputs are not added to the frames' sums either, which changes at most the sign of a
+    // zero sum there, and that only where the readout's proof does not decide (outputsSumToZero
+    // then forms the sum from the outputs). So a host's unused channels of a wide bus cost only
+    // the look at their samples. True-peak mode takes every channel.
+    bool chunkSilent[largestChannelCount];
+    int awake[largestChannelCount];
+    const int* runChannels = everyChannel.channels;
+    int numRunChannels = numCh;
+    if (measureTruePeaks)
+        std::fill_n (silentFrames, numCh, 0);
 
     for (int start = 0; start < numSamples; start += kChunkLength)
     {
@@ -536,17 +567,27 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
         }
         else
         {
-            firstAbove = passes.samplePeaks (channels, numCh, start, count, limit, framePeaks);
+            firstAbove =
+                passes.samplePeaks (channels, numCh, start, count, limit, framePeaks, chunkSilent);
+            numRunChannels = 0;
+            for (int ch = 0; ch < numCh; ++ch)
+            {
+                if (! (chunkSilent[ch] && silentFrames[ch] >= capacity && limit > 0.0f))
+                    awake[numRunChannels++] = ch;
+                silentFrames[ch] =
+                    chunkSilent[ch] ? std::min (capacity, silentFrames[ch] + count) : 0;
+            }
+            runChannels = awake;
         }
 
         // The next chunk's samples are asked for while the frame-by-frame pass runs: with many
         // channels their streams are more than the processor follows by itself.
-        if (numCh > 4)
-            for (int ch = 0; ch < numCh; ++ch)
+        if (numRunChannels > 4)
+            for (int c = 0; c < numRunChannels; ++c)
                 for (int at = start + kChunkLength;
                      at < std::min (start + 2 * kChunkLength, numSamples);
                      at += 16)
-                    __builtin_prefetch (channels[ch] + at);
+                    __builtin_prefetch (channels[runChannels[c]] + at);
 
         // 2. The window peak, the gain law and the delay glide, frame by frame. While the gain
         // rests at exactly 1 with nothing to attack, release or settle, the delay does not glide
@@ -642,6 +683,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
             const int options = (summed ? 16 : 0) + (interpolate ? 8 : 0) + (readFirst ? 4 : 0)
                                 + (olderIsWritten ? 2 : 0) + (measureTruePeaks ? 1 : 0);
             passes.delayRun[options](channelPasses::DelayRun { io,
+                                                               runChannels,
                                                                lines,
                                                                peaksRing,
                                                                chunkPeaks,
@@ -652,7 +694,7 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
                                                                frameSums,
                                                                frameMagnitudes,
                                                                lineStride,
-                                                               numCh,
+                                                               numRunChannels,
                                                                k,
                                                                run,
                                                                w,

@@ -214,6 +214,9 @@ private:
     float* truePeakRing = nullptr; // inside the delayLines allocation
     float* channelPeaks = nullptr; // inside the delayLines allocation
     int ringFrames = 0;
+    // Per channel: how many of the last frames written to its delay ring were +0, up to
+    // ringFrames (then the whole ring is +0); 0 in true-peak mode.
+    int silentFrames[largestChannelCount] {};
     float outputTruePeaks[largestChannelCount] {};
     bool outputTruePeaksMeasured = true;
     // The per-channel passes in use: the widest the processor runs (tests may choose others).
