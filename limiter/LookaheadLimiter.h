@@ -165,6 +165,7 @@ private:
     void stepTruePeakGain (GainState&, float windowPeak) const noexcept;
     void processEachChannel (float* const* channels, int numSamples) noexcept;
     void processChannels (float* const* channels, int numSamples) noexcept;
+    void rebuildTruePeakRing() noexcept;
 
     // Legend (units and ranges):
     //   lookaheadSamples     N, samples; >= 1 after every accepted setter, 0 only after a refused
@@ -216,6 +217,9 @@ private:
     int ringFrames = 0;
     float outputTruePeaks[largestChannelCount] {};
     bool outputTruePeaksMeasured = true;
+    // True when a block ran in true-peak mode without the readouts measured, so that the
+    // true-peak ring was not kept.
+    bool truePeakRingStale = false;
     // The per-channel passes in use: the widest the processor runs (tests may choose others).
     const channelPasses::Passes* lanePasses = &channelPasses::best();
 };
