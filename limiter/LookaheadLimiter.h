@@ -93,9 +93,9 @@ public:
     /** Switches true-peak detection on or off; clears the peak detector, the delay glides. */
     int setTruePeak (bool on);
     /** Whether the next process() calls measure the output true peaks (getOutputTruePeak) exactly
-        (on unless switched off); the output is the same either way, and off costs less where the
-        signal is quiet. Off, a readout is at least the largest output sample and at most the
-        exact value; it is exact again for the frames that enter the delay after it is switched on
+        (on unless switched off); the output is the same either way, and off costs less. Off, a
+        readout is the largest magnitude of the channel's output samples (at most the exact
+        value); it is exact again for the frames that enter the delay after it is switched on
         (the readouts of the frames still in the delay then may read their samples). May be called
         between process() calls on the audio thread. */
     void setOutputTruePeaksMeasured (bool on) noexcept { outputTruePeaksMeasured = on; }
