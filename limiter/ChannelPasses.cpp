@@ -138,9 +138,10 @@ ORVALIS_END_AVX2
 namespace
 {
     constexpr Passes baselinePasses =
-        baselinePath::passesFor (std::make_integer_sequence<int, 32> {});
+        baselinePath::passesFor (std::make_integer_sequence<int, delayRunCount> {});
 #if ORVALIS_AVX2_PATH
-    constexpr Passes avx2Passes = avx2Path::passesFor (std::make_integer_sequence<int, 32> {});
+    constexpr Passes avx2Passes =
+        avx2Path::passesFor (std::make_integer_sequence<int, delayRunCount> {});
 
     bool avx2Wanted() noexcept
     {

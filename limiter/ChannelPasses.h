@@ -45,6 +45,13 @@ struct FrameSums
 
 using DelayRunFunction = void (*) (const DelayRun&) noexcept;
 
+/** What a delay run adds to the output true-peak readouts: nothing (sample-peak mode), each
+    frame's peak from the true-peak ring times its gain (true-peak mode, the readouts measured;
+    the run also stores the chunk's channel peaks there), or the output samples' magnitudes (true-
+    peak mode, the readouts not measured: the ring is neither written nor read). */
+constexpr int noReadouts = 0, fromRing = 1, fromOutput = 2;
+constexpr int delayRunCount = 48;
+
 /** The true-peak interpolator's state of one channel (see TruePeakInterpolator): the last
     interpolatorHistory inputs, room for a chunk, and the later stages' values carried from one
     call to the next. All zeros is the state after silence. */
@@ -78,10 +85,10 @@ struct Passes
         magnitudes instead (see TruePeakInterpolator). */
     void (*interpolate) (
         const float* samples, int numFrames, float* state, float skipUpTo, float* peaks) noexcept;
-    /** delayRun[summed * 16 + interpolated * 8 + readFirst * 4 + olderIsWritten * 2 +
-        truePeak]; a summed run adds each output to its frame's frameSums and its magnitude to
+    /** delayRun[(summed * 8 + interpolated * 4 + readFirst * 2 + olderIsWritten) * 3 +
+        readouts]; a summed run adds each output to its frame's frameSums and its magnitude to
         frameMagnitudes, channel by channel. */
-    DelayRunFunction delayRun[32];
+    DelayRunFunction delayRun[delayRunCount];
     /** Adds count frames from start to the frames' sums (see outputsSumToZero), in order. */
     void (*addFrameSums) (FrameSums& sums,
                           const float* const* channels,

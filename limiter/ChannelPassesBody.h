@@ -180,9 +180,11 @@ struct RunValues
 };
 
 // Frame j of a run on one channel: written to the ring before the delayed frame is read (or, when
-// the run reads first, after), then interpolated, gained and clamped. Returns the frame's output
-// true peak in true-peak mode.
-template <typename V, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
+// the run reads first, after), then interpolated, gained and clamped. Returns what the frame adds
+// to the channel's output true-peak readout: with readouts fromRing, its peak from the true-peak
+// ring (the frame's channel peak stored there) times its gain; with fromOutput, the output's
+// magnitude.
+template <typename V, bool interpolated, bool readFirst, bool olderIsWritten, int readouts>
 inline V delayStep (RunValues v,
                     float* io,
                     float* line,
@@ -211,11 +213,13 @@ inline V delayStep (RunValues v,
     // (y > ceiling ? ceiling : y), then (y < -ceiling ? -ceiling : y)
     output = larger (splatAs<V> (-v.limit), smaller (splatAs<V> (v.limit), y * g));
     storeAs (io + j, output);
-    if constexpr (truePeak)
+    if constexpr (readouts == fromRing)
     {
         storeAs (peakLine + v.w + j, loadAs<V> (framePeakOf + j));
         return loadAs<V> (peakLine + v.leaving + j) * g;
     }
+    else if constexpr (readouts == fromOutput)
+        return magnitude (output);
     else
         return splatAs<V> (0.0f);
 }
@@ -227,7 +231,7 @@ template <std::size_t group,
           bool interpolated,
           bool readFirst,
           bool olderIsWritten,
-          bool truePeak>
+          int readouts>
 inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
 {
     const int count = run.count, k = run.k;
@@ -256,9 +260,9 @@ inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
         Wide output[group];
         for (std::size_t c = 0; c < group; ++c)
         {
-            const Wide out = delayStep<Wide, interpolated, readFirst, olderIsWritten, truePeak> (
+            const Wide out = delayStep<Wide, interpolated, readFirst, olderIsWritten, readouts> (
                 v, io[c], line[c], peakLine[c], framePeakOf[c], j, output[c]);
-            if constexpr (truePeak)
+            if constexpr (readouts != noReadouts)
                 largest[c] = larger (largest[c], out);
         }
         if constexpr (summed)
@@ -278,9 +282,9 @@ inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
         {
             lanes::Single output;
             const lanes::Single out =
-                delayStep<lanes::Single, interpolated, readFirst, olderIsWritten, truePeak> (
+                delayStep<lanes::Single, interpolated, readFirst, olderIsWritten, readouts> (
                     v, io[c], line[c], peakLine[c], framePeakOf[c], j, output);
-            if constexpr (truePeak)
+            if constexpr (readouts != noReadouts)
                 largestTail[c] = larger (largestTail[c], out);
             if constexpr (summed)
             {
@@ -288,7 +292,7 @@ inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
                 magnitudes[j] = magnitudes[j] + std::abs (output.v);
             }
         }
-    if constexpr (truePeak)
+    if constexpr (readouts != noReadouts)
         for (std::size_t c = 0; c < group; ++c)
         {
             float l[kWidth];
@@ -302,16 +306,16 @@ inline void delayChannels (const DelayRun& run, RunValues v, int first) noexcept
 
 // Channels four at a time: a summed run then reads and writes each frame's sums once per four
 // channels, and the four channels' steps overlap.
-template <bool summed, bool interpolated, bool readFirst, bool olderIsWritten, bool truePeak>
+template <bool summed, bool interpolated, bool readFirst, bool olderIsWritten, int readouts>
 void delayRun (const DelayRun& run) noexcept
 {
     const RunValues v { run.gains + run.k, run.fracs + run.k, run.rests + run.k, run.w, run.r,
                         run.older,         run.leaving,       run.limit };
     int ch = 0;
     for (; ch + 4 <= run.numChannels; ch += 4)
-        delayChannels<4, summed, interpolated, readFirst, olderIsWritten, truePeak> (run, v, ch);
+        delayChannels<4, summed, interpolated, readFirst, olderIsWritten, readouts> (run, v, ch);
     for (; ch < run.numChannels; ++ch)
-        delayChannels<1, summed, interpolated, readFirst, olderIsWritten, truePeak> (run, v, ch);
+        delayChannels<1, summed, interpolated, readFirst, olderIsWritten, readouts> (run, v, ch);
 }
 
 // Each frame's sum and absolute sum over the channels (channel by channel, in single precision,
@@ -595,11 +599,11 @@ constexpr Passes passesFor (std::integer_sequence<int, options...>) noexcept
              &finiteOnlyPass,
              &truePeakFramePeaks,
              &interpolate,
-             { &delayRun<(options & 16) != 0,
-                         (options & 8) != 0,
-                         (options & 4) != 0,
-                         (options & 2) != 0,
-                         (options & 1) != 0>... },
+             { &delayRun<(options / 3 & 8) != 0,
+                         (options / 3 & 4) != 0,
+                         (options / 3 & 2) != 0,
+                         (options / 3 & 1) != 0,
+                         options % 3>... },
              &addFrameSums,
              &addChunkSums,
              kWidth };

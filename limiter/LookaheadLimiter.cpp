@@ -271,6 +271,7 @@ int LookaheadLimiter::setTruePeak (bool on)
     resizeWindow();
     interpolator.reset();
     std::fill_n (truePeakRing, ringEntries(), 0.0f);
+    truePeakRingStale = false;
     std::fill_n (outputTruePeaks, largestChannelCount, 0.0f);
     return kOk;
 }
@@ -304,8 +305,28 @@ int LookaheadLimiter::reset() noexcept
     {
         interpolator.reset();
         std::fill_n (truePeakRing, ringEntries(), 0.0f);
+        truePeakRingStale = false;
     }
     return kOk;
+}
+
+void LookaheadLimiter::rebuildTruePeakRing() noexcept
+{
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        const size_t offset = static_cast<size_t> (ch) * static_cast<size_t> (ringFrames);
+        const float* const line = delayLines.get() + offset;
+        float* const peaks = truePeakRing + offset;
+        for (int p = 0; p < ringFrames; ++p)
+        {
+            int q = p - TruePeakInterpolator::delaySamples;
+            if (q < 0)
+                q += ringFrames;
+            const float a = std::abs (line[q]);
+            peaks[p] = a >= 1.0e-20f ? a : 0.0f;
+        }
+    }
+    truePeakRingStale = false;
 }
 
 // The gain law works on a local copy of its state, so that the loops keep it in registers (stores
@@ -492,6 +513,17 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
     GainState state { gain, attackTarget, settleWeight };
     if (measureTruePeaks)
         std::fill_n (outputTruePeaks, numCh, 0.0f);
+    // While the readouts are not measured the true-peak ring is left as it is, and they are the
+    // output samples' magnitudes; measured again, the ring is first rebuilt from the delay rings
+    // (each frame's entry the magnitude of the sample the interpolator's delay before it, which
+    // is what the interpolator gives where it skips), so that the frames still in the delay read
+    // their samples.
+    const int readouts = ! measureTruePeaks        ? channelPasses::noReadouts
+                         : outputTruePeaksMeasured ? channelPasses::fromRing
+                                                   : channelPasses::fromOutput;
+    if (readouts == channelPasses::fromRing && truePeakRingStale)
+        rebuildTruePeakRing();
+    truePeakRingStale = readouts == channelPasses::fromOutput;
     channelPasses::FrameSums sums;
     int summedFrames = 0;
     // A channel whose peaks cannot reach the ceiling with the headroom (nor, while the output
@@ -680,8 +712,10 @@ void LookaheadLimiter::processChannels (float* const* channels, int numSamples) 
                 run = same;
             }
             const bool readFirst = d >= passes.lanes;
-            const int options = (summed ? 16 : 0) + (interpolate ? 8 : 0) + (readFirst ? 4 : 0)
-                                + (olderIsWritten ? 2 : 0) + (measureTruePeaks ? 1 : 0);
+            const int options = ((summed ? 8 : 0) + (interpolate ? 4 : 0) + (readFirst ? 2 : 0)
+                                 + (olderIsWritten ? 1 : 0))
+                                    * 3
+                                + readouts;
             passes.delayRun[options](channelPasses::DelayRun { io,
                                                                runChannels,
                                                                lines,

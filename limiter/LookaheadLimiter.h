@@ -93,9 +93,9 @@ public:
     /** Switches true-peak detection on or off; clears the peak detector, the delay glides. */
     int setTruePeak (bool on);
     /** Whether the next process() calls measure the output true peaks (getOutputTruePeak) exactly
-        (on unless switched off); the output is the same either way, and off costs less where the
-        signal is quiet. Off, a readout is at least the largest output sample and at most the
-        exact value; it is exact again for the frames that enter the delay after it is switched on
+        (on unless switched off); the output is the same either way, and off costs less. Off, a
+        readout is the largest magnitude of the channel's output samples (at most the exact
+        value); it is exact again for the frames that enter the delay after it is switched on
         (the readouts of the frames still in the delay then may read their samples). May be called
         between process() calls on the audio thread. */
     void setOutputTruePeaksMeasured (bool on) noexcept { outputTruePeaksMeasured = on; }
@@ -165,6 +165,7 @@ private:
     void stepTruePeakGain (GainState&, float windowPeak) const noexcept;
     void processEachChannel (float* const* channels, int numSamples) noexcept;
     void processChannels (float* const* channels, int numSamples) noexcept;
+    void rebuildTruePeakRing() noexcept;
 
     // Legend (units and ranges):
     //   lookaheadSamples     N, samples; >= 1 after every accepted setter, 0 only after a refused
@@ -219,6 +220,9 @@ private:
     int silentFrames[largestChannelCount] {};
     float outputTruePeaks[largestChannelCount] {};
     bool outputTruePeaksMeasured = true;
+    // True when a block ran in true-peak mode without the readouts measured, so that the
+    // true-peak ring was not kept.
+    bool truePeakRingStale = false;
     // The per-channel passes in use: the widest the processor runs (tests may choose others).
     const channelPasses::Passes* lanePasses = &channelPasses::best();
 };

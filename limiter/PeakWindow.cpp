@@ -52,6 +52,28 @@ void PeakWindow::clear() noexcept
     state.blockEnd = std::min (blockLength, size);
 }
 
+int PeakWindow::firstLargest (const float* p, int count) noexcept
+{
+    if (! (p[0] == p[0]))
+        return 0;
+    // larger (v, m) is v > m ? v : m in every lane, so NaN values leave m as it is.
+    lanes::Lanes m = lanes::splat (p[0]);
+    int j = 0;
+    for (; j + 4 <= count; j += 4)
+        m = lanes::larger (lanes::load (p + j), m);
+    float l[4];
+    lanes::store (l, m);
+    float largest = l[0];
+    for (int k = 1; k < 4; ++k)
+        largest = l[k] > largest ? l[k] : largest;
+    for (; j < count; ++j)
+        largest = p[j] > largest ? p[j] : largest;
+    int pos = 0;
+    while (! (p[pos] == largest))
+        ++pos;
+    return pos;
+}
+
 float PeakWindow::push (float v) noexcept
 {
     Cursor c = begin();

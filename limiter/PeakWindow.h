@@ -1,5 +1,7 @@
 #pragma once
 
+#include "limiter/Lanes.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -71,6 +73,13 @@ public:
 
 private:
     [[gnu::always_inline]] inline void completeBlock (Cursor& c) noexcept;
+    /** Blocks at least this long are scanned by firstLargest. */
+    static constexpr int longBlock = 32;
+    /** Where the first of count values from p that no later one is above is, as a scan keeping
+        the first value above all before it finds it: a NaN first value, else the first of the
+        largest of the values that are not NaN. The largest value is taken first, four values at a
+        time (no comparison order changes its value), and then looked for. */
+    static int firstLargest (const float* p, int count) noexcept;
 
     // The ring (size entries in use, in blocks of B), each block's peak as last completed (0 for
     // the current block) and where in the ring each block's peak is.
@@ -96,17 +105,24 @@ inline float PeakWindow::push (Cursor& c, float v) noexcept
 
     if (c.currentBlockPeakPos == c.ringPos)
     {
-        // The entry just overwritten held this block's peak: find the block's new peak.
+        // The entry just overwritten held this block's peak: find the block's new peak, the
+        // first entry above all before it (long blocks: see firstLargest).
         float peak = entries[c.blockStart];
         int pos = c.blockStart;
-        for (int j = c.blockStart + 1; j < c.blockStart + blockLength; ++j)
+        if (blockLength >= longBlock)
         {
-            if (entries[j] > peak)
-            {
-                peak = entries[j];
-                pos = j;
-            }
+            pos = firstLargest (entries + pos, blockLength) + pos;
+            peak = entries[pos];
         }
+        else
+            for (int j = c.blockStart + 1; j < c.blockStart + blockLength; ++j)
+            {
+                if (entries[j] > peak)
+                {
+                    peak = entries[j];
+                    pos = j;
+                }
+            }
         c.currentBlockPeak = peak;
         c.currentBlockPeakPos = peakPos[c.blockIndex] = pos;
     }
