@@ -51,7 +51,7 @@ TSAN_OPTIONS="halt_on_error=0:report_signal_unsafe=0:history_size=4:log_path=$hu
 echo "== the Ardour host test ended with status $status ($(date +%T)); its output: $hunt/test.txt"
 grep -E '^\[ardour\] Ardour crashed in|FAILED|Failure' "$hunt/test.txt" || true
 
-ours='Orvalis\.(so|vst3|lv2)'
+ours='Orvalis(HOA)?\.(so|vst3|lv2)'
 echo
 echo "== crashes (step: last step reached | Ardour's last line)"
 for log in "$work"/logs/*-crash*.log; do
